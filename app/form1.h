@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/mainstate.h"
+#include "plot/redraw.h"
+#include "surface/drawingsurface.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <functional>
+
+class PictureBox;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class UpDown;
+
+// The main window: it owns MainState, the plot surface and the controls, and
+// wires the controls' events to the handlers. The handlers of the parameter
+// controls live with them in controls/.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    const MainState &state() const { return m_state; }
+    const DrawingSurface &surface() const { return m_surface; }
+
+signals:
+    // Raised with the text the user is shown when a handler ends in an error.
+    void errorShown(const QString &message);
+
+private:
+    void buildWindow();
+    void connectHandlers();
+
+    void Form_Load();
+    void mnuExit_Click();
+
+    void UpDown1_Change();
+    void UpDown2_Change();
+    void UpDown3_Change();
+    void UpDown4_Change();
+    void UpDown5_Change();
+    void UpDown6_Change();
+    void UpDown7_Change();
+    void UpDown2a_Change();
+    void UpDown3a_Change();
+    void UpDown4a_Change();
+    void UpDown5a_Change();
+    void UpDown6a_Change();
+    void UpDown7a_Change();
+    void UpDown8_Change();
+    void Command1_Click();
+
+    void levelChanged(int harmonic);
+    void phaseChanged(int harmonic);
+    void computeThd();
+    void redraw();
+    SignalControls signalControls() const;
+
+    // The error rule: runs one handler; an error ends it where it happened,
+    // keeps what was done before, tells the user and lets the program go on.
+    void guard(const QString &action, const std::function<void()> &body);
+    void showError(const QString &action, const QString &reason);
+
+    MainState m_state;
+    DrawingSurface m_surface;
+    QPointer<QMessageBox> m_errorBox;
+
+    PictureBox *Picture1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    UpDown *UpDown1 = nullptr;
+    UpDown *UpDown8 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label8 = nullptr;
+    // Harmonic n at index n - MainState::kFirstHarmonic.
+    std::array<UpDown *, MainState::kHarmonicCount> m_levelControls{};    // UpDown2 to UpDown7
+    std::array<UpDown *, MainState::kHarmonicCount> m_phaseControls{};    // UpDown2a to UpDown7a
+    std::array<QLabel *, MainState::kHarmonicCount> m_levelLabels{};      // Label2a to Label7a
+    std::array<QLabel *, MainState::kHarmonicCount> m_phaseLabels{};      // Label2b to Label7b
+    std::array<QGroupBox *, MainState::kHarmonicCount> m_phaseFrames{};   // Frame1 to Frame6
+    QAction *mnuExit = nullptr;
+};

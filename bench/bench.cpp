@@ -1,0 +1,86 @@
+// quenlari_bench: the cost of one full plot, against a reference kernel that
+// does only the unavoidable work (clear the image, evaluate and plot 8,708 sines).
+
+#include "plot/redraw.h"
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+namespace {
+
+struct StartUpPlot
+{
+    MainState state;
+    SignalControls controls;
+    DrawingSurface surface;
+
+    StartUpPlot()
+    {
+        state.piValue = static_cast<float>(31415 / 10000.0);
+        state.frequencyHz = 200;
+        state.thdPercent = static_cast<float>(std::sqrt(33.0));
+        controls.level = {1, 5, 1, 2, 1, 1};
+        controls.phase = {0, 20, 0, 165, 0, 0};
+        surface.setBackColor(0);
+    }
+};
+
+void BM_redraw(benchmark::State &run)
+{
+    StartUpPlot plot;
+    for (auto _ : run) {
+        redraw(plot.state, plot.surface, plot.controls);
+        benchmark::DoNotOptimize(plot.surface.image().constBits());
+    }
+}
+BENCHMARK(BM_redraw)->Unit(benchmark::kMicrosecond);
+
+void BM_redraw_xor(benchmark::State &run)
+{
+    StartUpPlot plot;
+    plot.surface.setDrawMode(DrawingSurface::XorPen);
+    for (auto _ : run) {
+        redraw(plot.state, plot.surface, plot.controls);
+        benchmark::DoNotOptimize(plot.surface.image().constBits());
+    }
+}
+BENCHMARK(BM_redraw_xor)->Unit(benchmark::kMicrosecond);
+
+// The reference uses the surface's own clear, so it starts from the same
+// vector-register state as the plot does.
+void BM_reference_clear_and_plot_sines(benchmark::State &run)
+{
+    DrawingSurface surface;
+    surface.setBackColor(0);
+    auto &image = const_cast<QImage &>(surface.image());
+    const double p = 3.1415, f = 200;
+    const double amplitude[7] = {222, 2.22, 11.1, 2.22, 4.44, 2.22, 2.22};
+    for (auto _ : run) {
+        surface.Cls();
+        for (int n = 1; n <= 7; ++n) {
+            for (int x = 1; x <= 1244; ++x) {
+                const int y = static_cast<int>(amplitude[n - 1] * std::sin(2 * p * n * f * x / 49800) + 245.5);
+                reinterpret_cast<uint32_t *>(image.scanLine(y))[x] = 0xFFFF0000u;
+            }
+        }
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_reference_clear_and_plot_sines)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv); // text rendering needs it
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

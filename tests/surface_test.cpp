@@ -1,0 +1,190 @@
+#include "surface/drawingsurface.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr QRgb kBlack = 0xFF000000;
+
+QRgb at(const DrawingSurface &surface, int x, int y)
+{
+    return surface.image().pixel(x, y);
+}
+
+DrawingSurface blackSurface()
+{
+    DrawingSurface surface;
+    surface.setBackColor(0);
+    surface.Cls();
+    surface.takeDirty();
+    return surface;
+}
+
+TEST(DrawingSurface, ColoursHaveRedInTheLowByte)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0x0000FF);
+    surface.PSet(10, 10);
+    surface.setForeColor(0xFF0000);
+    surface.PSet(11, 10);
+    EXPECT_EQ(at(surface, 10, 10), qRgb(255, 0, 0));
+    EXPECT_EQ(at(surface, 11, 10), qRgb(0, 0, 255));
+    EXPECT_EQ(colourRgb(0, 128, 0), 0x008000u);
+}
+
+TEST(DrawingSurface, LinesIncludeBothEndsAndMoveTheCurrentPosition)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(colourRgb(0, 128, 0));
+    surface.Line(0, 49, 1244, 49);
+    surface.Line(100, 0, 100, 493);
+    for (int x : {0, 1, 600, 1244})
+        EXPECT_EQ(at(surface, x, 49), qRgb(0, 128, 0)) << x;
+    EXPECT_EQ(at(surface, 600, 48), kBlack);
+    EXPECT_EQ(at(surface, 600, 50), kBlack);
+    for (int y : {0, 245, 492})
+        EXPECT_EQ(at(surface, 100, y), qRgb(0, 128, 0)) << y;
+    EXPECT_EQ(surface.currentX(), 100.0f);
+    EXPECT_EQ(surface.currentY(), 493.0f);
+}
+
+TEST(DrawingSurface, XorPenRestoresEveryPixelWhenTheSameLineIsDrawnTwice)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0x00FFFF);
+    surface.Line(0, 0, 1244, 492); // something under the lines
+    const QImage before = surface.image().copy();
+
+    surface.setDrawMode(DrawingSurface::XorPen);
+    surface.setForeColor(0x808080);
+    for (auto style : {DrawingSurface::Solid, DrawingSurface::Dot}) {
+        surface.setDrawStyle(style);
+        surface.Line(300, 0, 300, 495);
+        surface.Line(17.4f, 400.2f, 900.7f, 3.1f);
+        EXPECT_NE(surface.image(), before);
+        surface.Line(17.4f, 400.2f, 900.7f, 3.1f);
+        surface.Line(300, 0, 300, 495);
+        EXPECT_EQ(surface.image(), before);
+    }
+}
+
+TEST(DrawingSurface, XorPenCombinesColoursWhereLinesCross)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setDrawMode(DrawingSurface::XorPen);
+    surface.setForeColor(colourRgb(0, 128, 0));
+    surface.Line(0, 98, 1244, 98);
+    surface.Line(49, 0, 49, 493);
+    EXPECT_EQ(at(surface, 49, 98), kBlack); // drawn twice in the same green
+    EXPECT_EQ(at(surface, 50, 98), qRgb(0, 128, 0));
+    EXPECT_EQ(at(surface, 49, 97), qRgb(0, 128, 0));
+}
+
+TEST(DrawingSurface, DottedLinesLeaveGapsThatKeepWhatIsUnder)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0xFFFFFF);
+    surface.setDrawStyle(DrawingSurface::Dot);
+    surface.Line(20, 0, 20, 492);
+    int drawn = 0;
+    for (int y = 0; y < DrawingSurface::kHeight; ++y)
+        drawn += at(surface, 20, y) != kBlack;
+    EXPECT_GT(drawn, DrawingSurface::kHeight / 3);
+    EXPECT_LT(drawn, 2 * DrawingSurface::kHeight / 3);
+    EXPECT_NE(at(surface, 20, 0), kBlack); // the pattern starts with a dot
+}
+
+TEST(DrawingSurface, ClipsAnythingOutsideWithoutError)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0xFFFFFF);
+    surface.PSet(-1, 10);
+    surface.PSet(1245, 10);
+    surface.PSet(10, 493);
+    surface.PSet(10, -1e30f);
+    surface.PSet(std::numeric_limits<float>::quiet_NaN(), 3);
+    surface.Line(-32768, -5, -32760, -1);
+    surface.Line(32763, 400, 32771, 408);
+    EXPECT_EQ(surface.image().size(), QSize(1245, 493));
+    for (int y = 0; y < DrawingSurface::kHeight; ++y)
+        for (int x = 0; x < DrawingSurface::kWidth; ++x)
+            ASSERT_EQ(at(surface, x, y), kBlack) << x << "," << y;
+
+    // A line from far outside still shows where it crosses the surface.
+    surface.Line(-1e9f, 100, 1e9f, 100);
+    EXPECT_EQ(at(surface, 0, 100), 0xFFFFFFFFu);
+    EXPECT_EQ(at(surface, 1244, 100), 0xFFFFFFFFu);
+}
+
+TEST(DrawingSurface, MapsCoordinatesToTheNearestPixelWithHalvesToEven)
+{
+    EXPECT_EQ(DrawingSurface::toPixel(10.4f), 10);
+    EXPECT_EQ(DrawingSurface::toPixel(10.6f), 11);
+    EXPECT_EQ(DrawingSurface::toPixel(10.5f), 10);
+    EXPECT_EQ(DrawingSurface::toPixel(11.5f), 12);
+    EXPECT_EQ(DrawingSurface::toPixel(-0.4f), 0);
+}
+
+TEST(DrawingSurface, PrintsANumberWithASpaceForThePlusSignAndOneAfter)
+{
+    auto printed = [](auto value) {
+        DrawingSurface surface = blackSurface();
+        surface.setForeColor(colourRgb(0, 128, 0));
+        surface.setCurrentX(2);
+        surface.setCurrentY(49);
+        surface.Print(value);
+        return surface.image();
+    };
+    EXPECT_EQ(printed(int16_t(10)), printed(QStringLiteral(" 10 ")));
+    EXPECT_EQ(printed(int16_t(-2)), printed(QStringLiteral("-2 ")));
+    EXPECT_NE(printed(int16_t(10)), printed(QStringLiteral("10 ")));
+    EXPECT_NE(printed(int16_t(10)), blackSurface().image()); // text really renders
+}
+
+TEST(DrawingSurface, PropertiesPersistAcrossCls)
+{
+    DrawingSurface surface;
+    surface.setBackColor(0x123456);
+    surface.setForeColor(0x808080);
+    surface.setDrawMode(DrawingSurface::XorPen);
+    surface.setDrawStyle(DrawingSurface::Dot);
+    surface.setFontSize(12);
+    surface.Cls();
+    EXPECT_EQ(surface.image().pixel(0, 0), qRgb(0x56, 0x34, 0x12));
+    EXPECT_EQ(surface.foreColor(), 0x808080u);
+    EXPECT_EQ(surface.drawMode(), DrawingSurface::XorPen);
+    EXPECT_EQ(surface.drawStyle(), DrawingSurface::Dot);
+    EXPECT_EQ(surface.fontSize(), 12.0f);
+}
+
+TEST(DrawingSurface, PictureIsTheBackgroundUntilRemoved)
+{
+    DrawingSurface surface = blackSurface();
+    QImage picture(20, 10, QImage::Format_RGB32);
+    picture.fill(qRgb(10, 200, 30));
+    surface.setPicture(picture);
+    EXPECT_EQ(at(surface, 19, 9), qRgb(10, 200, 30));
+    EXPECT_EQ(at(surface, 20, 9), kBlack);
+    surface.Cls();
+    EXPECT_EQ(at(surface, 0, 0), qRgb(10, 200, 30));
+    surface.setPicture(QImage());
+    EXPECT_EQ(at(surface, 0, 0), kBlack);
+}
+
+TEST(DrawingSurface, ReportsOnlyTheRectangleThatChanged)
+{
+    DrawingSurface surface = blackSurface();
+    int notified = 0;
+    surface.setChangeListener([&] { ++notified; });
+    surface.setForeColor(0x808080);
+    surface.Line(300, 0, 300, 495);
+    surface.Line(310, 0, 310, 495);
+    EXPECT_EQ(notified, 1); // once until the view takes the rectangle
+    EXPECT_EQ(surface.takeDirty(), QRect(QPoint(300, 0), QPoint(310, 492)));
+    surface.PSet(5, 6);
+    EXPECT_EQ(notified, 2);
+    EXPECT_EQ(surface.takeDirty(), QRect(5, 6, 1, 1));
+    EXPECT_TRUE(surface.takeDirty().isEmpty());
+}
+
+} // namespace
