@@ -62,6 +62,7 @@ void DrawingSurface::fillBackground()
         painter.drawImage(0, 0, m_picture);
     }
     afterToolkitCode();
+    m_pixels = nullptr;
     markDirty(m_image.rect());
 }
 
@@ -227,6 +228,7 @@ void DrawingSurface::Print(const QString &text)
         painter.drawStaticText(QPoint(x, y), shaped);
     }
     afterToolkitCode();
+    m_pixels = nullptr;
     // Glyphs may overhang their box a little on either side.
     const int height = m_metrics.height();
     const QRect box(x - height, y, static_cast<int>(std::ceil(shaped.size().width())) + 2 * height, height);

@@ -94,7 +94,13 @@ public:
     void Print(int16_t number); // " 10 " and "-2 ": a space stands for the plus sign
     void Print(const QString &text);
 
-    const QImage &image() const { return m_image; }
+    // Whoever gets the image may keep a shared copy of it: the next drawing
+    // operation then detaches from that copy before it writes.
+    const QImage &image() const
+    {
+        m_pixels = nullptr;
+        return m_image;
+    }
 
     // Called when the first change after takeDirty() happens, so a view can
     // schedule one repaint of the rectangle that takeDirty() will give.
@@ -123,8 +129,14 @@ private:
     static constexpr double kFarAway = 1.0e7;
 
     void fillBackground();
-    // The image's pixels, unshared: one detach per operation, not per pixel.
-    uint32_t *pixels() { return reinterpret_cast<uint32_t *>(m_image.bits()); }
+    // The image's pixels, unshared. Looked up again only after the image was
+    // handed out or painted on by the toolkit, not at every point.
+    uint32_t *pixels()
+    {
+        if (!m_pixels)
+            m_pixels = reinterpret_cast<uint32_t *>(m_image.bits());
+        return m_pixels;
+    }
     void plot(uint32_t *pixels, int x, int y) // x, y inside the surface
     {
         uint32_t &pixel = pixels[y * kWidth + x]; // 32-bit pixels: rows have no padding
@@ -137,6 +149,7 @@ private:
     const QStaticText &shapedText(const QString &text);
 
     QImage m_image;
+    mutable uint32_t *m_pixels = nullptr;
     QImage m_picture;
     QFont m_font;
     QFontMetrics m_metrics{m_font};

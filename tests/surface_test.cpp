@@ -188,3 +188,21 @@ TEST(DrawingSurface, ReportsOnlyTheRectangleThatChanged)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DrawingSurface, ACopyOfTheImageKeepsWhatItShowedWhenTaken)
+{
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0xFFFFFF);
+    surface.PSet(1, 1);
+    const QImage kept = surface.image();
+    surface.PSet(2, 2);
+    surface.Line(0, 5, 100, 5);
+    EXPECT_EQ(kept.pixel(1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(kept.pixel(2, 2), kBlack);
+    EXPECT_EQ(kept.pixel(50, 5), kBlack);
+    EXPECT_EQ(surface.image().pixel(2, 2), 0xFFFFFFFFu);
+}
+
+} // namespace

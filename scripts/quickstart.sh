@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Quick start on Debian 12: installs what is missing with apt, builds, then
+#   run   starts the program (the default)
+#   test  runs every test, in a normal and in a sanitizer (ASan + UBSan) build
+set -euo pipefail
+
+mode=${1:-run}
+case "$mode" in
+run | test) ;;
+*)
+    echo "usage: $0 [run|test]" >&2
+    exit 2
+    ;;
+esac
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi
+
+jobs=$(nproc)
+build() { # build DIR [cmake options...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+if [ "$mode" = run ]; then
+    build build
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display found: start it from a desktop session, or with QT_QPA_PLATFORM=offscreen." >&2
+    fi
+    exec build/quenlari
+fi
+
+export QT_QPA_PLATFORM=offscreen
+build build
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+build build-sanitize -DQUENLARI_SANITIZE=ON -DQUENLARI_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
