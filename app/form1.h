@@ -10,10 +10,10 @@
 #include <array>
 #include <functional>
 
+class Caption;
 class PictureBox;
 class QAction;
 class QGroupBox;
-class QLabel;
 class QMessageBox;
 class QPushButton;
 class UpDown;
@@ -26,6 +26,9 @@ class Form1 : public QMainWindow
     Q_OBJECT
 
 public:
+    // Each control carries its place in the designed tab order under this name.
+    static constexpr const char *kTabIndexProperty = "tabIndex";
+
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -78,13 +81,20 @@ private:
     QPushButton *Command1 = nullptr;
     UpDown *UpDown1 = nullptr;
     UpDown *UpDown8 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label8 = nullptr;
+    Caption *Label1 = nullptr;
+    Caption *Label4 = nullptr;  // cursor x readout
+    Caption *Label6 = nullptr;  // cursor level readout
+    Caption *Label8 = nullptr;  // cursor step
+    Caption *Label10 = nullptr; // stored sample's x
+    Caption *Label12 = nullptr; // stored sample's level
+    Caption *Label17 = nullptr; // number of stored samples
     // Harmonic n at index n - MainState::kFirstHarmonic.
     std::array<UpDown *, MainState::kHarmonicCount> m_levelControls{};    // UpDown2 to UpDown7
     std::array<UpDown *, MainState::kHarmonicCount> m_phaseControls{};    // UpDown2a to UpDown7a
-    std::array<QLabel *, MainState::kHarmonicCount> m_levelLabels{};      // Label2a to Label7a
-    std::array<QLabel *, MainState::kHarmonicCount> m_phaseLabels{};      // Label2b to Label7b
+    std::array<Caption *, MainState::kHarmonicCount> m_levelLabels{};      // Label2a to Label7a
+    std::array<Caption *, MainState::kHarmonicCount> m_phaseLabels{};      // Label2b to Label7b
     std::array<QGroupBox *, MainState::kHarmonicCount> m_phaseFrames{};   // Frame1 to Frame6
+    QAction *mnuOpen = nullptr;
     QAction *mnuExit = nullptr;
+    QAction *mnuAbout = nullptr;
 };

@@ -6,12 +6,12 @@
 #include "app/updown.h"
 #include "controls/thd.h"
 
-#include <QLabel>
+#include "app/caption.h"
 
 void Form1::UpDown1_Change()
 {
     guard(tr("Changing the frequency"), [this] {
-        Label1->setText(integerText(UpDown1->value()) + QStringLiteral(" Hz"));
+        Label1->setCaption(integerText(UpDown1->value()) + QStringLiteral(" Hz"));
         // The caption comes first: after an overflow it shows the new value
         // while the plot keeps the old frequency.
         m_state.frequencyHz = toInt16(UpDown1->value(), "the frequency");
@@ -23,13 +23,13 @@ void Form1::levelChanged(int harmonic)
 {
     const int k = harmonic - MainState::kFirstHarmonic;
     // The traces take the new level at the next redraw, the THD at the next calculation.
-    m_levelLabels[k]->setText(integerText(m_levelControls[k]->value()) + QStringLiteral(" %"));
+    m_levelLabels[k]->setCaption(integerText(m_levelControls[k]->value()) + QStringLiteral(" %"));
 }
 
 void Form1::phaseChanged(int harmonic)
 {
     const int k = harmonic - MainState::kFirstHarmonic;
-    m_phaseLabels[k]->setText(integerText(m_phaseControls[k]->value()));
+    m_phaseLabels[k]->setCaption(integerText(m_phaseControls[k]->value()));
 }
 
 void Form1::UpDown2_Change() { levelChanged(2); }
@@ -49,7 +49,7 @@ void Form1::UpDown8_Change()
 {
     guard(tr("Changing the cursor step"), [this] {
         m_state.cursorStep = toInt16(UpDown8->value(), "the cursor step");
-        Label8->setText(integerText(m_state.cursorStep));
+        Label8->setCaption(integerText(m_state.cursorStep));
     });
 }
 

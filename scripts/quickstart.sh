@@ -15,7 +15,7 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

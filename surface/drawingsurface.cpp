@@ -46,7 +46,8 @@ void afterToolkitCode() {}
 DrawingSurface::DrawingSurface()
     : m_image(kWidth, kHeight, QImage::Format_RGB32), m_backColor(kInitialBackColor)
 {
-    m_font.setFamily(QStringLiteral("MS Sans Serif"));
+    m_font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                        QStringLiteral("DejaVu Sans")});
     m_font.setStyleHint(QFont::SansSerif);
     // Crisp one-colour glyphs, as on the classic surface, and the same pixels on every machine.
     m_font.setStyleStrategy(QFont::NoAntialias);

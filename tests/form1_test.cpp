@@ -140,6 +140,54 @@ TEST(Form1, CursorStepIsStoredAndShown)
     EXPECT_EQ(form.state().cursorStep, 0);
 }
 
+TEST(Form1, CaptionsFollowTheControlsToTheEndsOfTheirRanges)
+{
+    Form1 form;
+    struct Case
+    {
+        const char *control, *label;
+        int steps; // Page Up (+) or Page Down (-) presses, far past the end
+        const char *caption;
+    };
+    const Case cases[] = {
+        {"UpDown2", "Label2a", -10, "0 %"}, {"UpDown2", "Label2a", +10, "20 %"},
+        {"UpDown7a", "Label7b", -80, "0"},  {"UpDown7a", "Label7b", +80, "360"},
+        {"UpDown1", "Label1", -40, "50 Hz"}, {"UpDown1", "Label1", +40, "1000 Hz"},
+        {"UpDown8", "Label8", -10, "0"},    {"UpDown8", "Label8", +10, "40"},
+    };
+    for (const Case &c : cases) {
+        UpDown *control = spin(form, c.control);
+        for (int i = 0; i < std::abs(c.steps); ++i)
+            QTest::keyClick(control, c.steps > 0 ? Qt::Key_PageUp : Qt::Key_PageDown);
+        EXPECT_EQ(caption(form, c.label), c.caption) << c.control;
+    }
+    spin(form, "UpDown8")->setValue(10);
+    EXPECT_EQ(caption(form, "Label8"), "10");
+    EXPECT_EQ(form.state().cursorStep, 10);
+    QTest::keyClick(spin(form, "UpDown4"), Qt::Key_Up);
+    EXPECT_EQ(caption(form, "Label4a"), "2 %"); // the number first: no space before it
+}
+
+TEST(Form1, PhaseThenFrequencyShiftsTheHarmonicAndTheSumButNotTheThd)
+{
+    Form1 form;
+    const QImage startUp = form.surface().image();
+    spin(form, "UpDown3a")->setValue(200);
+    EXPECT_EQ(caption(form, "Label3b"), "200");
+    EXPECT_EQ(form.surface().image(), startUp);
+    QTest::keyClick(spin(form, "UpDown1"), Qt::Key_Up);
+    EXPECT_EQ(form.state().frequencyHz, 210);
+    EXPECT_EQ(form.state().thdPercent, static_cast<float>(std::sqrt(33.0)));
+    const QImage shifted = form.surface().image();
+    EXPECT_EQ(shifted, plotOf(form));
+
+    // The same frequency with the old phase gives another picture: the phase moved the traces.
+    spin(form, "UpDown3a")->setValue(20);
+    spin(form, "UpDown1")->setValue(200);
+    spin(form, "UpDown1")->setValue(210);
+    EXPECT_NE(form.surface().image(), shifted);
+}
+
 TEST(Form1, ExitEndsTheProgram)
 {
     auto *form = new Form1;
