@@ -4,13 +4,13 @@
 #include "app/errors.h"
 #include "app/numbertext.h"
 #include "app/updown.h"
+#include "surface/picturebox.h"
 
 #include <QApplication>
 #include <QAction>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <exception>
 
 namespace {
 constexpr int16_t kCursorStep = 10;
@@ -20,7 +20,7 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
     buildWindow();
     connectHandlers();
-    guard(tr("Starting the program"), [this] { Form_Load(); });
+    guard(QT_TR_NOOP("Starting the program"), [this] { Form_Load(); });
 }
 
 Form1::~Form1() = default;
@@ -42,6 +42,8 @@ void Form1::connectHandlers()
     connect(m_phaseControls[5], &UpDown::change, this, &Form1::UpDown7a_Change);
     connect(UpDown8, &UpDown::change, this, &Form1::UpDown8_Change);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Picture1, &PictureBox::mouseMoved, this, &Form1::Picture1_MouseMove);
+    connect(Picture1, &PictureBox::mouseReleased, this, &Form1::Picture1_MouseUp);
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
 }
 
@@ -86,19 +88,10 @@ void Form1::redraw()
     ::redraw(m_state, m_surface, signalControls());
 }
 
-void Form1::guard(const QString &action, const std::function<void()> &body)
-{
-    try {
-        body();
-    } catch (const std::exception &error) {
-        showError(action, QString::fromStdString(error.what()));
-    }
-}
-
-void Form1::showError(const QString &action, const QString &reason)
+void Form1::showError(const char *action, const char *reason)
 {
     const QString message = tr("%1 failed: %2.\n\nWhat was done before the error stays done; you can go on working.")
-                                .arg(action, reason);
+                                .arg(tr(action), QString::fromUtf8(reason));
     // One message box at a time: a repeated error updates it instead of piling up windows.
     if (!m_errorBox) {
         m_errorBox = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quenlari"), QString(), QMessageBox::Ok, this);

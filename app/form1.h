@@ -8,7 +8,7 @@
 #include <QPointer>
 
 #include <array>
-#include <functional>
+#include <exception>
 
 class Caption;
 class PictureBox;
@@ -61,6 +61,8 @@ private:
     void UpDown7a_Change();
     void UpDown8_Change();
     void Command1_Click();
+    void Picture1_MouseMove(float x, float y);
+    void Picture1_MouseUp(float x, float y);
 
     void levelChanged(int harmonic);
     void phaseChanged(int harmonic);
@@ -70,8 +72,16 @@ private:
 
     // The error rule: runs one handler; an error ends it where it happened,
     // keeps what was done before, tells the user and lets the program go on.
-    void guard(const QString &action, const std::function<void()> &body);
-    void showError(const QString &action, const QString &reason);
+    template <typename Body>
+    void guard(const char *action, Body &&body)
+    {
+        try {
+            body();
+        } catch (const std::exception &error) {
+            showError(action, error.what());
+        }
+    }
+    void showError(const char *action, const char *reason);
 
     MainState m_state;
     DrawingSurface m_surface;

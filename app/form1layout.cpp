@@ -158,6 +158,7 @@ void Form1::buildWindow()
         readoutColours.setColor(QPalette::Window, designColour(0x404040));
         (*readout)->setPalette(readoutColours);
         (*readout)->setAutoFillBackground(true);
+        (*readout)->setAttribute(Qt::WA_TransparentForMouseEvents); // the plot under them still reads the pointer
     }
 
     label(client, "Label2", QStringLiteral("Frecventa Sinusoida nivel 100"),

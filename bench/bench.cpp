@@ -1,6 +1,7 @@
 // quenlari_bench: the cost of one full plot, against a reference kernel that
 // does only the unavoidable work (clear the image, evaluate and plot 8,708 sines).
 
+#include "cursor/cursor.h"
 #include "plot/redraw.h"
 
 #include <QGuiApplication>
@@ -25,6 +26,8 @@ struct StartUpPlot
         state.thdPercent = static_cast<float>(std::sqrt(33.0));
         controls.level = {1, 5, 1, 2, 1, 1};
         controls.phase = {0, 20, 0, 165, 0, 0};
+        state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+        state.cursorStep = 10;
         surface.setBackColor(0);
     }
 };
@@ -49,6 +52,31 @@ void BM_redraw_xor(benchmark::State &run)
     }
 }
 BENCHMARK(BM_redraw_xor)->Unit(benchmark::kMicrosecond);
+
+// One pointer move over the plot: what the handler computes, draws and
+// captions, and the rectangles the view then repaints.
+void BM_cursor_move(benchmark::State &run)
+{
+    StartUpPlot plot;
+    redraw(plot.state, plot.surface, plot.controls);
+    plot.surface.takeDirty();
+    float x = 0;
+    long long repainted = 0;
+    for (auto _ : run) {
+        x = x >= 1200 ? 3 : x + 7;
+        const int16_t nx = snapToStep(x, plot.state.cursorStep);
+        moveCursorLine(plot.state, plot.surface, nx);
+        const QString xText = cursorXText(nx);
+        const QString levelText = cursorLevelText(levelAt(plot.state, 123));
+        benchmark::DoNotOptimize(xText.constData());
+        benchmark::DoNotOptimize(levelText.constData());
+        for (const QRect &rect : plot.surface.takeDirty())
+            repainted += static_cast<long long>(rect.width()) * rect.height();
+    }
+    run.counters["repainted_px_per_move"] =
+        benchmark::Counter(static_cast<double>(repainted), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_cursor_move)->Unit(benchmark::kMicrosecond);
 
 // The reference uses the surface's own clear, so it starts from the same
 // vector-register state as the plot does.

@@ -10,7 +10,7 @@
 
 void Form1::UpDown1_Change()
 {
-    guard(tr("Changing the frequency"), [this] {
+    guard(QT_TR_NOOP("Changing the frequency"), [this] {
         Label1->setCaption(integerText(UpDown1->value()) + QStringLiteral(" Hz"));
         // The caption comes first: after an overflow it shows the new value
         // while the plot keeps the old frequency.
@@ -47,7 +47,7 @@ void Form1::UpDown7a_Change() { phaseChanged(7); }
 
 void Form1::UpDown8_Change()
 {
-    guard(tr("Changing the cursor step"), [this] {
+    guard(QT_TR_NOOP("Changing the cursor step"), [this] {
         m_state.cursorStep = toInt16(UpDown8->value(), "the cursor step");
         Label8->setCaption(integerText(m_state.cursorStep));
     });
@@ -63,7 +63,7 @@ void Form1::computeThd()
 
 void Form1::Command1_Click()
 {
-    guard(tr("Calculating the distortion"), [this] {
+    guard(QT_TR_NOOP("Calculating the distortion"), [this] {
         computeThd();
         redraw();
     });

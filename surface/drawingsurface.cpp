@@ -93,17 +93,44 @@ void DrawingSurface::setFontSize(float points)
 
 void DrawingSurface::markDirty(const QRect &rect)
 {
-    const bool wasClean = m_dirty.isEmpty();
-    m_dirty |= rect;
+    const bool wasClean = m_dirty.count == 0;
+    for (int i = 0; i < m_dirty.count; ++i) {
+        if (m_dirty.rects[i].contains(rect))
+            return;
+    }
+    // Overlapping or touching rectangles merge; when all slots are taken, the
+    // new one merges with the first.
+    int slot = m_dirty.count;
+    for (int i = 0; i < m_dirty.count; ++i) {
+        if (m_dirty.rects[i].adjusted(-1, -1, 1, 1).intersects(rect)) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == DirtyRects::kMax)
+        slot = 0;
+    if (slot == m_dirty.count) {
+        m_dirty.rects[m_dirty.count++] = rect;
+    } else {
+        m_dirty.rects[slot] |= rect;
+    }
     if (wasClean && m_changeListener)
         m_changeListener();
 }
 
-QRect DrawingSurface::takeDirty()
+DrawingSurface::DirtyRects DrawingSurface::takeDirty()
 {
-    QRect dirty = m_dirty;
-    m_dirty = QRect();
+    DirtyRects dirty = m_dirty;
+    m_dirty.count = 0;
     return dirty;
+}
+
+QRect DrawingSurface::DirtyRects::bounds() const
+{
+    QRect all;
+    for (const QRect &rect : *this)
+        all |= rect;
+    return all;
 }
 
 namespace {

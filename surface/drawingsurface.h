@@ -8,6 +8,7 @@
 #include <QStaticText>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -76,7 +77,9 @@ public:
         if (px < 0 || py < 0 || px >= kWidth || py >= kHeight)
             return;
         plot(pixels(), px, py);
-        if (px < m_dirty.left() || px > m_dirty.right() || py < m_dirty.top() || py > m_dirty.bottom())
+        const QRect &dirty = m_dirty.rects[0]; // after Cls, the whole surface
+        if (m_dirty.count == 0 || px < dirty.left() || px > dirty.right() || py < dirty.top() ||
+            py > dirty.bottom())
             markDirty(QRect(px, py, 1, 1));
     }
 
@@ -102,10 +105,22 @@ public:
         return m_image;
     }
 
+    // What changed since the last takeDirty(): a few rectangles, so that two
+    // cursor lines far apart repaint two columns, not everything between.
+    struct DirtyRects
+    {
+        static constexpr int kMax = 4;
+        std::array<QRect, kMax> rects;
+        int count = 0;
+        const QRect *begin() const { return rects.data(); }
+        const QRect *end() const { return rects.data() + count; }
+        QRect bounds() const;
+    };
+
     // Called when the first change after takeDirty() happens, so a view can
-    // schedule one repaint of the rectangle that takeDirty() will give.
+    // schedule one repaint of what takeDirty() will give.
     void setChangeListener(std::function<void()> listener) { m_changeListener = std::move(listener); }
-    QRect takeDirty();
+    DirtyRects takeDirty();
 
     // The one mapping from a single-precision coordinate to a pixel index:
     // the nearest pixel, an exact half going to the even one. Values far
@@ -155,7 +170,7 @@ private:
     QFontMetrics m_metrics{m_font};
     QHash<QString, QStaticText> m_shapedTexts; // for the current font
     std::function<void()> m_changeListener;
-    QRect m_dirty;
+    DirtyRects m_dirty;
     Colour m_backColor;
     Colour m_foreColor = 0;
     uint32_t m_penRgb = 0; // fore colour in the image's 0xRRGGBB order

@@ -2,6 +2,7 @@
 
 #include "surface/drawingsurface.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -9,6 +10,7 @@ PictureBox::PictureBox(DrawingSurface &surface, QWidget *parent) : QWidget(paren
 {
     setFixedSize(DrawingSurface::kWidth + 2 * kBorder, DrawingSurface::kHeight + 2 * kBorder);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
     // Many drawing calls in one handler make one repaint, after the handler.
     m_surface.setChangeListener([this] {
         if (m_flushPending)
@@ -22,8 +24,7 @@ PictureBox::PictureBox(DrawingSurface &surface, QWidget *parent) : QWidget(paren
 void PictureBox::flush()
 {
     m_flushPending = false;
-    const QRect dirty = m_surface.takeDirty();
-    if (!dirty.isEmpty())
+    for (const QRect &dirty : m_surface.takeDirty())
         update(dirty.translated(clientOrigin()));
 }
 
@@ -31,9 +32,11 @@ void PictureBox::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRect client(clientOrigin(), m_surface.image().size());
-    const QRect target = event->rect() & client;
-    if (!target.isEmpty())
-        painter.drawImage(target, m_surface.image(), target.translated(-clientOrigin()));
+    for (const QRect &area : event->region()) {
+        const QRect target = area & client;
+        if (!target.isEmpty())
+            painter.drawImage(target, m_surface.image(), target.translated(-clientOrigin()));
+    }
     if (!client.contains(event->rect())) {
         // The sunken 3D border: dark above and to the left, light below and to the right.
         const QPalette &colours = palette();
@@ -52,4 +55,16 @@ void PictureBox::paintEvent(QPaintEvent *event)
         painter.drawLine(inner.bottomLeft(), inner.bottomRight());
         painter.drawLine(inner.topRight(), inner.bottomRight());
     }
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF at = event->position() - clientOrigin();
+    emit mouseMoved(static_cast<float>(at.x()), static_cast<float>(at.y()));
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPointF at = event->position() - clientOrigin();
+    emit mouseReleased(static_cast<float>(at.x()), static_cast<float>(at.y()));
 }

@@ -180,11 +180,21 @@ TEST(DrawingSurface, ReportsOnlyTheRectangleThatChanged)
     surface.Line(300, 0, 300, 495);
     surface.Line(310, 0, 310, 495);
     EXPECT_EQ(notified, 1); // once until the view takes the rectangle
-    EXPECT_EQ(surface.takeDirty(), QRect(QPoint(300, 0), QPoint(310, 492)));
+    auto dirty = surface.takeDirty();
+    ASSERT_EQ(dirty.count, 2); // two columns, not the ten between them
+    EXPECT_EQ(dirty.rects[0], QRect(300, 0, 1, 493));
+    EXPECT_EQ(dirty.rects[1], QRect(310, 0, 1, 493));
     surface.PSet(5, 6);
+    surface.PSet(6, 6); // touching: merged
     EXPECT_EQ(notified, 2);
-    EXPECT_EQ(surface.takeDirty(), QRect(5, 6, 1, 1));
-    EXPECT_TRUE(surface.takeDirty().isEmpty());
+    dirty = surface.takeDirty();
+    ASSERT_EQ(dirty.count, 1);
+    EXPECT_EQ(dirty.rects[0], QRect(5, 6, 2, 1));
+    EXPECT_EQ(surface.takeDirty().count, 0);
+
+    surface.Cls();
+    surface.PSet(5, 6);
+    EXPECT_EQ(surface.takeDirty().bounds(), surface.image().rect());
 }
 
 } // namespace
