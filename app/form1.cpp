@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "about/aboutwindow.h"
 #include "app/caption.h"
 #include "app/errors.h"
 #include "app/numbertext.h"
@@ -44,7 +45,9 @@ void Form1::connectHandlers()
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Picture1, &PictureBox::mouseMoved, this, &Form1::Picture1_MouseMove);
     connect(Picture1, &PictureBox::mouseReleased, this, &Form1::Picture1_MouseUp);
+    connect(mnuOpen, &QAction::triggered, this, &Form1::mnuOpen_Click);
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
+    connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
 }
 
 void Form1::Form_Load()
@@ -65,6 +68,13 @@ void Form1::Form_Load()
     m_surface.setBackColor(0);
     m_surface.setPicture(QImage());
     redraw();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_about)
+        m_about->close();
+    QMainWindow::closeEvent(event);
 }
 
 void Form1::mnuExit_Click()

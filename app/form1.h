@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mainstate.h"
+#include "picture/commondialog.h"
 #include "plot/redraw.h"
 #include "surface/drawingsurface.h"
 
@@ -10,6 +11,7 @@
 #include <array>
 #include <exception>
 
+class AboutWindow;
 class Caption;
 class PictureBox;
 class QAction;
@@ -34,17 +36,24 @@ public:
 
     const MainState &state() const { return m_state; }
     const DrawingSurface &surface() const { return m_surface; }
+    CommonDialog &fileDialog() { return CmDialog1; }
 
 signals:
     // Raised with the text the user is shown when a handler ends in an error.
     void errorShown(const QString &message);
+
+protected:
+    // Closing the main window ends the program: the About window goes with it.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildWindow();
     void connectHandlers();
 
     void Form_Load();
+    void mnuOpen_Click();
     void mnuExit_Click();
+    void mnuAbout_Click();
 
     void UpDown1_Change();
     void UpDown2_Change();
@@ -86,6 +95,8 @@ private:
     MainState m_state;
     DrawingSurface m_surface;
     QPointer<QMessageBox> m_errorBox;
+    QPointer<AboutWindow> m_about; // at most one, destroyed when closed
+    CommonDialog CmDialog1;
 
     PictureBox *Picture1 = nullptr;
     QPushButton *Command1 = nullptr;

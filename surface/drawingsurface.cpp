@@ -57,7 +57,7 @@ DrawingSurface::DrawingSurface()
 
 void DrawingSurface::fillBackground()
 {
-    m_image.fill(QColor(m_backColor & 0xFF, (m_backColor >> 8) & 0xFF, (m_backColor >> 16) & 0xFF));
+    m_image.fill(0xFF000000u | imageRgb(m_backColor));
     if (!m_picture.isNull()) {
         QPainter painter(&m_image);
         painter.drawImage(0, 0, m_picture);
@@ -74,10 +74,26 @@ void DrawingSurface::Cls()
 
 void DrawingSurface::setPicture(const QImage &picture)
 {
-    if (picture.isNull() && m_picture.isNull())
-        return; // nothing to remove
-    m_picture = picture.isNull() ? QImage() : picture.convertToFormat(QImage::Format_RGB32);
-    fillBackground();
+    if (picture.isNull()) {
+        if (m_picture.isNull())
+            return; // nothing to remove
+        m_picture = QImage();
+        fillBackground();
+        return;
+    }
+    const QRect area = picture.rect() & m_image.rect();
+    m_picture = picture.copy(area).convertToFormat(QImage::Format_RGB32);
+    const uint32_t back = 0xFF000000u | imageRgb(m_backColor);
+    uint32_t *surface = pixels();
+    for (int y = 0; y < area.height(); ++y) {
+        const auto *row = reinterpret_cast<const uint32_t *>(m_picture.constScanLine(y));
+        for (int x = 0; x < area.width(); ++x) {
+            uint32_t &pixel = surface[y * kWidth + x];
+            if (pixel == back)
+                pixel = 0xFF000000u | row[x];
+        }
+    }
+    markDirty(area);
 }
 
 void DrawingSurface::setFontSize(float points)

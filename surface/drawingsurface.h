@@ -43,8 +43,9 @@ public:
     Colour backColor() const { return m_backColor; }
     void setBackColor(Colour colour) { m_backColor = colour; }
 
-    // The picture becomes the background, placed top-left and unscaled over
-    // the back colour; it replaces what was drawn. A null image removes it.
+    // The picture becomes the background, top-left and unscaled: it shows
+    // wherever the surface has its back colour, and what is drawn stays over
+    // it; Cls shows it again. A null image removes it and clears the surface.
     void setPicture(const QImage &picture);
     bool hasPicture() const { return !m_picture.isNull(); }
 
@@ -57,7 +58,7 @@ public:
     void setForeColor(Colour colour)
     {
         m_foreColor = colour & 0xFFFFFF;
-        m_penRgb = (m_foreColor & 0xFF) << 16 | (m_foreColor & 0xFF00) | m_foreColor >> 16;
+        m_penRgb = imageRgb(m_foreColor);
     }
 
     DrawMode drawMode() const { return m_drawMode; }
@@ -139,6 +140,12 @@ public:
     }
 
 private:
+    // A colour in the image's own 0xRRGGBB order.
+    static uint32_t imageRgb(Colour colour)
+    {
+        return (colour & 0xFF) << 16 | (colour & 0xFF00) | (colour >> 16 & 0xFF);
+    }
+
     // Coordinates are clamped to this before they become integers; anything
     // beyond is far off the surface anyway.
     static constexpr double kFarAway = 1.0e7;

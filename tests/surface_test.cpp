@@ -157,18 +157,26 @@ TEST(DrawingSurface, PropertiesPersistAcrossCls)
     EXPECT_EQ(surface.fontSize(), 12.0f);
 }
 
-TEST(DrawingSurface, PictureIsTheBackgroundUntilRemoved)
+TEST(DrawingSurface, PictureShowsUnderWhatIsDrawnUntilRemoved)
 {
     DrawingSurface surface = blackSurface();
+    surface.setForeColor(0xFFFFFF);
+    surface.PSet(5, 5);
     QImage picture(20, 10, QImage::Format_RGB32);
     picture.fill(qRgb(10, 200, 30));
     surface.setPicture(picture);
     EXPECT_EQ(at(surface, 19, 9), qRgb(10, 200, 30));
-    EXPECT_EQ(at(surface, 20, 9), kBlack);
+    EXPECT_EQ(at(surface, 5, 5), 0xFFFFFFFFu); // drawing stays over it
+    EXPECT_EQ(at(surface, 20, 9), kBlack);      // top-left, unscaled
     surface.Cls();
-    EXPECT_EQ(at(surface, 0, 0), qRgb(10, 200, 30));
+    EXPECT_EQ(at(surface, 5, 5), qRgb(10, 200, 30));
     surface.setPicture(QImage());
     EXPECT_EQ(at(surface, 0, 0), kBlack);
+
+    QImage large(3000, 1000, QImage::Format_RGB32);
+    large.fill(qRgb(1, 2, 3));
+    surface.setPicture(large); // cut to the surface
+    EXPECT_EQ(at(surface, 1244, 492), qRgb(1, 2, 3));
 }
 
 TEST(DrawingSurface, ReportsOnlyTheRectangleThatChanged)

@@ -1,0 +1,32 @@
+#include "picture/commondialog.h"
+
+#include <QFileDialog>
+
+QString CommonDialog::nameFilter() const
+{
+    const QString description = m_filter.section(QLatin1Char('|'), 0, 0);
+    QString patterns = m_filter.section(QLatin1Char('|'), 1, 1);
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return description + QStringLiteral(" (") + patterns + QLatin1Char(')');
+}
+
+void CommonDialog::ShowOpen(QWidget *parent)
+{
+    std::optional<QString> chosen;
+    if (m_answer) {
+        chosen = m_answer(*this);
+    } else {
+        // The toolkit's own dialog, so the filter shows and matches the same everywhere.
+        QFileDialog dialog(parent, m_dialogTitle, m_initDir);
+        dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(nameFilter());
+        if (!m_fileName.isEmpty())
+            dialog.selectFile(m_fileName);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().constFirst();
+    }
+    if (chosen)
+        m_fileName = *chosen;
+}

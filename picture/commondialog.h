@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+// The file-open dialog. Its settings are made anew at every use; the file
+// name is kept from one use to the next and changes only when the user
+// confirms a choice: a cancelled dialog leaves it as it was.
+class CommonDialog
+{
+public:
+    static constexpr int kHideReadOnly = 4; // the only flag the program sets
+
+    void setInitDir(const QString &folder) { m_initDir = folder; }
+    // "Description|pattern;pattern", the patterns matched as given, the
+    // description shown as it stands.
+    void setFilter(const QString &filter) { m_filter = filter; }
+    void setFlags(int flags) { m_flags = flags; }
+    void setDialogTitle(const QString &title) { m_dialogTitle = title; }
+
+    QString initDir() const { return m_initDir; }
+    QString filter() const { return m_filter; }
+    int flags() const { return m_flags; }
+    QString dialogTitle() const { return m_dialogTitle; }
+    QString fileName() const { return m_fileName; }
+
+    // Shows the dialog modally and returns when the user closes it. No flag
+    // asks for an existing file, so a typed name that does not exist is
+    // accepted as it is.
+    void ShowOpen(QWidget *parent);
+
+    // What tests put in place of a person: given the dialog as it is set,
+    // the chosen full path, or nothing for a cancel.
+    using Answer = std::function<std::optional<QString>(const CommonDialog &)>;
+    void setAnswer(Answer answer) { m_answer = std::move(answer); }
+
+    // The filter in the toolkit's form: the description, then the patterns
+    // in parentheses, which the dialog hides.
+    QString nameFilter() const;
+
+private:
+    QString m_initDir;
+    QString m_filter;
+    int m_flags = 0;
+    QString m_dialogTitle;
+    QString m_fileName;
+    Answer m_answer;
+};

@@ -1,0 +1,106 @@
+#include "about/aboutwindow.h"
+#include "app/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<AboutWindow *> aboutWindows()
+{
+    QList<AboutWindow *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *about = qobject_cast<AboutWindow *>(widget); about && about->isVisible())
+            found.append(about);
+    return found;
+}
+
+AboutWindow *openAbout(Form1 &form)
+{
+    form.findChild<QAction *>("mnuAbout")->trigger();
+    const auto found = aboutWindows();
+    return found.size() == 1 ? found.first() : nullptr;
+}
+
+QString text(AboutWindow *about, const char *name)
+{
+    return about->findChild<QLabel *>(QLatin1String(name))->text();
+}
+
+// Closed windows are deleted later, by the event loop.
+void settle()
+{
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(About, ShowsTheTitleVersionAndDescription)
+{
+    Form1 form;
+    AboutWindow *about = openAbout(form);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), " Marovek Synthesis & Analisys Audio signals");
+    EXPECT_EQ(text(about, "lblVersion"), "Version 1.1.63");
+    EXPECT_EQ(text(about, "lblDescription"), "Synthesis & Analisys of audio signals");
+    EXPECT_TRUE(text(about, "lblTitle").startsWith("Marovek multiple programs: "));
+    EXPECT_EQ(about->findChild<QPushButton *>("cmdOK")->text(), "OK");
+    EXPECT_FALSE(about->findChild<QLabel *>("picIcon")->pixmap().isNull());
+    EXPECT_EQ(about->findChild<QLabel *>("picIcon")->pixmap().size(), QSize(32, 32));
+    EXPECT_EQ(about->size(), QSize(382, 134));
+    EXPECT_FALSE(about->isModal());
+    EXPECT_EQ(about->parentWidget(), nullptr);
+    EXPECT_FALSE(about->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(about->windowFlags() & Qt::WindowMinimizeButtonHint);
+    about->close();
+    settle();
+}
+
+TEST(About, ChoosingAboutTwiceLeavesOneWindow)
+{
+    Form1 form;
+    AboutWindow *first = openAbout(form);
+    AboutWindow *second = openAbout(form);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(aboutWindows().size(), 1);
+    first->close();
+    settle();
+}
+
+TEST(About, OkEnterAndEscapeCloseItAndItComesBackTheSame)
+{
+    Form1 form;
+    const std::function<void(AboutWindow *)> closers[] = {
+        [](AboutWindow *about) { QTest::mouseClick(about->findChild<QPushButton *>("cmdOK"), Qt::LeftButton); },
+        [](AboutWindow *about) { QTest::keyClick(about, Qt::Key_Return); },
+        [](AboutWindow *about) { QTest::keyClick(about, Qt::Key_Escape); },
+    };
+    for (const auto &close : closers) {
+        QPointer<AboutWindow> about = openAbout(form);
+        ASSERT_NE(about, nullptr);
+        EXPECT_EQ(text(about, "lblVersion"), "Version 1.1.63");
+        close(about);
+        settle();
+        EXPECT_TRUE(about.isNull());
+        EXPECT_TRUE(aboutWindows().isEmpty());
+    }
+}
+
+TEST(About, ClosesWithTheMainWindow)
+{
+    auto *form = new Form1;
+    form->show();
+    QPointer<AboutWindow> about = openAbout(*form);
+    ASSERT_NE(about, nullptr);
+    form->close();
+    delete form;
+    settle();
+    EXPECT_TRUE(about.isNull());
+}
+
+} // namespace

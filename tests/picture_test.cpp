@@ -1,0 +1,193 @@
+#include "app/form1.h"
+#include "picture/loadpicture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QRgb kOrange = qRgb(255, 128, 0);
+
+struct Pictures
+{
+    QTemporaryDir folder;
+    Form1 form;
+    QSignalSpy errors{&form, &Form1::errorShown};
+    std::optional<QString> answer; // what the "person" answers the next dialog
+    int asked = 0;
+
+    Pictures()
+    {
+        form.fileDialog().setAnswer([this](const CommonDialog &) {
+            ++asked;
+            return answer;
+        });
+    }
+    QString path(const QString &name) const { return folder.filePath(name); }
+    QString write(const QString &name, const char *format, QSize size = QSize(300, 120))
+    {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(kOrange);
+        EXPECT_TRUE(image.save(path(name), format));
+        return path(name);
+    }
+    void open(std::optional<QString> chosen)
+    {
+        answer = std::move(chosen);
+        form.findChild<QAction *>("mnuOpen")->trigger();
+    }
+    QRgb at(int x, int y) const { return form.surface().image().pixel(x, y); }
+};
+
+bool near(QRgb a, QRgb b) // jpg is lossy
+{
+    return std::abs(qRed(a) - qRed(b)) <= 8 && std::abs(qGreen(a) - qGreen(b)) <= 8 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 8;
+}
+
+TEST(OpenPicture, SetsUpTheDialogAsDesigned)
+{
+    Pictures test;
+    CommonDialog seen;
+    test.form.fileDialog().setAnswer([&](const CommonDialog &dialog) {
+        seen = dialog;
+        return std::nullopt;
+    });
+    test.form.findChild<QAction *>("mnuOpen")->trigger();
+    EXPECT_EQ(seen.dialogTitle(), "Marovek Quenlari. Open");
+    EXPECT_EQ(seen.filter(), "Picture  (*.bmp;*.jpg)|*.bmp*;*.jpg");
+    EXPECT_EQ(seen.nameFilter(), "Picture  (*.bmp;*.jpg) (*.bmp* *.jpg)");
+    EXPECT_EQ(seen.flags(), 4);
+    EXPECT_EQ(seen.initDir(), QCoreApplication::applicationDirPath());
+}
+
+TEST(OpenPicture, ABmpAndAJpgBecomeTheBackgroundUnderThePlotUntilTheNextRedraw)
+{
+    Pictures test;
+    EXPECT_EQ(test.at(60, 5), 0xFF000000u); // black plot background
+    test.open(test.write(QStringLiteral("a picture ăîș.bmp"), "BMP"));
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_EQ(test.at(60, 5), kOrange);
+    EXPECT_EQ(test.at(49, 60), qRgb(0, 128, 0)); // the grid stays over it
+    EXPECT_EQ(test.at(300, 60), 0xFF000000u);    // top-left, unscaled
+    QTest::mouseClick(test.form.findChild<QPushButton *>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(test.at(60, 5), 0xFF000000u);
+
+    test.open(test.write(QStringLiteral("b.jpg"), "JPG"));
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_TRUE(near(test.at(60, 5), kOrange));
+}
+
+TEST(OpenPicture, ACancelLoadsTheLastConfirmedNameOrNothing)
+{
+    Pictures test;
+    const QImage startUp = test.form.surface().image().copy();
+    test.open(std::nullopt);
+    EXPECT_EQ(test.asked, 1);
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_EQ(test.form.surface().image(), startUp);
+
+    test.open(test.write(QStringLiteral("a.bmp"), "BMP"));
+    QTest::mouseClick(test.form.findChild<QPushButton *>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(test.at(60, 5), 0xFF000000u);
+    test.open(std::nullopt); // a.bmp again
+    EXPECT_EQ(test.at(60, 5), kOrange);
+    EXPECT_EQ(test.errors.count(), 0);
+}
+
+TEST(OpenPicture, AJpegTypedByNameLoads)
+{
+    Pictures test;
+    test.open(test.write(QStringLiteral("picture.jpeg"), "JPG"));
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_TRUE(near(test.at(60, 5), kOrange));
+}
+
+TEST(OpenPicture, AFileThatIsNoPictureGivesAMessageAndKeepsTheBackground)
+{
+    Pictures test;
+    test.open(test.write(QStringLiteral("a.bmp"), "BMP"));
+    const QImage withPicture = test.form.surface().image().copy();
+    {
+        QFile notes(test.path(QStringLiteral("notes.bmp")));
+        ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+        notes.write("Shopping: milk, bread, resistors.\n");
+    }
+    test.open(test.path(QStringLiteral("notes.bmp")));
+    ASSERT_EQ(test.errors.count(), 1);
+    const QString message = test.errors.at(0).at(0).toString();
+    EXPECT_TRUE(message.contains(QStringLiteral("notes.bmp"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("not a picture"))) << message.toStdString();
+    EXPECT_EQ(test.form.surface().image(), withPicture);
+
+    test.open(test.path(QStringLiteral("missing.jpg")));
+    ASSERT_EQ(test.errors.count(), 2);
+    EXPECT_TRUE(test.errors.at(1).at(0).toString().contains(QStringLiteral("does not exist")));
+    EXPECT_EQ(test.form.surface().image(), withPicture);
+}
+
+long residentKilobytes()
+{
+    std::ifstream status("/proc/self/statm");
+    long pages = 0, resident = 0;
+    status >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+TEST(OpenPicture, AForgedHugeBmpHeaderIsRefusedBeforeDecoding)
+{
+    Pictures test;
+    // A 54-byte bmp header that claims 60000 x 60000 pixels of 24 bits, and no pixels.
+    QByteArray header(54, '\0');
+    auto put32 = [&](int at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, 54 + 60000u * 60000u * 3 % 0x7FFFFFFF);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 60000);
+    put32(22, 60000);
+    header[26] = 1;
+    header[28] = 24;
+    {
+        QFile forged(test.path(QStringLiteral("forged.bmp")));
+        ASSERT_TRUE(forged.open(QIODevice::WriteOnly));
+        forged.write(header);
+    }
+    const QImage before = test.form.surface().image().copy();
+    const long residentBefore = residentKilobytes();
+    test.open(test.path(QStringLiteral("forged.bmp")));
+    EXPECT_LT(residentKilobytes() - residentBefore, 64 * 1024);
+    ASSERT_EQ(test.errors.count(), 1);
+    const QString message = test.errors.at(0).at(0).toString();
+    EXPECT_TRUE(message.contains(QStringLiteral("forged.bmp"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("60000 x 60000"))) << message.toStdString();
+    EXPECT_EQ(test.form.surface().image(), before);
+}
+
+TEST(LoadPicture, GivesTheEmptyPictureForTheEmptyNameAndCutsToWhatShows)
+{
+    EXPECT_TRUE(LoadPicture(QString(), QSize(1245, 493)).isNull());
+    QTemporaryDir folder;
+    QImage big(2000, 900, QImage::Format_RGB32);
+    big.fill(kOrange);
+    const QString name = folder.filePath(QStringLiteral("big.jpg"));
+    ASSERT_TRUE(big.save(name, "JPG"));
+    EXPECT_EQ(LoadPicture(name, QSize(1245, 493)).size(), QSize(1245, 493));
+    EXPECT_THROW(LoadPicture(folder.path(), QSize(1245, 493)), picture::PictureError);
+}
+
+} // namespace
