@@ -1,5 +1,6 @@
 #include "about/aboutwindow.h"
 
+#include "app/design.h"
 #include "app/form1.h"
 #include "app/icon.h"
 #include "app/version.h"
@@ -9,12 +10,7 @@
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
-}
+using design::twips;
 
 QLabel *label(QWidget *parent, const char *name, const QString &text, const QRect &geometry, int tabIndex)
 {
@@ -41,6 +37,7 @@ AboutWindow::AboutWindow()
     const QImage icon = programIcon();
     setWindowIcon(QIcon(QPixmap::fromImage(icon)));
     setFixedSize(twips(0, 0, 5730, 2010).size());
+    setFont(design::font(design::kDefaultFontPoints));
 
     picIcon = label(this, "picIcon", QString(), twips(240, 240, 540, 540), 1);
     picIcon->setPixmap(QPixmap::fromImage(icon));
@@ -54,10 +51,11 @@ AboutWindow::AboutWindow()
 
     auto *line = new QFrame(this);
     line->setObjectName(QStringLiteral("Line1"));
-    line->setGeometry(0, 1440 / kTwipsPerPixel, 5564 / kTwipsPerPixel + 1, 1);
+    // One pixel high, from x 0 to x 5564 twips, both ends drawn.
+    line->setGeometry(0, design::pixels(1440), design::pixels(5564) + 1, 1);
     line->setAutoFillBackground(true);
     QPalette grey = line->palette();
-    grey.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+    grey.setColor(QPalette::Window, design::colour(0x808080));
     line->setPalette(grey);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);

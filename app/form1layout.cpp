@@ -4,6 +4,7 @@
 #include "app/form1.h"
 
 #include "app/caption.h"
+#include "app/design.h"
 #include "app/icon.h"
 #include "app/shape.h"
 #include "app/updown.h"
@@ -14,44 +15,14 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-constexpr double kPixelsPerPoint = 96.0 / 72.0;
-constexpr double kDefaultFontPoints = 8.25;
 constexpr int kClientWidth = 18270, kClientHeight = 10680;
 constexpr uint32_t kWindowColour = 0xC0C0C0;
 
-int pixels(int twips)
-{
-    return static_cast<int>(std::lround(double(twips) / kTwipsPerPixel));
-}
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
-}
-
-// Colours of the design are written BBGGRR.
-QColor designColour(uint32_t bgr)
-{
-    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-
-// "MS Sans Serif" where the machine has it, a sans-serif of similar width otherwise.
-// Sizes are set in pixels at 96 dots per inch, so the layout is the same on every screen.
-QFont designFont(double points, bool bold = false)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(static_cast<int>(std::lround(points * kPixelsPerPoint)));
-    font.setBold(bold);
-    return font;
-}
+using design::pixels;
+using design::twips;
 
 template <typename Widget>
 Widget *place(Widget *widget, const char *name, const QRect &geometry, int tabIndex)
@@ -69,7 +40,7 @@ Caption *label(QWidget *parent, const char *name, const QString &text, const QRe
     caption->setObjectName(QLatin1String(name));
     caption->setProperty(Form1::kTabIndexProperty, tabIndex);
     if (fontPoints > 0)
-        caption->setFont(designFont(fontPoints));
+        caption->setFont(design::font(fontPoints));
     return caption;
 }
 
@@ -126,9 +97,9 @@ void Form1::buildWindow()
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowIcon(QIcon(QPixmap::fromImage(programIcon())));
-    setFont(designFont(kDefaultFontPoints));
+    setFont(design::font(design::kDefaultFontPoints));
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, designColour(kWindowColour));
+    colours.setColor(QPalette::Window, design::colour(kWindowColour));
     setPalette(colours);
 
     // The client area has a fixed layout: nothing moves or scales with the
@@ -139,12 +110,12 @@ void Form1::buildWindow()
     setCentralWidget(client);
 
     // Shapes first, so that the controls they frame lie above them.
-    place(new Shape(designColour(0xFFFF80), client), "Shape1",
+    place(new Shape(design::colour(0xFFFF80), client), "Shape1",
           twips(360, kShapeTop, kShapeWidth, kShapeHeight), -1);
     for (const HarmonicGroup &group : kHarmonicGroups)
-        place(new Shape(designColour(group.shapeColour), client), group.shapeName,
+        place(new Shape(design::colour(group.shapeColour), client), group.shapeName,
               twips(group.shapeLeft, kShapeTop, kShapeWidth, kShapeHeight), -1);
-    place(new Shape(designColour(0x000000), client), "Shape8", twips(15480, 8520, 2295, 1935), -1);
+    place(new Shape(design::colour(0x000000), client), "Shape8", twips(15480, 8520, 2295, 1935), -1);
 
     Picture1 = place(new PictureBox(m_surface, client), "Picture1", twips(240, 120, 18735, 7455), 0);
     Picture1->setAccessibleName(tr("Plot"));
@@ -154,8 +125,8 @@ void Form1::buildWindow()
                          twips(isX ? 720 : 2160, 6840, isX ? 975 : 1155, 270).translated(Picture1->clientOrigin()),
                          isX ? 41 : 42, kSmallFontPoints);
         QPalette readoutColours = (*readout)->palette();
-        readoutColours.setColor(QPalette::WindowText, designColour(0x00FFFF));
-        readoutColours.setColor(QPalette::Window, designColour(0x404040));
+        readoutColours.setColor(QPalette::WindowText, design::colour(0x00FFFF));
+        readoutColours.setColor(QPalette::Window, design::colour(0x404040));
         (*readout)->setPalette(readoutColours);
         (*readout)->setAutoFillBackground(true);
         (*readout)->setAttribute(Qt::WA_TransparentForMouseEvents); // the plot under them still reads the pointer
@@ -196,9 +167,9 @@ void Form1::buildWindow()
 
     Command1 = place(new QPushButton(QStringLiteral("Calcul Quenlari"), client), "Command1",
                      twips(360, 9840, 2000, 495), 40);
-    Command1->setFont(designFont(kSmallFontPoints, true));
+    Command1->setFont(design::font(kSmallFontPoints, true));
     QPalette buttonColours = Command1->palette();
-    buttonColours.setColor(QPalette::Button, designColour(0x80FF80));
+    buttonColours.setColor(QPalette::Button, design::colour(0x80FF80));
     Command1->setPalette(buttonColours);
 
     label(client, "Label14", QStringLiteral("Esantion Memorat"), twips(15600, 8160, 1275, 195), 47);

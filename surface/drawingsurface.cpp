@@ -1,5 +1,7 @@
 #include "surface/drawingsurface.h"
 
+#include "app/design.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -14,8 +16,6 @@
 namespace {
 
 constexpr Colour kInitialBackColor = 0xC0C0C0;
-constexpr float kInitialFontSize = 8.25f; // the classic dialog font size, points
-constexpr double kPixelsPerPoint = 96.0 / 72.0;
 // Dotted lines: a dash of 3 pixels, a gap of 3, counted from the line's start.
 constexpr int kDotOn = 3;
 constexpr int kDotPeriod = 6;
@@ -46,12 +46,7 @@ void afterToolkitCode() {}
 DrawingSurface::DrawingSurface()
     : m_image(kWidth, kHeight, QImage::Format_RGB32), m_backColor(kInitialBackColor)
 {
-    m_font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                        QStringLiteral("DejaVu Sans")});
-    m_font.setStyleHint(QFont::SansSerif);
-    // Crisp one-colour glyphs, as on the classic surface, and the same pixels on every machine.
-    m_font.setStyleStrategy(QFont::NoAntialias);
-    setFontSize(kInitialFontSize);
+    setFontSize(design::kDefaultFontPoints);
     fillBackground();
 }
 
@@ -99,10 +94,12 @@ void DrawingSurface::setPicture(const QImage &picture)
 void DrawingSurface::setFontSize(float points)
 {
     m_fontSize = points;
-    const int pixels = std::max(1, static_cast<int>(std::lround(points * kPixelsPerPoint)));
-    if (pixels == m_font.pixelSize())
+    QFont font = design::font(points);
+    if (font.pixelSize() == m_font.pixelSize())
         return;
-    m_font.setPixelSize(pixels);
+    // Crisp one-colour glyphs, as on the classic surface, and the same pixels on every machine.
+    font.setStyleStrategy(QFont::NoAntialias);
+    m_font = font;
     m_metrics = QFontMetrics(m_font);
     m_shapedTexts.clear();
 }
