@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Quick start on Debian 12: installs what is missing with apt, builds, then
 #   run   starts the program (the default)
-#   test  runs every test, in a normal and in a sanitizer (ASan + UBSan) build
+#   test  runs every test, in a normal and in a sanitizer (ASan + UBSan) build,
+#         then replays the picture loader's fuzz corpora and fuzzes it for a minute
 set -euo pipefail
 
 mode=${1:-run}
@@ -15,7 +16,7 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
+    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2 clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -45,10 +46,30 @@ if [ "$mode" = run ]; then
 fi
 
 export QT_QPA_PLATFORM=offscreen
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    export XDG_RUNTIME_DIR
+fi
+passed=0
+skipped=0
+count() { # adds up what a ctest log reports
+    local total skips
+    total=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$1")
+    skips=$(grep -c '(Skipped)$' "$1" || true)
+    passed=$((passed + ${total:-0} - skips))
+    skipped=$((skipped + skips))
+}
+
 build build
-ctest --test-dir build --output-on-failure -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
+count build/ctest.log
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 build build-sanitize -DQUENLARI_SANITIZE=ON -DQUENLARI_BUILD_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+# The soak is shorter there: the sanitizers make each event several times slower.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUENLARI_SOAK_EVENTS=25000 \
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
+count build-sanitize/ctest.log
+
+scripts/fuzz.sh 60
+echo "$passed passed, 0 failed, $skipped skipped"
