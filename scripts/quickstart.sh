@@ -2,7 +2,8 @@
 # Quick start on Debian 12: installs what is missing with apt, builds, then
 #   run   starts the program (the default)
 #   test  runs every test, in a normal and in a sanitizer (ASan + UBSan) build,
-#         then replays the picture loader's fuzz corpora and fuzzes it for a minute
+#         installs, starts and removes the Debian package, then replays the
+#         picture loader's fuzz corpora and fuzzes it for a minute
 set -euo pipefail
 
 mode=${1:-run}
@@ -16,7 +17,10 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2 clang libclang-rt-14-dev)
+    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
+if [ "$mode" = test ]; then # the fuzzer, and the desktop files' validators
+    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream)
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -63,6 +67,7 @@ count() { # adds up what a ctest log reports
 build build
 ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
 count build/ctest.log
+scripts/package-test.sh build
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 build build-sanitize -DQUENLARI_SANITIZE=ON -DQUENLARI_BUILD_BENCH=OFF
