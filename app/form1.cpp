@@ -13,10 +13,6 @@
 #include <QPushButton>
 
 
-namespace {
-constexpr int16_t kCursorStep = 10;
-} // namespace
-
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
     buildWindow();
@@ -53,10 +49,10 @@ void Form1::connectHandlers()
 void Form1::Form_Load()
 {
     setWindowState(windowState() | Qt::WindowMaximized);
-    m_state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+    m_state.pixelsPerUnit = MainState::kPixelsPerUnit;
     m_state.frequencyHz = toInt16(UpDown1->value(), "the frequency");
-    m_state.cursorStep = kCursorStep;
-    m_state.piValue = static_cast<float>(31415 / 10000.0);
+    m_state.cursorStep = MainState::kCursorStep;
+    m_state.piValue = MainState::kPiValue;
     // Each assignment runs the control's change handler, which rewrites its label.
     m_phaseControls[3 - MainState::kFirstHarmonic]->setValue(20);
     m_phaseLabels[3 - MainState::kFirstHarmonic]->setCaption(integerText(20));

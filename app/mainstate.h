@@ -14,6 +14,12 @@ struct MainState
     static constexpr int kMaxSamples = 1000;
     static constexpr int kPhaseSlots = 11;
 
+    // The constants Form_Load gives: pi as 3.1415, not the full-precision pi,
+    // and the readouts' 2.23 pixels a level unit (the traces use 2.22).
+    static constexpr float kPiValue = static_cast<float>(31415 / 10000.0);
+    static constexpr float kPixelsPerUnit = static_cast<float>(223 / 100.0);
+    static constexpr int16_t kCursorStep = 10;
+
     float piValue = 0;       // 3.1415 as a single, not the full-precision pi
     int16_t frequencyHz = 0; // fundamental, Hz
     float fundamentalLevel = 0;

@@ -1,9 +1,11 @@
 // quenlari_bench: the cost of one full plot, against a reference kernel that
 // does only the unavoidable work (clear the image, evaluate and plot 8,708 sines).
 
+#include "cli/wavwriter.h"
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 
@@ -21,12 +23,12 @@ struct StartUpPlot
 
     StartUpPlot()
     {
-        state.piValue = static_cast<float>(31415 / 10000.0);
+        state.piValue = MainState::kPiValue;
         state.frequencyHz = 200;
         state.thdPercent = static_cast<float>(std::sqrt(33.0));
         controls.level = {1, 5, 1, 2, 1, 1};
         controls.phase = {0, 20, 0, 165, 0, 0};
-        state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+        state.pixelsPerUnit = MainState::kPixelsPerUnit;
         state.cursorStep = 10;
         surface.setBackColor(0);
     }
@@ -99,6 +101,19 @@ void BM_reference_clear_and_plot_sines(benchmark::State &run)
     }
 }
 BENCHMARK(BM_reference_clear_and_plot_sines)->Unit(benchmark::kMicrosecond);
+
+// quenlari-cli's audio: 60 s of the start-up tone at 48 kHz, 24 bits,
+// dithered, from synthesis to the bytes on their way to the file.
+void BM_wav_write_60s_48k_24bit(benchmark::State &run)
+{
+    QFile sink(QStringLiteral("/dev/null"));
+    sink.open(QIODevice::WriteOnly);
+    wav::Format format;
+    format.seconds = 60;
+    for (auto _ : run)
+        benchmark::DoNotOptimize(wav::write(sink, tone::Tone(), format));
+}
+BENCHMARK(BM_wav_write_60s_48k_24bit)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -52,9 +52,9 @@ struct StartUp
     SignalControls controls;
     StartUp()
     {
-        state.piValue = static_cast<float>(31415 / 10000.0);
+        state.piValue = MainState::kPiValue;
         state.frequencyHz = 200;
-        state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+        state.pixelsPerUnit = MainState::kPixelsPerUnit;
         state.cursorStep = 10;
         controls.level = {1, 5, 1, 2, 1, 1};
         controls.phase = {0, 20, 0, 165, 0, 0};
@@ -147,7 +147,7 @@ TEST(CursorReadout, ShowsTheColumnAndTheLevelWithOneSpaceAround)
 {
     QLocale::setDefault(QLocale::c());
     MainState state;
-    state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+    state.pixelsPerUnit = MainState::kPixelsPerUnit;
     const std::pair<float, const char *> rows[] = {{0, " Y = 109.87 "},  {23, " Y = 99.55 "},  {244, " Y = 0.45 "},
                                                    {245, " Y = 0 "},     {246, " Y = -0.45 "}, {467, " Y = -99.55 "},
                                                    {490, " Y = -109.87 "}};

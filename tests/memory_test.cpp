@@ -71,9 +71,9 @@ struct StartUp
     SignalControls controls;
     StartUp()
     {
-        state.piValue = static_cast<float>(31415 / 10000.0);
+        state.piValue = MainState::kPiValue;
         state.frequencyHz = 200;
-        state.pixelsPerUnit = static_cast<float>(223 / 100.0);
+        state.pixelsPerUnit = MainState::kPixelsPerUnit;
         state.cursorStep = 10;
         state.thdPercent = static_cast<float>(std::sqrt(33.0));
         controls.level = {1, 5, 1, 2, 1, 1};

@@ -23,7 +23,7 @@ struct Plot
 
     Plot(int16_t frequency, std::array<int32_t, 6> levels, std::array<int32_t, 6> phases)
     {
-        state.piValue = static_cast<float>(31415 / 10000.0);
+        state.piValue = MainState::kPiValue;
         state.frequencyHz = frequency;
         state.thdPercent = static_cast<float>(std::sqrt(33.0));
         controls.level = levels;

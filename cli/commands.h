@@ -1,0 +1,25 @@
+#pragma once
+
+#include "cli/tone.h"
+
+#include <QByteArray>
+#include <QImage>
+
+class QIODevice;
+
+namespace cli {
+
+// The plot surface as the main window shows it after the calculate button
+// with these controls: the same state, the same THD routine, the same redraw.
+// ASSUMPTION: the tone is within the main window's ranges (whole levels 0 to 20,
+// whole phases, whole frequency).
+QImage plotImage(const tone::Tone &tone);
+
+// The distortion figures as text lines, or as one JSON object.
+QByteArray thdReport(const tone::Tone &tone, bool json);
+
+// The waveform as a table: a header row, then one row a column of the plot
+// (time x / 49800 s) or, with rate and count, one row a sample.
+bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long count);
+
+} // namespace cli

@@ -1,0 +1,84 @@
+// quenlari-cli: the synthesis and the analysis of the main window on the
+// command line, with the tone as audio and the plot as a picture.
+
+#include "app/version.h"
+#include "cli/commands.h"
+#include "cli/options.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int kBadInput = 2;
+constexpr int kFailed = 1;
+
+// Writes the whole output or nothing: a file is written beside its final
+// name and put in place only when complete.
+int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &write)
+{
+    if (name == QLatin1String("-")) {
+        QFile out;
+        if (out.open(stdout, QIODevice::WriteOnly) && write(out) && out.flush())
+            return 0;
+        std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
+        return kFailed;
+    }
+    QSaveFile file(name);
+    if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
+        return 0;
+    std::fprintf(stderr, "quenlari-cli: could not write %s: %s\n", qPrintable(name), qPrintable(file.errorString()));
+    return kFailed;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Text on the plot needs a platform; the tool needs no display. The
+    // toolkit's own notes on that (a missing runtime folder, say) are not
+    // the user's business: standard error carries this tool's messages only.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(message));
+    });
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("quenlari-cli"));
+    QGuiApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(kVersion.major).arg(kVersion.minor).arg(kVersion.revision));
+
+    const cli::Options options = cli::parse(QGuiApplication::arguments());
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(options.error));
+        return kBadInput;
+    }
+    switch (options.command) {
+    case cli::Command::Help:
+        std::fputs(qPrintable(options.helpText), stdout);
+        return 0;
+    case cli::Command::Version:
+        std::printf("quenlari-cli %s\n", qPrintable(QGuiApplication::applicationVersion()));
+        return 0;
+    case cli::Command::Thd:
+        std::fputs(cli::thdReport(options.tone, options.json).constData(), stdout);
+        return 0;
+    case cli::Command::Plot:
+        return writeOutput(options.output,
+                           [&](QIODevice &out) { return cli::plotImage(options.tone).save(&out, "PNG"); });
+    case cli::Command::Wav:
+        return writeOutput(options.output, [&](QIODevice &out) { return wav::write(out, options.tone, options.wav); });
+    case cli::Command::Csv: {
+        const long long rows = options.rowsPerSample ? static_cast<long long>(wav::sampleCount(options.wav)) : 0;
+        return writeOutput(options.output, [&](QIODevice &out) {
+            return cli::writeCsv(out, options.tone, options.wav.rate, rows);
+        });
+    }
+    }
+    return 0;
+}

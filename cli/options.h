@@ -1,0 +1,29 @@
+#pragma once
+
+#include "cli/tone.h"
+#include "cli/wavwriter.h"
+
+#include <QString>
+#include <QStringList>
+
+// The command line of quenlari-cli, read and checked. Any mistake gives one
+// line naming the option and what it accepts.
+namespace cli {
+
+enum class Command { Help, Version, Thd, Plot, Wav, Csv };
+
+struct Options
+{
+    Command command = Command::Help;
+    tone::Tone tone;
+    wav::Format wav;
+    bool json = false;
+    bool rowsPerSample = false; // csv: --seconds or --rate given
+    QString output;             // "-" for standard output
+    QString error;              // set when the command line is refused
+    QString helpText;
+};
+
+Options parse(const QStringList &arguments);
+
+} // namespace cli
