@@ -4,6 +4,7 @@
 #include "cli/wavwriter.h"
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
+#include "tests/support.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -14,25 +15,6 @@
 #include <cmath>
 
 namespace {
-
-struct StartUpPlot
-{
-    MainState state;
-    SignalControls controls;
-    DrawingSurface surface;
-
-    StartUpPlot()
-    {
-        state.piValue = MainState::kPiValue;
-        state.frequencyHz = 200;
-        state.thdPercent = static_cast<float>(std::sqrt(33.0));
-        controls.level = {1, 5, 1, 2, 1, 1};
-        controls.phase = {0, 20, 0, 165, 0, 0};
-        state.pixelsPerUnit = MainState::kPixelsPerUnit;
-        state.cursorStep = 10;
-        surface.setBackColor(0);
-    }
-};
 
 void BM_redraw(benchmark::State &run)
 {

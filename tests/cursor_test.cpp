@@ -1,5 +1,6 @@
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
+#include "tests/support.h"
 
 #include <QLocale>
 
@@ -45,22 +46,9 @@ TEST(SnapToStepRange, IsAnOverflowOutsideSixteenBits)
     EXPECT_EQ(snapToStep(32767, 1), 32767);
 }
 
-struct StartUp
+struct StartUp : StartUpPlot
 {
-    MainState state;
-    DrawingSurface surface;
-    SignalControls controls;
-    StartUp()
-    {
-        state.piValue = MainState::kPiValue;
-        state.frequencyHz = 200;
-        state.pixelsPerUnit = MainState::kPixelsPerUnit;
-        state.cursorStep = 10;
-        controls.level = {1, 5, 1, 2, 1, 1};
-        controls.phase = {0, 20, 0, 165, 0, 0};
-        surface.setBackColor(0);
-        redraw(state, surface, controls);
-    }
+    StartUp() { redraw(state, surface, controls); }
     void move(float x) { moveCursorLine(state, surface, snapToStep(x, state.cursorStep)); }
 };
 

@@ -6,17 +6,15 @@
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
 #include "surface/picturebox.h"
+#include "tests/support.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPushButton>
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <new>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -64,24 +62,6 @@ void operator delete[](void *memory, std::size_t) noexcept
 
 namespace {
 
-struct StartUp
-{
-    MainState state;
-    DrawingSurface surface;
-    SignalControls controls;
-    StartUp()
-    {
-        state.piValue = MainState::kPiValue;
-        state.frequencyHz = 200;
-        state.pixelsPerUnit = MainState::kPixelsPerUnit;
-        state.cursorStep = 10;
-        state.thdPercent = static_cast<float>(std::sqrt(33.0));
-        controls.level = {1, 5, 1, 2, 1, 1};
-        controls.phase = {0, 20, 0, 165, 0, 0};
-        surface.setBackColor(0);
-    }
-};
-
 template <typename Work>
 long allocationsOf(Work &&work)
 {
@@ -92,7 +72,7 @@ long allocationsOf(Work &&work)
 
 TEST(Allocations, ARedrawAllocatesOnlyWhatItsTextNeeds)
 {
-    StartUp plot;
+    StartUpPlot plot;
     redraw(plot.state, plot.surface, plot.controls); // fills the font and shaping caches
     redraw(plot.state, plot.surface, plot.controls);
     const long redrawing = allocationsOf([&] { redraw(plot.state, plot.surface, plot.controls); });
@@ -113,7 +93,7 @@ TEST(Allocations, ARedrawAllocatesOnlyWhatItsTextNeeds)
 
 TEST(Allocations, ACursorMoveAllocatesNothingButItsCaptions)
 {
-    StartUp plot;
+    StartUpPlot plot;
     redraw(plot.state, plot.surface, plot.controls);
     moveCursorLine(plot.state, plot.surface, snapToStep(5, plot.state.cursorStep));
     float x = 0;
@@ -127,14 +107,6 @@ TEST(Allocations, ACursorMoveAllocatesNothingButItsCaptions)
         }
     });
     EXPECT_EQ(moving, 0);
-}
-
-long residentKilobytes()
-{
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 TEST(ResidentMemory, StaysFlatOverTenThousandRedrawsAndAHundredThousandMoves)

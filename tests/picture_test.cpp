@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "picture/loadpicture.h"
+#include "tests/support.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fstream>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -134,14 +133,6 @@ TEST(OpenPicture, AFileThatIsNoPictureGivesAMessageAndKeepsTheBackground)
     ASSERT_EQ(test.errors.count(), 2);
     EXPECT_TRUE(test.errors.at(1).at(0).toString().contains(QStringLiteral("does not exist")));
     EXPECT_EQ(test.form.surface().image(), withPicture);
-}
-
-long residentKilobytes()
-{
-    std::ifstream status("/proc/self/statm");
-    long pages = 0, resident = 0;
-    status >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 TEST(OpenPicture, AForgedHugeBmpHeaderIsRefusedBeforeDecoding)
