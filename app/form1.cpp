@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
     buildWindow();

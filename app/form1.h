@@ -15,14 +15,13 @@ class AboutWindow;
 class Caption;
 class PictureBox;
 class QAction;
-class QGroupBox;
 class QMessageBox;
 class QPushButton;
 class UpDown;
 
 // The main window: it owns MainState, the plot surface and the controls, and
-// wires the controls' events to the handlers. The handlers of the parameter
-// controls live with them in controls/.
+// wires the controls' events to the handlers. The handlers live with their
+// subsystems: controls/, cursor/, picture/ and about/.
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -114,7 +113,6 @@ private:
     std::array<UpDown *, MainState::kHarmonicCount> m_phaseControls{};    // UpDown2a to UpDown7a
     std::array<Caption *, MainState::kHarmonicCount> m_levelLabels{};      // Label2a to Label7a
     std::array<Caption *, MainState::kHarmonicCount> m_phaseLabels{};      // Label2b to Label7b
-    std::array<QGroupBox *, MainState::kHarmonicCount> m_phaseFrames{};   // Frame1 to Frame6
     QAction *mnuOpen = nullptr;
     QAction *mnuExit = nullptr;
     QAction *mnuAbout = nullptr;
