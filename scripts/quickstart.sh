@@ -18,8 +18,8 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
-if [ "$mode" = test ]; then # the fuzzer, and the desktop files' validators
-    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream)
+if [ "$mode" = test ]; then # the fuzzer, the desktop files. validators, the packaging
+    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file)
 fi
 missing=()
 for package in "${packages[@]}"; do
