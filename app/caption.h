@@ -14,7 +14,6 @@ public:
     Caption(const QString &text, const QRect &designed, QWidget *parent);
 
     void setCaption(const QString &text);
-    QRect designedGeometry() const { return m_designed; }
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -47,7 +47,6 @@ public:
     // wherever the surface has its back colour, and what is drawn stays over
     // it; Cls shows it again. A null image removes it and clears the surface.
     void setPicture(const QImage &picture);
-    bool hasPicture() const { return !m_picture.isNull(); }
 
     // Only one-pixel lines and points are ever drawn; the width is kept as a
     // property for the callers that set it.

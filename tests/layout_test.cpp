@@ -230,6 +230,28 @@ TEST(Layout, TabWalksTheSpinControlsAndTheButtonInTheDesignedOrder)
                                   "Command1", "UpDown8", "UpDown1"}));
 }
 
+TEST(Layout, SpinControlsHaveTheirDesignedRangesAndIncrements)
+{
+    Form1 form;
+    struct Range
+    {
+        const char *name;
+        int32_t minimum, maximum, increment;
+    };
+    std::vector<Range> ranges = {{"UpDown1", 50, 1000, 10}, {"UpDown8", 0, 40, 1}};
+    for (const char *level : {"UpDown2", "UpDown3", "UpDown4", "UpDown5", "UpDown6", "UpDown7"})
+        ranges.push_back({level, 0, 20, 1});
+    for (const char *phase : {"UpDown2a", "UpDown3a", "UpDown4a", "UpDown5a", "UpDown6a", "UpDown7a"})
+        ranges.push_back({phase, 0, 360, 5});
+    for (const Range &range : ranges) {
+        auto *spin = form.findChild<UpDown *>(QLatin1String(range.name));
+        ASSERT_NE(spin, nullptr) << range.name;
+        EXPECT_EQ(spin->minimum(), range.minimum) << range.name;
+        EXPECT_EQ(spin->maximum(), range.maximum) << range.name;
+        EXPECT_EQ(spin->increment(), range.increment) << range.name;
+    }
+}
+
 TEST(Layout, SpinControlsCarryNamesAScreenReaderCanTellApart)
 {
     Form1 form;

@@ -149,8 +149,11 @@ TEST(DrawingSurface, PropertiesPersistAcrossCls)
     surface.setDrawMode(DrawingSurface::XorPen);
     surface.setDrawStyle(DrawingSurface::Dot);
     surface.setFontSize(12);
+    surface.setDrawWidth(1);
     surface.Cls();
     EXPECT_EQ(surface.image().pixel(0, 0), qRgb(0x56, 0x34, 0x12));
+    EXPECT_EQ(surface.backColor(), 0x123456u);
+    EXPECT_EQ(surface.drawWidth(), 1);
     EXPECT_EQ(surface.foreColor(), 0x808080u);
     EXPECT_EQ(surface.drawMode(), DrawingSurface::XorPen);
     EXPECT_EQ(surface.drawStyle(), DrawingSurface::Dot);
