@@ -20,7 +20,6 @@ constexpr Colour kInitialBackColor = 0xC0C0C0;
 constexpr int kDotOn = 3;
 constexpr int kDotPeriod = 6;
 
-
 // The toolkit's image code uses 256-bit vector instructions and may return
 // with the upper register halves dirty; every plain SSE instruction after that
 // pays a transition penalty, which made the trace arithmetic five times
@@ -69,26 +68,35 @@ void DrawingSurface::Cls()
 
 void DrawingSurface::setPicture(const QImage &picture)
 {
-    if (picture.isNull()) {
-        if (m_picture.isNull())
-            return; // nothing to remove
-        m_picture = QImage();
-        fillBackground();
-        return;
-    }
-    const QRect area = picture.rect() & m_image.rect();
-    m_picture = picture.copy(area).convertToFormat(QImage::Format_RGB32);
+    if (picture.isNull() && m_picture.isNull())
+        return; // nothing to remove
+    QImage previous = std::move(m_picture);
+    m_picture = picture.isNull()
+                    ? QImage()
+                    : picture.copy(picture.rect() & m_image.rect()).convertToFormat(QImage::Format_RGB32);
+
+    // The new picture takes the old one's place: a pixel that still shows the
+    // old background (its picture, or the back colour beyond it) shows the new
+    // one, and what was drawn since stays over it.
     const uint32_t back = 0xFF000000u | imageRgb(m_backColor);
+    const QRect area = previous.rect() | m_picture.rect();
     uint32_t *surface = pixels();
-    for (int y = 0; y < area.height(); ++y) {
-        const auto *row = reinterpret_cast<const uint32_t *>(m_picture.constScanLine(y));
-        for (int x = 0; x < area.width(); ++x) {
-            uint32_t &pixel = surface[y * kWidth + x];
-            if (pixel == back)
-                pixel = 0xFF000000u | row[x];
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const auto *oldRow =
+            y < previous.height() ? reinterpret_cast<const uint32_t *>(previous.constScanLine(y)) : nullptr;
+        const auto *newRow =
+            y < m_picture.height() ? reinterpret_cast<const uint32_t *>(m_picture.constScanLine(y)) : nullptr;
+        const int oldWidth = oldRow ? previous.width() : 0;
+        const int newWidth = newRow ? m_picture.width() : 0;
+        uint32_t *row = surface + y * kWidth;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const uint32_t was = x < oldWidth ? 0xFF000000u | oldRow[x] : back;
+            if (row[x] == was)
+                row[x] = x < newWidth ? 0xFF000000u | newRow[x] : back;
         }
     }
-    markDirty(area);
+    if (!area.isEmpty())
+        markDirty(area);
 }
 
 void DrawingSurface::setFontSize(float points)

@@ -44,8 +44,9 @@ public:
     void setBackColor(Colour colour) { m_backColor = colour; }
 
     // The picture becomes the background, top-left and unscaled: it shows
-    // wherever the surface has its back colour, and what is drawn stays over
-    // it; Cls shows it again. A null image removes it and clears the surface.
+    // wherever the surface still shows its background (the back colour, or
+    // the picture it replaces), and what is drawn stays over it; Cls shows it
+    // again. A null image removes it, leaving the back colour in its place.
     void setPicture(const QImage &picture);
 
     // Only one-pixel lines and points are ever drawn; the width is kept as a

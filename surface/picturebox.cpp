@@ -38,9 +38,10 @@ void PictureBox::paintEvent(QPaintEvent *event)
             painter.drawImage(target, m_surface.image(), target.translated(-clientOrigin()));
     }
     if (!client.contains(event->rect())) {
-        // The sunken 3D border: dark above and to the left, light below and to the right.
+        // The sunken 3D border, two lines wholly outside the drawing area:
+        // dark above and to the left, light below and to the right.
         const QPalette &colours = palette();
-        const QRect outer = rect().adjusted(0, 0, -1, -1);
+        const QRect outer = rect();
         const QRect inner = outer.adjusted(1, 1, -1, -1);
         painter.setPen(colours.color(QPalette::Mid));
         painter.drawLine(outer.topLeft(), outer.topRight());

@@ -3,8 +3,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QPointer>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -101,8 +105,8 @@ TEST(Form1, ShowsTheStartUpPlotOnItsSurface)
     EXPECT_EQ(image.size(), QSize(1245, 493));
     EXPECT_EQ(image, plotOf(form, true));
     EXPECT_NE(image, plotOf(form));
-    EXPECT_EQ(image.pixel(0, 245), qRgb(0, 128, 0));   // the zero line where no trace is drawn
-    EXPECT_EQ(image.pixel(1244, 492), 0xFF000000u); // black background
+    EXPECT_EQ(image.pixel(0, 245), qRgb(0, 128, 0)); // the zero line where no trace is drawn
+    EXPECT_EQ(image.pixel(1244, 492), 0xFF000000u);  // black background
 }
 
 TEST(Form1, CalculateRecomputesTheThdFromTheLevelControlsAndRedraws)
@@ -150,10 +154,10 @@ TEST(Form1, CaptionsFollowTheControlsToTheEndsOfTheirRanges)
         const char *caption;
     };
     const Case cases[] = {
-        {"UpDown2", "Label2a", -10, "0 %"}, {"UpDown2", "Label2a", +10, "20 %"},
-        {"UpDown7a", "Label7b", -80, "0"},  {"UpDown7a", "Label7b", +80, "360"},
+        {"UpDown2", "Label2a", -10, "0 %"},  {"UpDown2", "Label2a", +10, "20 %"},
+        {"UpDown7a", "Label7b", -80, "0"},   {"UpDown7a", "Label7b", +80, "360"},
         {"UpDown1", "Label1", -40, "50 Hz"}, {"UpDown1", "Label1", +40, "1000 Hz"},
-        {"UpDown8", "Label8", -10, "0"},    {"UpDown8", "Label8", +10, "40"},
+        {"UpDown8", "Label8", -10, "0"},     {"UpDown8", "Label8", +10, "40"},
     };
     for (const Case &c : cases) {
         UpDown *control = spin(form, c.control);
@@ -188,20 +192,42 @@ TEST(Form1, PhaseThenFrequencyShiftsTheHarmonicAndTheSumButNotTheThd)
     EXPECT_NE(form.surface().image(), shifted);
 }
 
-TEST(Form1, ExitEndsTheProgram)
+TEST(Form1, ExitEndsTheProgramAndClosesEveryWindow)
 {
-    auto *form = new Form1;
+    QPointer<Form1> form = new Form1;
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();
+    form->findChild<QAction *>("mnuAbout")->trigger();
     QAction *exit = form->findChild<QAction *>("mnuExit");
     ASSERT_NE(exit, nullptr);
     EXPECT_EQ(exit->text(), "Exit");
     QTimer::singleShot(0, exit, &QAction::trigger);
-    QTimer watchdog;
-    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    watchdog.start(10000);
+    // Exit that does nothing leaves the loop running until this ends it with 1.
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty() || !QApplication::activeWindow());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (QWidget *window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(window->isVisible()) << window->metaObject()->className();
+    EXPECT_TRUE(form.isNull() || !form->isVisible());
+}
+
+TEST(Form1, TheProgramIgnoresItsCommandLineAndWritesNothingAtStartUp)
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    // Taken by the toolkit, this would ask for a platform that does not exist and end the program.
+    program.start(QStringLiteral(QUENLARI_PROGRAM),
+                  {QStringLiteral("-platform"), QStringLiteral("none-such"), QStringLiteral("-reverse")});
+    ASSERT_TRUE(program.waitForStarted());
+    EXPECT_FALSE(program.waitForFinished(3000)) << program.readAllStandardError().toStdString();
+    program.kill();
+    program.waitForFinished();
+    EXPECT_TRUE(QDir(home.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 } // namespace

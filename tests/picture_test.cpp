@@ -1,6 +1,11 @@
 #include "app/form1.h"
+#include "app/startup.h"
 #include "picture/loadpicture.h"
 #include "tests/support.h"
+
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QTimer>
 
 #include <QAction>
 #include <QApplication>
@@ -9,7 +14,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
 
 #include <gtest/gtest.h>
 
@@ -33,10 +37,11 @@ struct Pictures
         });
     }
     QString path(const QString &name) const { return folder.filePath(name); }
-    QString write(const QString &name, const char *format, QSize size = QSize(300, 120))
+    QString write(const QString &name, const char *format, QSize size = QSize(300, 120),
+                  QRgb colour = kOrange)
     {
         QImage image(size, QImage::Format_RGB32);
-        image.fill(kOrange);
+        image.fill(colour);
         EXPECT_TRUE(image.save(path(name), format));
         return path(name);
     }
@@ -85,6 +90,18 @@ TEST(OpenPicture, ABmpAndAJpgBecomeTheBackgroundUnderThePlotUntilTheNextRedraw)
     test.open(test.write(QStringLiteral("b.jpg"), "JPG"));
     EXPECT_EQ(test.errors.count(), 0);
     EXPECT_TRUE(near(test.at(60, 5), kOrange));
+}
+
+TEST(OpenPicture, ASecondPictureReplacesTheFirst)
+{
+    Pictures test;
+    const QRgb teal = qRgb(0, 160, 160);
+    test.open(test.write(QStringLiteral("a.bmp"), "BMP", QSize(600, 300)));
+    test.open(test.write(QStringLiteral("b.bmp"), "BMP", QSize(200, 100), teal));
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_EQ(test.at(60, 5), teal);
+    EXPECT_EQ(test.at(400, 200), 0xFF000000u);   // a.bmp showed here: the back colour again
+    EXPECT_EQ(test.at(49, 60), qRgb(0, 128, 0)); // the grid stays over it
 }
 
 TEST(OpenPicture, ACancelLoadsTheLastConfirmedNameOrNothing)
@@ -167,6 +184,62 @@ TEST(OpenPicture, AForgedHugeBmpHeaderIsRefusedBeforeDecoding)
     EXPECT_TRUE(message.contains(QStringLiteral("forged.bmp"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("60000 x 60000"))) << message.toStdString();
     EXPECT_EQ(test.form.surface().image(), before);
+}
+
+TEST(OpenPicture, ALargePhotographLoadsWithoutDecodingWhatCannotShow)
+{
+    Pictures test;
+    // 10000 x 7000 pixels, more than a whole decode would take, with a mark at the top left.
+    {
+        QImage photo(10000, 7000, QImage::Format_Grayscale8);
+        photo.fill(200);
+        for (int y = 0; y < 50; ++y)
+            std::fill_n(photo.scanLine(y), 100, 20);
+        ASSERT_TRUE(photo.save(test.path(QStringLiteral("photo.jpg")), "JPG", 90));
+    }
+    const long residentBefore = residentKilobytes();
+    test.open(test.path(QStringLiteral("photo.jpg")));
+    EXPECT_LT(residentKilobytes() - residentBefore, 32 * 1024); // the whole picture is 70 MB in grey alone
+    ASSERT_EQ(test.errors.count(), 0) << test.errors.at(0).at(0).toString().toStdString();
+    EXPECT_TRUE(near(test.at(60, 5), qRgb(20, 20, 20)));
+    EXPECT_TRUE(near(test.at(300, 5), qRgb(200, 200, 200)));
+    EXPECT_TRUE(near(test.at(1100, 480), qRgb(200, 200, 200)));
+}
+
+TEST(OpenPicture, UsingTheWindowWritesNoSettingsFile)
+{
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    keepNoSettings();
+    QTemporaryDir folder;
+    const QString picture = folder.filePath(QStringLiteral("a.bmp"));
+    {
+        QImage image(50, 50, QImage::Format_RGB32);
+        image.fill(kOrange);
+        ASSERT_TRUE(image.save(picture, "BMP"));
+    }
+    {
+        Form1 form;
+        // The toolkit's own dialog, shown and cancelled by "the person".
+        QTimer::singleShot(200, [] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        form.findChild<QAction *>("mnuOpen")->trigger();
+        form.fileDialog().setAnswer([&](const CommonDialog &) { return picture; });
+        form.findChild<QAction *>("mnuOpen")->trigger();
+        EXPECT_EQ(form.surface().image().pixel(40, 30), kOrange);
+        form.findChild<QAction *>("mnuAbout")->trigger();
+        form.findChild<QAction *>("mnuExit")->trigger();
+        QApplication::processEvents();
+    }
+    QStringList written;
+    for (QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        written << it.next();
+    EXPECT_TRUE(written.isEmpty()) << written.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST(LoadPicture, GivesTheEmptyPictureForTheEmptyNameAndCutsToWhatShows)

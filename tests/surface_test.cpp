@@ -170,7 +170,7 @@ TEST(DrawingSurface, PictureShowsUnderWhatIsDrawnUntilRemoved)
     surface.setPicture(picture);
     EXPECT_EQ(at(surface, 19, 9), qRgb(10, 200, 30));
     EXPECT_EQ(at(surface, 5, 5), 0xFFFFFFFFu); // drawing stays over it
-    EXPECT_EQ(at(surface, 20, 9), kBlack);      // top-left, unscaled
+    EXPECT_EQ(at(surface, 20, 9), kBlack);     // top-left, unscaled
     surface.Cls();
     EXPECT_EQ(at(surface, 5, 5), qRgb(10, 200, 30));
     surface.setPicture(QImage());
@@ -180,6 +180,31 @@ TEST(DrawingSurface, PictureShowsUnderWhatIsDrawnUntilRemoved)
     large.fill(qRgb(1, 2, 3));
     surface.setPicture(large); // cut to the surface
     EXPECT_EQ(at(surface, 1244, 492), qRgb(1, 2, 3));
+}
+
+TEST(DrawingSurface, ASecondPictureReplacesTheFirstUnderWhatWasDrawnSince)
+{
+    DrawingSurface surface = blackSurface();
+    QImage first(40, 30, QImage::Format_RGB32);
+    first.fill(qRgb(10, 200, 30));
+    surface.setPicture(first);
+    surface.setForeColor(0xFFFFFF);
+    surface.PSet(5, 5);  // on the first picture
+    surface.PSet(50, 5); // beside it, on the back colour
+
+    QImage second(20, 40, QImage::Format_RGB32); // narrower and taller
+    second.fill(qRgb(200, 20, 90));
+    surface.setPicture(second);
+    EXPECT_EQ(at(surface, 0, 0), qRgb(200, 20, 90));
+    EXPECT_EQ(at(surface, 19, 39), qRgb(200, 20, 90)); // where only the back colour was
+    EXPECT_EQ(at(surface, 30, 10), kBlack);            // the first showed here, the second does not reach
+    EXPECT_EQ(at(surface, 5, 5), 0xFFFFFFFFu);         // drawing stays over the new picture
+    EXPECT_EQ(at(surface, 50, 5), 0xFFFFFFFFu);
+    EXPECT_EQ(at(surface, 20, 0), kBlack);
+
+    surface.setPicture(QImage());
+    EXPECT_EQ(at(surface, 0, 0), kBlack);
+    EXPECT_EQ(at(surface, 5, 5), 0xFFFFFFFFu);
 }
 
 TEST(DrawingSurface, ReportsOnlyTheRectangleThatChanged)
