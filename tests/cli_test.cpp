@@ -61,7 +61,7 @@ TEST(CliThd, PrintsTextAndJson)
     EXPECT_EQ(text.status, 0);
     EXPECT_TRUE(text.out.contains("5.744563 %  -24.81 dB")) << text.out.toStdString();
     const Outcome json = cli({QStringLiteral("thd"), QStringLiteral("--json"), QStringLiteral("--levels"),
-                          QStringLiteral("0,0,0,0,0,0")});
+                              QStringLiteral("0,0,0,0,0,0")});
     EXPECT_EQ(json.status, 0);
     EXPECT_TRUE(json.out.contains("\"thd_f_db\":null")) << json.out.toStdString();
     EXPECT_TRUE(json.out.contains("\"thd_f_percent\":0")) << json.out.toStdString();
@@ -86,9 +86,10 @@ TEST(CliPlot, IsTheMainWindowsPlotPixelForPixel)
 
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("plot.png"));
-    const Outcome run = cli({QStringLiteral("plot"), QStringLiteral("--freq"), QStringLiteral("350"),
-                         QStringLiteral("--levels"), QStringLiteral("3,0,7,20,1,0"), QStringLiteral("--phases"),
-                         QStringLiteral("90,45,0,360,5,180"), QStringLiteral("-o"), file});
+    const Outcome run =
+        cli({QStringLiteral("plot"), QStringLiteral("--freq"), QStringLiteral("350"),
+             QStringLiteral("--levels"), QStringLiteral("3,0,7,20,1,0"), QStringLiteral("--phases"),
+             QStringLiteral("90,45,0,360,5,180"), QStringLiteral("-o"), file});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(QImage(file).convertToFormat(QImage::Format_RGB32), form.surface().image());
 }
@@ -138,9 +139,9 @@ TEST(CliWav, WritesTheHeaderLengthAndPeakAsked)
     EXPECT_NEAR(20 * std::log10(peak), -1.0, 0.001);
 
     const QString floats = folder.filePath(QStringLiteral("float.wav"));
-    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("--bits"), QStringLiteral("32"), QStringLiteral("--seconds"),
-                   QStringLiteral("0.5"), QStringLiteral("--rate"), QStringLiteral("44100"), QStringLiteral("-o"),
-                   floats})
+    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("--bits"), QStringLiteral("32"),
+                   QStringLiteral("--seconds"), QStringLiteral("0.5"), QStringLiteral("--rate"),
+                   QStringLiteral("44100"), QStringLiteral("-o"), floats})
                   .status,
               0);
     QFile floatFile(floats);
@@ -183,7 +184,8 @@ TEST(CliWav, HasTheThdAskedForWhenMeasuredByAnFft)
 {
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("tone.wav"));
-    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("--freq"), QStringLiteral("1000"), QStringLiteral("-o"), file})
+    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("--freq"), QStringLiteral("1000"),
+                   QStringLiteral("-o"), file})
                   .status,
               0);
     QFile read(file);
@@ -226,7 +228,7 @@ TEST(CliCsv, WritesAHeaderAndTheColumnsOfThePlot)
     EXPECT_NEAR(last[9].toDouble(), expected[7], 1e-7);
 
     const Outcome samples = cli({QStringLiteral("csv"), QStringLiteral("--seconds"), QStringLiteral("0.01"),
-                             QStringLiteral("-o"), QStringLiteral("-")});
+                                 QStringLiteral("-o"), QStringLiteral("-")});
     EXPECT_EQ(samples.out.trimmed().split('\n').size(), 1 + 480);
 }
 
@@ -285,7 +287,8 @@ TEST(CliErrors, EveryBadInputSaysWhatInOneLineExitsTwoAndWritesNothing)
     const Outcome missingOutput = cli({QStringLiteral("wav")});
     EXPECT_EQ(missingOutput.status, 2);
     EXPECT_TRUE(missingOutput.err.contains("-o FILE"));
-    const Outcome unwritable = cli({QStringLiteral("csv"), QStringLiteral("-o"), folder.filePath("no/such/folder.csv")});
+    const Outcome unwritable =
+        cli({QStringLiteral("csv"), QStringLiteral("-o"), folder.filePath("no/such/folder.csv")});
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_EQ(unwritable.err.count('\n'), 1);
 }

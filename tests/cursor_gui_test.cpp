@@ -52,6 +52,13 @@ TEST(CursorWindow, MovingThePointerMovesTheLineAndTheReadouts)
     EXPECT_EQ(window.text("Label4"), " X = 20 ");
     EXPECT_EQ(window.text("Label6"), " Y = 99.55 ");
     EXPECT_EQ(window.form.state().cursorX, 20.0f);
+    // The dotted line runs down to the last row: 3 pixels on, 3 off from row 0.
+    const QImage before = window.image().copy();
+    window.move(300, 200);
+    for (int y : {0, 1, 2, 486, 487, 488, 492})
+        EXPECT_EQ(window.image().pixel(300, y), before.pixel(300, y) ^ 0x808080u) << y;
+    for (int y : {3, 4, 5, 489, 490, 491})
+        EXPECT_EQ(window.image().pixel(300, y), before.pixel(300, y)) << y;
     window.move(-6, 490, Qt::LeftButton); // held outside the surface: not clamped
     EXPECT_EQ(window.text("Label4"), " X = -10 ");
     EXPECT_EQ(window.text("Label6"), " Y = -109.87 ");
@@ -92,6 +99,12 @@ TEST(CursorWindow, AReleaseStoresASampleAndMarksIt)
     window.release(300, 246, Qt::MiddleButton);
     EXPECT_EQ(window.text("Label12"), "-0.45");
     EXPECT_EQ(window.form.state().sampleCount, 3);
+    window.release(1480, 600); // released well outside the surface: stored all the same
+    EXPECT_EQ(window.text("Label10"), "1480");
+    EXPECT_EQ(window.text("Label12"), "-159.19");
+    EXPECT_EQ(window.text("Label17"), "4");
+    EXPECT_EQ(window.form.state().sampleX[4], 1480);
+    EXPECT_EQ(window.form.state().sampleValue[4], -159.19f);
 }
 
 TEST(CursorWindow, TwoReleasesAtOnePointAfterAMoveRemoveTheCrossButStoreBoth)

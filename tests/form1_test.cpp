@@ -144,7 +144,7 @@ TEST(Form1, CursorStepIsStoredAndShown)
     EXPECT_EQ(form.state().cursorStep, 0);
 }
 
-TEST(Form1, CaptionsFollowTheControlsToTheEndsOfTheirRanges)
+TEST(Form1, EveryControlRewritesItsOwnLabelToTheEndsOfItsRange)
 {
     Form1 form;
     struct Case
@@ -154,10 +154,18 @@ TEST(Form1, CaptionsFollowTheControlsToTheEndsOfTheirRanges)
         const char *caption;
     };
     const Case cases[] = {
-        {"UpDown2", "Label2a", -10, "0 %"},  {"UpDown2", "Label2a", +10, "20 %"},
-        {"UpDown7a", "Label7b", -80, "0"},   {"UpDown7a", "Label7b", +80, "360"},
         {"UpDown1", "Label1", -40, "50 Hz"}, {"UpDown1", "Label1", +40, "1000 Hz"},
-        {"UpDown8", "Label8", -10, "0"},     {"UpDown8", "Label8", +10, "40"},
+        {"UpDown2", "Label2a", -10, "0 %"},  {"UpDown2", "Label2a", +10, "20 %"},
+        {"UpDown3", "Label3a", -10, "0 %"},  {"UpDown4", "Label4a", +10, "20 %"},
+        {"UpDown5", "Label5a", -10, "0 %"},  {"UpDown6", "Label6a", +10, "20 %"},
+        {"UpDown6", "Label6a", -1, "15 %"},  {"UpDown7", "Label7a", +10, "20 %"},
+        {"UpDown7", "Label7a", -2, "10 %"},  {"UpDown2a", "Label2b", +80, "360"},
+        {"UpDown2a", "Label2b", -1, "335"},  {"UpDown3a", "Label3b", -80, "0"},
+        {"UpDown4a", "Label4b", +3, "75"},   {"UpDown4a", "Label4b", +80, "360"},
+        {"UpDown5a", "Label5b", -80, "0"},   {"UpDown6a", "Label6b", +2, "50"},
+        {"UpDown6a", "Label6b", -80, "0"},   {"UpDown7a", "Label7b", -80, "0"},
+        {"UpDown7a", "Label7b", +80, "360"}, {"UpDown8", "Label8", -10, "0"},
+        {"UpDown8", "Label8", +10, "40"},
     };
     for (const Case &c : cases) {
         UpDown *control = spin(form, c.control);
@@ -165,11 +173,14 @@ TEST(Form1, CaptionsFollowTheControlsToTheEndsOfTheirRanges)
             QTest::keyClick(control, c.steps > 0 ? Qt::Key_PageUp : Qt::Key_PageDown);
         EXPECT_EQ(caption(form, c.label), c.caption) << c.control;
     }
+    // Level and phase labels changed; no other label took their captions.
+    EXPECT_EQ(caption(form, "Label3a"), "0 %");
+    EXPECT_EQ(caption(form, "Label5b"), "0");
     spin(form, "UpDown8")->setValue(10);
     EXPECT_EQ(caption(form, "Label8"), "10");
     EXPECT_EQ(form.state().cursorStep, 10);
-    QTest::keyClick(spin(form, "UpDown4"), Qt::Key_Up);
-    EXPECT_EQ(caption(form, "Label4a"), "2 %"); // the number first: no space before it
+    QTest::keyClick(spin(form, "UpDown4"), Qt::Key_Down);
+    EXPECT_EQ(caption(form, "Label4a"), "19 %"); // the number first: no space before it
 }
 
 TEST(Form1, PhaseThenFrequencyShiftsTheHarmonicAndTheSumButNotTheThd)

@@ -151,8 +151,9 @@ TEST(Layout, ShapesReadoutsAndButtonHaveTheirColours)
 {
     Form1 form;
     const std::pair<const char *, QColor> shapes[] = {
-        {"Shape1", QColor(0x80, 0xFF, 0xFF)}, {"Shape2", QColor(0x80, 0, 0)}, {"Shape3", QColor(0x80, 0, 0x80)},
-        {"Shape4", QColor(0xC0, 0xC0, 0)},    {"Shape5", QColor(0xC0, 0, 0)}, {"Shape6", QColor(0xFF, 0xFF, 0xFF)},
+        {"Shape1", QColor(0x80, 0xFF, 0xFF)}, {"Shape2", QColor(0x80, 0, 0)},
+        {"Shape3", QColor(0x80, 0, 0x80)},    {"Shape4", QColor(0xC0, 0xC0, 0)},
+        {"Shape5", QColor(0xC0, 0, 0)},       {"Shape6", QColor(0xFF, 0xFF, 0xFF)},
         {"Shape7", QColor(0, 0, 0xC0)},       {"Shape8", QColor(0, 0, 0)}};
     for (auto [name, colour] : shapes) {
         auto *shape = form.findChild<Shape *>(QLatin1String(name));

@@ -62,8 +62,7 @@ void operator delete[](void *memory, std::size_t) noexcept
 
 namespace {
 
-template <typename Work>
-long allocationsOf(Work &&work)
+template <typename Work> long allocationsOf(Work &&work)
 {
     const long before = allocations;
     work();
@@ -84,7 +83,8 @@ TEST(Allocations, ARedrawAllocatesOnlyWhatItsTextNeeds)
         for (int16_t label = 10; label >= -10; label -= 2)
             text.Print(label);
         text.Print(QStringLiteral("Quenlari Totale THD = ") +
-                   singleText(static_cast<float>(roundHalfEven2(plot.state.thdPercent))) + QStringLiteral(" %"));
+                   singleText(static_cast<float>(roundHalfEven2(plot.state.thdPercent))) +
+                   QStringLiteral(" %"));
     };
     printAll();
     const long printing = allocationsOf(printAll);

@@ -1,5 +1,7 @@
 #include "plot/redraw.h"
 
+#include <QLocale>
+
 #include <cmath>
 #include <set>
 #include <utility>
@@ -11,8 +13,8 @@ namespace {
 constexpr QRgb kBlack = 0xFF000000;
 const QRgb kGreen = qRgb(0, 128, 0);
 const QRgb kRed = qRgb(255, 0, 0);
-const std::array<QRgb, 7> kComponentRgb = {qRgb(0, 128, 128),   qRgb(128, 0, 0),   qRgb(128, 0, 128),
-                                           qRgb(128, 128, 0),   qRgb(192, 192, 192), qRgb(128, 128, 128),
+const std::array<QRgb, 7> kComponentRgb = {qRgb(0, 128, 128), qRgb(128, 0, 0),     qRgb(128, 0, 128),
+                                           qRgb(128, 128, 0), qRgb(192, 192, 192), qRgb(128, 128, 128),
                                            qRgb(0, 0, 255)};
 
 struct Plot
@@ -31,87 +33,64 @@ struct Plot
         surface.setBackColor(0);
     }
 
-    // Component n (1 = fundamental) at column x: A sin(2 p n f x / 49800 - p phi / 180),
-    // with the amplitude and the phase in radians held as singles.
-    double value(int n, int x) const
-    {
-        const double p = state.piValue;
-        const double amplitude = n == 1 ? 222.0 : static_cast<float>(controls.level[n - 2] * 222 / 100.0);
-        const double phase = n == 1 ? 0.0 : static_cast<float>(p * controls.phase[n - 2] / 180);
-        return amplitude * std::sin(2 * p * n * state.frequencyHz * x / 49800 - phase);
-    }
-    float row(int n, int x) const { return static_cast<float>(value(n, x) + 245); }
-    float sumRow(int x) const
-    {
-        float sum = 0;
-        for (int n = 1; n <= 7; ++n)
-            sum = static_cast<float>(value(n, x) + sum);
-        return sum + 245;
-    }
     QRgb at(int x, int y) const { return surface.image().pixel(x, y); }
 };
 
-// Rows whose fraction lies near a half are left out: how a coordinate maps
-// to a pixel there is not what these tests are about.
-bool clearRow(float row)
+// The rows below were computed apart from this program, with the same
+// single- and double-precision steps, and name the pixel each one lands on.
+struct TracePoint
 {
-    const float fraction = row - std::floor(row);
-    return std::fabs(fraction - 0.5f) > 0.05f && row >= 0 && row < 493;
-}
+    int component; // 1 = fundamental, 8 = the sum
+    int column;
+    double row;
+    int pixelRow;
+};
 
-// Every pixel a trace may take at column x: both neighbours where the row is near a half.
-std::set<int> candidateRows(float row)
+TEST(Redraw, DrawsEveryComponentAtItsRowInItsColourUnderTheLaterTraces)
 {
-    return {static_cast<int>(std::floor(row)), static_cast<int>(std::ceil(row))};
-}
-
-bool underText(int x, int y)
-{
-    return (x < 400 && y < 30) || x < 35; // the readout line and the scale labels
-}
-
-TEST(Redraw, DrawsEachComponentAtTheRowsItsArithmeticGivesUnderTheLaterTraces)
-{
+    // 130 Hz, levels 4, 8, 12, 16, 20, 10 %, phases 0, 20, 45, 165, 90, 300 degrees:
+    // points that no later trace covers.
+    const TracePoint points[] = {
+        {1, 47, 399.67999, 400}, {1, 54, 416.90411, 417}, {2, 47, 253.87625, 254}, {2, 54, 253.70201, 254},
+        {3, 40, 262.73929, 263}, {3, 54, 258.14896, 258}, {4, 40, 270.68863, 271}, {4, 47, 264.89948, 265},
+        {5, 40, 258.85089, 259}, {5, 47, 274.39243, 274}, {6, 40, 276.09927, 276}, {6, 54, 219.86714, 220},
+        {7, 40, 231.68109, 232}, {7, 54, 263.23553, 263},
+    };
     Plot plot(130, {4, 8, 12, 16, 20, 10}, {0, 20, 45, 165, 90, 300});
     redraw(plot.state, plot.surface, plot.controls);
-
-    for (int n = 1; n <= 7; ++n) {
-        int checked = 0;
-        for (int x = 1; x <= 1244; ++x) {
-            const float row = plot.row(n, x);
-            const int y = static_cast<int>(std::lround(row));
-            if (!clearRow(row) || underText(x, y))
-                continue;
-            bool covered = candidateRows(plot.sumRow(x)).count(y) > 0;
-            for (int later = n + 1; later <= 7; ++later)
-                covered = covered || candidateRows(plot.row(later, x)).count(y) > 0;
-            if (covered)
-                continue;
-            ASSERT_EQ(plot.at(x, y), kComponentRgb[n - 1]) << "component " << n << " column " << x;
-            ++checked;
-        }
-        EXPECT_GT(checked, 100) << "component " << n;
+    for (const TracePoint &point : points) {
+        EXPECT_EQ(plot.at(point.column, point.pixelRow), kComponentRgb[point.component - 1])
+            << "component " << point.component << " column " << point.column;
+        EXPECT_NE(plot.at(point.column, point.pixelRow + 1), kComponentRgb[point.component - 1]);
     }
 }
 
-TEST(Redraw, DrawsTheSumInRedOverEveryComponent)
+TEST(Redraw, DrawsTheSumAccumulatedInSinglePrecisionInRedOverTheComponents)
 {
-    Plot plot(200, {1, 5, 1, 2, 1, 1}, {0, 20, 0, 165, 0, 0});
-    redraw(plot.state, plot.surface, plot.controls);
-    int checked = 0, onAComponent = 0;
-    for (int x = 1; x <= 1244; ++x) {
-        const float row = plot.sumRow(x);
-        const int y = static_cast<int>(std::lround(row));
-        if (!clearRow(row) || underText(x, y))
-            continue;
-        ASSERT_EQ(plot.at(x, y), kRed) << "column " << x;
-        ++checked;
-        for (int n = 1; n <= 7; ++n)
-            onAComponent += static_cast<int>(std::lround(plot.row(n, x))) == y;
+    // The start-up plot: 200 Hz, levels 1, 5, 1, 2, 1, 1 %, phases 0, 20, 0, 165, 0, 0.
+    const TracePoint points[] = {
+        {8, 1, 246.98506, 247},   {8, 2, 253.93390, 254},    {8, 62, 450.15479, 450},
+        {8, 249, 240.00339, 240}, {8, 1000, 267.59515, 268}, {8, 1244, 232.91129, 233},
+        {1, 1, 250.60112, 251},
+    };
+    Plot startUp(200, {1, 5, 1, 2, 1, 1}, {0, 20, 0, 165, 0, 0});
+    redraw(startUp.state, startUp.surface, startUp.controls);
+    for (const TracePoint &point : points) {
+        const QRgb colour = point.component == 8 ? kRed : kComponentRgb[point.component - 1];
+        EXPECT_EQ(startUp.at(point.column, point.pixelRow), colour) << "column " << point.column;
     }
-    EXPECT_GT(checked, 1000);
-    EXPECT_GT(onAComponent, 0); // places where the sum covers a component trace
-    EXPECT_EQ(plot.state.sumValue, plot.sumRow(1244) - 245);
+    EXPECT_NEAR(startUp.state.sumValue, 232.91129 - 245, 1e-4);
+    int red = 0;
+    for (int y = 0; y < 493; ++y)
+        red += startUp.at(1000, y) == kRed;
+    EXPECT_EQ(red, 1); // one point a column, never joined
+
+    // At 50 Hz the sum at column 891 is exactly 101.5 in single precision, which
+    // goes to the even row 102; summed in double it would be 101.49998, row 101.
+    Plot slow(50, {1, 5, 1, 2, 1, 1}, {0, 20, 0, 165, 0, 0});
+    redraw(slow.state, slow.surface, slow.controls);
+    EXPECT_EQ(slow.at(891, 102), kRed);
+    EXPECT_NE(slow.at(891, 101), kRed);
 }
 
 TEST(Redraw, DrawsALevelZeroHarmonicOnTheZeroLine)
@@ -121,7 +100,7 @@ TEST(Redraw, DrawsALevelZeroHarmonicOnTheZeroLine)
     int shown = 0;
     for (int x = 1; x <= 1244; ++x)
         shown += plot.at(x, 245) == kComponentRgb[3];
-    EXPECT_GT(shown, 1000); // the rest is covered by harmonics 5 to 7 and the sum
+    EXPECT_GT(shown, 1000);             // the rest is covered by harmonics 5 to 7 and the sum
     EXPECT_EQ(plot.at(0, 245), kGreen); // column 0 is never drawn: the zero line shows there
     for (int x = 1; x <= 1244; ++x)
         ASSERT_NE(plot.at(x, 245), kGreen) << x;
@@ -210,9 +189,66 @@ TEST(Redraw, PrintsTheThdRoundedToTwoDecimalsInRed)
     EXPECT_EQ(plot.surface.foreColor(), 0x0000FFu);
     EXPECT_EQ(plot.surface.fontSize(), 12.0f);
 
-    plot.state.thdPercent = 0;
+    struct Case
+    {
+        float thd;
+        const char *shown, *notShown;
+    };
+    const Case cases[] = {
+        {0, "0 %", "0.00 %"},
+        {static_cast<float>(std::sqrt(6.0)), "2.45 %", "2.44 %"}, // all six levels at 1
+        {0.125f, "0.12 %", "0.13 %"},                             // an exact half goes to the even neighbour
+        {0.375f, "0.38 %", "0.37 %"},
+        {48.989796f, "48.99 %", "48.98 %"},
+    };
+    for (const Case &c : cases) {
+        plot.state.thdPercent = c.thd;
+        redraw(plot.state, plot.surface, plot.controls);
+        const QString prefix = QStringLiteral("Quenlari Totale THD = ");
+        EXPECT_TRUE(allRed(plot, textPixels(prefix + QLatin1String(c.shown)))) << c.shown;
+        EXPECT_FALSE(allRed(plot, textPixels(prefix + QLatin1String(c.notShown)))) << c.notShown;
+    }
+
+    // The decimal separator is the user's.
+    QLocale::setDefault(QLocale(QLocale::Romanian, QLocale::Romania));
+    plot.state.thdPercent = static_cast<float>(std::sqrt(6.0));
     redraw(plot.state, plot.surface, plot.controls);
-    EXPECT_TRUE(allRed(plot, textPixels(QStringLiteral("Quenlari Totale THD = 0 %"))));
+    QLocale::setDefault(QLocale::c());
+    EXPECT_TRUE(allRed(plot, textPixels(QStringLiteral("Quenlari Totale THD = 2,45 %"))));
+}
+
+TEST(Redraw, PrintsTheScaleLabelsTenToMinusTenEachBeforeItsLine)
+{
+    // The labels as they stand in the design, each printed alone with its
+    // grid line drawn after it, in the 12 points of every redraw after the first.
+    const char *labels[] = {" 10 ", " 8 ", " 6 ", " 4 ", " 2 ", " 0 ", "-2 ", "-4 ", "-6 ", "-8 ", "-10 "};
+    DrawingSurface reference;
+    reference.setBackColor(0);
+    reference.Cls();
+    reference.setForeColor(colourRgb(0, 128, 0));
+    reference.setFontSize(12);
+    for (int i = 0; i <= 10; ++i) {
+        reference.setCurrentX(2);
+        reference.setCurrentY(49 * i);
+        reference.Print(QLatin1String(labels[i]));
+        reference.Line(0, 49 * i, 1244, 49 * i);
+    }
+    reference.Line(0, 0, 0, 493);
+
+    Plot plot(200, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0});
+    redraw(plot.state, plot.surface, plot.controls);
+    redraw(plot.state, plot.surface, plot.controls);
+    int checked = 0;
+    for (int y = 0; y < 493; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            const QRgb shown = plot.at(x, y);
+            if (shown != kGreen && shown != kBlack)
+                continue; // a trace passes here
+            ASSERT_EQ(shown == kGreen, reference.image().pixel(x, y) == kGreen) << x << "," << y;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 20000);
 }
 
 TEST(Redraw, LeavesThePositivePhasesAndTheLastAmplitudeInTheWorkingFields)

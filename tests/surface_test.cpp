@@ -1,5 +1,9 @@
 #include "surface/drawingsurface.h"
 
+#include "app/design.h"
+
+#include <QPainter>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -139,6 +143,33 @@ TEST(DrawingSurface, PrintsANumberWithASpaceForThePlusSignAndOneAfter)
     EXPECT_EQ(printed(int16_t(-2)), printed(QStringLiteral("-2 ")));
     EXPECT_NE(printed(int16_t(10)), printed(QStringLiteral("10 ")));
     EXPECT_NE(printed(int16_t(10)), blackSurface().image()); // text really renders
+}
+
+TEST(DrawingSurface, PrintsWithTheTextsTopLeftCornerAtTheCurrentPosition)
+{
+    // The toolkit's own top-left alignment of the same text in the same font
+    // is the reference, at the pixel nearest to the position.
+    DrawingSurface surface = blackSurface();
+    surface.setForeColor(0xFFFFFF);
+    surface.setFontSize(12);
+    surface.setCurrentX(100.4f);
+    surface.setCurrentY(50.6f);
+    surface.Print(QStringLiteral("Quenlari -10"));
+
+    QImage reference(surface.image().size(), QImage::Format_RGB32);
+    reference.fill(Qt::black);
+    {
+        QFont font = design::font(12);
+        font.setStyleStrategy(QFont::NoAntialias);
+        QPainter painter(&reference);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(100, 51, 400, 100), Qt::AlignLeft | Qt::AlignTop,
+                         QStringLiteral("Quenlari -10"));
+    }
+    EXPECT_EQ(surface.image(), reference);
+    EXPECT_EQ(surface.currentX(), 0.0f); // then the start of the next line
+    EXPECT_GT(surface.currentY(), 60.0f);
 }
 
 TEST(DrawingSurface, PropertiesPersistAcrossCls)
