@@ -3,12 +3,14 @@
 
 #include "cli/wavwriter.h"
 #include "cursor/cursor.h"
+#include "picture/loadpicture.h"
 #include "plot/redraw.h"
 #include "tests/support.h"
 
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -96,6 +98,26 @@ void BM_wav_write_60s_48k_24bit(benchmark::State &run)
         benchmark::DoNotOptimize(wav::write(sink, tone::Tone(), format));
 }
 BENCHMARK(BM_wav_write_60s_48k_24bit)->Unit(benchmark::kMillisecond);
+
+// File > Open Picture with a 10000 x 7000 photograph: only the rows that show are decoded.
+void BM_load_picture_10000x7000_jpeg(benchmark::State &run)
+{
+    QTemporaryDir folder;
+    const QString name = folder.filePath(QStringLiteral("photo.jpg"));
+    {
+        QImage photo(10000, 7000, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            auto *row = reinterpret_cast<QRgb *>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); ++x)
+                row[x] = qRgb(x % 256, y % 256, (x + y) % 256);
+        }
+        photo.save(name, "JPG", 90);
+    }
+    DrawingSurface surface;
+    for (auto _ : run)
+        surface.setPicture(LoadPicture(name, surface.image().size()));
+}
+BENCHMARK(BM_load_picture_10000x7000_jpeg)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
