@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/tone.h"
+#include "synthesis/tone.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <functional>
@@ -18,20 +19,35 @@ constexpr int kBadInput = 2;
 constexpr int kFailed = 1;
 
 // Writes the whole output or nothing: a file is written beside its final
-// name and put in place only when complete.
+// name and put in place only when complete. Standard output gets a finished
+// temporary file, since sound files are written with seeks.
 int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &write)
 {
-    if (name == QLatin1String("-")) {
-        QFile out;
-        if (out.open(stdout, QIODevice::WriteOnly) && write(out) && out.flush())
+    const bool toStandardOutput = name == QLatin1String("-");
+    try {
+        if (toStandardOutput) {
+            QTemporaryFile file;
+            QFile out;
+            if (file.open() && write(file) && file.flush() && file.seek(0) && out.open(stdout, QIODevice::WriteOnly)) {
+                bool copied = true;
+                while (copied && !file.atEnd()) {
+                    const QByteArray block = file.read(1 << 20);
+                    copied = out.write(block) == block.size();
+                }
+                if (copied && out.flush())
+                    return 0;
+            }
+            std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
+            return kFailed;
+        }
+        QSaveFile file(name);
+        if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
             return 0;
-        std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
-        return kFailed;
+        std::fprintf(stderr, "quenlari-cli: could not write %s: %s\n", qPrintable(name),
+                     qPrintable(file.errorString()));
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "quenlari-cli: could not write %s\n", error.what());
     }
-    QSaveFile file(name);
-    if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
-        return 0;
-    std::fprintf(stderr, "quenlari-cli: could not write %s: %s\n", qPrintable(name), qPrintable(file.errorString()));
     return kFailed;
 }
 
@@ -72,9 +88,12 @@ int main(int argc, char *argv[])
         return writeOutput(options.output,
                            [&](QIODevice &out) { return cli::plotImage(options.tone).save(&out, "PNG"); });
     case cli::Command::Wav:
-        return writeOutput(options.output, [&](QIODevice &out) { return wav::write(out, options.tone, options.wav); });
+        return writeOutput(options.output, [&](QIODevice &out) {
+            audio::writeTone(out, options.output, options.container, options.tone, options.wav);
+            return true;
+        });
     case cli::Command::Csv: {
-        const long long rows = options.rowsPerSample ? static_cast<long long>(wav::sampleCount(options.wav)) : 0;
+        const long long rows = options.rowsPerSample ? static_cast<long long>(audio::sampleCount(options.wav)) : 0;
         return writeOutput(options.output, [&](QIODevice &out) {
             return cli::writeCsv(out, options.tone, options.wav.rate, rows);
         });

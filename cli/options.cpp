@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <cmath>
 #include <optional>
@@ -14,7 +15,7 @@ const char *const kSummary = R"(Synthesis and analysis of harmonic distortion: a
 Commands:
   thd    the distortion figures (THD_F, THD_R, even and odd parts, RMS, peak, crest factor)
   plot   the plot as the main window draws it, as a PNG picture (-o FILE.png)
-  wav    the tone as a WAV file (-o FILE.wav)
+  wav    the tone as a WAV or FLAC file (-o FILE.wav, -o FILE.flac)
   csv    the waveform as a table (-o FILE.csv)
 
 Levels are percent of the fundamental, phases degrees, for harmonics 2 to 7 in order.
@@ -113,7 +114,8 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("seconds"), QStringLiteral("wav, csv: length in seconds (wav: default 5)."),
          QStringLiteral("s")},
         {QStringLiteral("rate"), QStringLiteral("wav, csv: samples a second (default 48000)."), QStringLiteral("hz")},
-        {QStringLiteral("bits"), QStringLiteral("wav: 16, 24 (default) or 32 (float)."), QStringLiteral("n")},
+        {QStringLiteral("bits"), QStringLiteral("wav: 16, 24 (default) or 32 (float, WAV only)."),
+         QStringLiteral("n")},
         {QStringLiteral("peak-dbfs"), QStringLiteral("wav: level of the peak, dB full scale (default -1)."),
          QStringLiteral("db")},
         {QStringLiteral("no-dither"), QStringLiteral("wav: no TPDF dither on 16 and 24 bits.")},
@@ -214,10 +216,19 @@ Options parse(const QStringList &arguments)
         options.wav.bits = static_cast<int>(*bits);
         options.wav.peakDbfs = *peak;
         options.wav.dither = !parser.isSet(QStringLiteral("no-dither"));
-        if (check.error.isEmpty() && wav::dataBytes(options.wav) > wav::kMaxDataBytes)
+        // The container comes from the file's name; standard output gets WAV.
+        const QString suffix = QFileInfo(options.output).suffix().toLower();
+        if (suffix == QLatin1String("flac"))
+            options.container = audio::Container::Flac;
+        else if (suffix != QLatin1String("wav") && options.output != QLatin1String("-") && !options.output.isEmpty())
+            check.fail(QStringLiteral("output"), QStringLiteral("the file's name must end in .wav or .flac"));
+        if (options.container == audio::Container::Flac && options.wav.bits == 32)
+            check.fail(QStringLiteral("bits"), QStringLiteral("FLAC holds 16 or 24 bits; 32 (float) is for WAV"));
+        if (check.error.isEmpty() && options.container == audio::Container::Wav &&
+            audio::dataBytes(options.wav) > audio::kMaxWavDataBytes)
             check.fail(QStringLiteral("seconds"),
                        QStringLiteral("a WAV file holds at most %1 seconds at %2 Hz and %3 bits")
-                           .arg(std::floor(double(wav::kMaxDataBytes) / (options.wav.rate * options.wav.bits / 8)))
+                           .arg(std::floor(double(audio::kMaxWavDataBytes) / (options.wav.rate * options.wav.bits / 8)))
                            .arg(options.wav.rate)
                            .arg(options.wav.bits));
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/tone.h"
-#include "cli/wavwriter.h"
+#include "synthesis/tone.h"
+#include "audio/tonewriter.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +16,8 @@ struct Options
 {
     Command command = Command::Help;
     tone::Tone tone;
-    wav::Format wav;
+    audio::ToneFormat wav;
+    audio::Container container = audio::Container::Wav; // wav: from the output's name
     bool json = false;
     bool rowsPerSample = false; // csv: --seconds or --rate given
     QString output;             // "-" for standard output

@@ -1,7 +1,8 @@
 #include "app/form1.h"
 #include "app/updown.h"
 #include "cli/commands.h"
-#include "cli/tone.h"
+#include "audio/soundfile.h"
+#include "synthesis/tone.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,15 +145,22 @@ TEST(CliWav, WritesTheHeaderLengthAndPeakAsked)
                    QStringLiteral("44100"), QStringLiteral("-o"), floats})
                   .status,
               0);
-    QFile floatFile(floats);
-    ASSERT_TRUE(floatFile.open(QIODevice::ReadOnly));
-    const QByteArray f = floatFile.readAll();
-    EXPECT_EQ(le(f, 16, 4), 18u);
-    EXPECT_EQ(le(f, 20, 2), 3u); // IEEE float
-    EXPECT_EQ(le(f, 34, 2), 32u);
-    EXPECT_EQ(f.mid(38, 4), "fact");
-    EXPECT_EQ(le(f, 46, 4), 22050u);
-    EXPECT_EQ(f.size(), 58 + 22050 * 4);
+    const audio::Recording floatTone = audio::readChannel(floats, 1);
+    EXPECT_EQ(floatTone.sampleRate, 44100);
+    EXPECT_EQ(floatTone.samples.size(), 22050u);
+    {
+        QFile floatFile(floats);
+        ASSERT_TRUE(floatFile.open(QIODevice::ReadOnly));
+        const QByteArray f = floatFile.read(64);
+        EXPECT_EQ(le(f, 20, 2), 3u); // IEEE float
+        EXPECT_EQ(le(f, 34, 2), 32u);
+    }
+
+    // FLAC holds the same samples as the WAV, dither and all.
+    const QString flac = folder.filePath(QStringLiteral("tone.flac"));
+    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("-o"), flac}).status, 0);
+    EXPECT_TRUE(QFile(flac).size() < wav.size() / 2); // compressed
+    EXPECT_EQ(audio::readChannel(flac, 1).samples, audio::readChannel(file, 1).samples);
 }
 
 // A radix-2 FFT, in place.
@@ -241,7 +249,7 @@ TEST(CliErrors, EveryBadInputSaysWhatInOneLineExitsTwoAndWritesNothing)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("earlier contents");
     }
-    const QString fresh = folder.filePath(QStringLiteral("fresh.out"));
+    const QString fresh = folder.filePath(QStringLiteral("fresh.wav"));
     const std::vector<std::pair<QStringList, const char *>> cases = {
         {{"plot", "--freq", "55"}, "--freq"},
         {{"plot", "--freq", "1010"}, "--freq"},
@@ -282,6 +290,16 @@ TEST(CliErrors, EveryBadInputSaysWhatInOneLineExitsTwoAndWritesNothing)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "earlier contents");
     EXPECT_FALSE(QFile::exists(fresh));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.wav")});
+
+    for (const auto &[arguments, named] : std::vector<std::pair<QStringList, const char *>>{
+             {{"wav", "-o", folder.filePath("tone.mp3")}, "--output"},
+             {{"wav", "--bits", "32", "-o", folder.filePath("tone.flac")}, "--bits"},
+         }) {
+        const Outcome run = cli(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.contains(named)) << run.err.toStdString();
+    }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.wav")});
 
     const Outcome missingOutput = cli({QStringLiteral("wav")});

@@ -1,4 +1,4 @@
-#include "cli/tone.h"
+#include "synthesis/tone.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,272 @@
+#include "audio/soundfile.h"
+
+#include "app/progress.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace audio {
+
+namespace {
+
+constexpr sf_count_t kBlockFrames = 16384;
+
+QString libraryReason(SNDFILE *file)
+{
+    return QString::fromUtf8(sf_strerror(file));
+}
+
+// What libsndfile noted while opening: a header that promises more sound than
+// the file holds shows as "data : 144000 (should be 60000)".
+QString cutShortNote(SNDFILE *file)
+{
+    char log[8192] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const QStringList lines = QString::fromLatin1(log).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString trimmed = line.trimmed();
+        const bool soundChunk = trimmed.startsWith(QLatin1String("data")) || trimmed.startsWith(QLatin1String("SSND"));
+        if (soundChunk && trimmed.contains(QLatin1String("(should be")))
+            return trimmed;
+    }
+    return QString();
+}
+
+// Bytes in memory as a read-only file.
+struct MemoryFile
+{
+    const QByteArray &bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t memoryLength(void *data)
+{
+    return static_cast<MemoryFile *>(data)->bytes.size();
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void *data)
+{
+    auto *file = static_cast<MemoryFile *>(data);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file->position : file->bytes.size();
+    const sf_count_t target = base + offset;
+    if (target < 0)
+        return -1;
+    file->position = std::min<sf_count_t>(target, file->bytes.size());
+    return file->position;
+}
+
+sf_count_t memoryRead(void *out, sf_count_t count, void *data)
+{
+    auto *file = static_cast<MemoryFile *>(data);
+    const sf_count_t n = std::clamp<sf_count_t>(file->bytes.size() - file->position, 0, count);
+    std::copy_n(file->bytes.constData() + file->position, n, static_cast<char *>(out));
+    file->position += n;
+    return n;
+}
+
+sf_count_t noWrite(const void *, sf_count_t, void *)
+{
+    return 0;
+}
+
+sf_count_t memoryTell(void *data)
+{
+    return static_cast<MemoryFile *>(data)->position;
+}
+
+// A device as a file for libsndfile to write (and read back, which FLAC does).
+sf_count_t deviceLength(void *data)
+{
+    return static_cast<QIODevice *>(data)->size();
+}
+
+sf_count_t deviceSeek(sf_count_t offset, int whence, void *data)
+{
+    auto *device = static_cast<QIODevice *>(data);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? device->pos() : device->size();
+    return device->seek(base + offset) ? device->pos() : -1;
+}
+
+sf_count_t deviceRead(void *out, sf_count_t count, void *data)
+{
+    return static_cast<QIODevice *>(data)->read(static_cast<char *>(out), count);
+}
+
+sf_count_t deviceWrite(const void *in, sf_count_t count, void *data)
+{
+    return static_cast<QIODevice *>(data)->write(static_cast<const char *>(in), count);
+}
+
+sf_count_t deviceTell(void *data)
+{
+    return static_cast<QIODevice *>(data)->pos();
+}
+
+struct Closer
+{
+    void operator()(SNDFILE *file) const { sf_close(file); }
+};
+using SoundFilePointer = std::unique_ptr<SNDFILE, Closer>;
+
+Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, int channel,
+                     const Progress *progress)
+{
+    SoundFilePointer file(opened);
+    if (!file)
+        throw AudioError(name, libraryReason(nullptr));
+    if (info.channels < 1 || info.samplerate < 1)
+        throw AudioError(name, QStringLiteral("it has no channel or no sample rate"));
+    if (channel < 1 || channel > info.channels)
+        throw AudioError(name, QStringLiteral("it has %1 channel%2: there is no channel %3")
+                                   .arg(info.channels)
+                                   .arg(info.channels == 1 ? QString() : QStringLiteral("s"))
+                                   .arg(channel));
+    if (info.frames <= 0)
+        throw AudioError(name, QStringLiteral("it holds no sound"));
+    if (info.frames > kMaxSamples / info.channels)
+        throw AudioError(name, QStringLiteral("it claims %1 frames of %2 channels, more than the 2^31 samples this "
+                                              "program reads")
+                                   .arg(info.frames)
+                                   .arg(info.channels));
+    const QString cutShort = cutShortNote(file.get());
+    if (!cutShort.isEmpty())
+        throw AudioError(name, QStringLiteral("it is cut short: its header promises more sound than it holds "
+                                              "(libsndfile: %1)")
+                                   .arg(cutShort));
+
+    Recording recording;
+    recording.fileName = name;
+    recording.sampleRate = info.samplerate;
+    recording.channels = info.channels;
+    recording.channel = channel;
+    recording.samples.resize(static_cast<std::size_t>(info.frames));
+    std::vector<float> block(static_cast<std::size_t>(kBlockFrames * info.channels));
+    sf_count_t done = 0;
+    while (done < info.frames) {
+        if (progress)
+            progress->reach(double(done) / double(info.frames));
+        const sf_count_t wanted = std::min(kBlockFrames, info.frames - done);
+        const sf_count_t got = sf_readf_float(file.get(), block.data(), wanted);
+        if (got <= 0) {
+            const QString reason = sf_error(file.get()) ? libraryReason(file.get()) : QStringLiteral("no more data");
+            throw AudioError(name, QStringLiteral("it is cut short: %1 of %2 frames could be read (%3)")
+                                       .arg(done)
+                                       .arg(info.frames)
+                                       .arg(reason));
+        }
+        for (sf_count_t i = 0; i < got; ++i) {
+            const float sample = block[static_cast<std::size_t>(i * info.channels + channel - 1)];
+            if (!std::isfinite(sample))
+                throw AudioError(name, QStringLiteral("frame %1 holds a sample that is not a number").arg(done + i));
+            recording.samples[static_cast<std::size_t>(done + i)] = sample;
+        }
+        done += got;
+    }
+    return recording;
+}
+
+} // namespace
+
+AudioError::AudioError(const QString &fileName, const QString &reason)
+    : QuenlariError(QStringLiteral("%1: %2").arg(fileName, reason).toStdString())
+{
+}
+
+Recording readChannel(const QString &fileName, int channel, const Progress *progress)
+{
+    const QFileInfo file(fileName);
+    if (!file.exists())
+        throw AudioError(fileName, QStringLiteral("the file does not exist"));
+    if (!file.isFile())
+        throw AudioError(fileName, QStringLiteral("it is not a file"));
+    SF_INFO info{};
+    SNDFILE *opened = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
+    return readOpened(opened, info, fileName, channel, progress);
+}
+
+Recording readChannel(const QByteArray &bytes, const QString &name, int channel, const Progress *progress)
+{
+    MemoryFile memory{bytes};
+    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, noWrite, memoryTell};
+    SF_INFO info{};
+    SNDFILE *opened = sf_open_virtual(&io, SFM_READ, &info, &memory);
+    return readOpened(opened, info, name, channel, progress);
+}
+
+Container containerFor(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("wav"))
+        return Container::Wav;
+    if (suffix == QLatin1String("flac"))
+        return Container::Flac;
+    throw AudioError(fileName, QStringLiteral("the name must end in .wav or .flac"));
+}
+
+struct SoundWriter::Handle
+{
+    Handle(QIODevice &device, const QString &name) : device(device), name(name) {}
+    QIODevice &device;
+    QString name;
+    SF_VIRTUAL_IO io{deviceLength, deviceSeek, deviceRead, deviceWrite, deviceTell};
+    SoundFilePointer file;
+};
+
+SoundWriter::SoundWriter(QIODevice &device, const QString &fileName, Container container, int rate, int bits)
+    : m_handle(std::make_unique<Handle>(device, fileName))
+{
+    int subtype = 0;
+    switch (bits) {
+    case 16:
+        subtype = SF_FORMAT_PCM_16;
+        break;
+    case 24:
+        subtype = SF_FORMAT_PCM_24;
+        break;
+    case 32:
+        subtype = SF_FORMAT_FLOAT;
+        break;
+    default:
+        throw AudioError(fileName, QStringLiteral("%1 bits is not a sample format this program writes").arg(bits));
+    }
+    if (container == Container::Flac && bits == 32)
+        throw AudioError(fileName, QStringLiteral("FLAC holds integer samples only: 16 or 24 bits"));
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = (container == Container::Wav ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | subtype;
+    m_handle->file.reset(sf_open_virtual(&m_handle->io, SFM_WRITE, &info, &m_handle->device));
+    if (!m_handle->file)
+        throw AudioError(fileName, libraryReason(nullptr));
+}
+
+SoundWriter::~SoundWriter() = default;
+
+void SoundWriter::write(const int32_t *samples, std::size_t count)
+{
+    const auto n = static_cast<sf_count_t>(count);
+    if (sf_write_int(m_handle->file.get(), samples, n) != n)
+        throw AudioError(m_handle->name, libraryReason(m_handle->file.get()));
+}
+
+void SoundWriter::write(const float *samples, std::size_t count)
+{
+    const auto n = static_cast<sf_count_t>(count);
+    if (sf_write_float(m_handle->file.get(), samples, n) != n)
+        throw AudioError(m_handle->name, libraryReason(m_handle->file.get()));
+}
+
+void SoundWriter::close()
+{
+    SNDFILE *file = m_handle->file.release();
+    if (file && sf_close(file) != 0)
+        throw AudioError(m_handle->name, QStringLiteral("the file could not be finished"));
+}
+
+} // namespace audio
