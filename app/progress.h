@@ -21,16 +21,29 @@ public:
     void cancel() { m_cancelled.store(true, std::memory_order_relaxed); }
     bool cancelled() const { return m_cancelled.load(std::memory_order_relaxed); }
 
-    // From the working thread: `done` in 0 to 1. Throws Cancelled once cancelled.
+    // From the working thread: `done` in 0 to 1 of the current span. Throws
+    // Cancelled once cancelled.
     void reach(double done) const
+    {
+        check();
+        if (m_report)
+            m_report(m_from + done * (m_to - m_from));
+    }
+    void check() const
     {
         if (cancelled())
             throw Cancelled();
-        if (m_report)
-            m_report(done);
+    }
+    // The part of the whole that the next reach() calls cover, for work in steps.
+    void setSpan(double from, double to)
+    {
+        m_from = from;
+        m_to = to;
     }
 
 private:
+    double m_from = 0;
+    double m_to = 1;
     std::atomic<bool> m_cancelled{false};
     std::function<void(double)> m_report;
 };

@@ -1,0 +1,300 @@
+#include "analysis/harmonicfit.h"
+
+#include "app/progress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace analysis {
+
+namespace {
+
+// The exact sine and cosine of the fundamental are taken this often; in
+// between they turn by one step a sample.
+constexpr std::size_t kAnchorEvery = 1024;
+// The frequency has converged when its last step moves the record's ends by
+// less than this (radians of the fundamental).
+constexpr double kConvergedPhase = 1e-3;
+
+// Over u = -(L - 1) / 2 ... (L - 1) / 2: K = sum cos(phi u), J = sum u sin(phi u)
+// and M = sum u^2 cos(phi u); the sums with the other trigonometric function
+// vanish by symmetry.
+struct KernelSums
+{
+    double k = 0, j = 0, m = 0;
+};
+
+KernelSums directSums(double phi, std::size_t length)
+{
+    const double centre = (double(length) - 1) / 2;
+    KernelSums sums;
+    const double stepCos = std::cos(phi), stepSin = std::sin(phi);
+    double c = 1, s = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const double u = double(i) - centre;
+        if (i % kAnchorEvery == 0) {
+            c = std::cos(phi * u);
+            s = std::sin(phi * u);
+        }
+        sums.k += c;
+        sums.j += u * s;
+        sums.m += u * u * c;
+        const double turned = s * stepCos + c * stepSin;
+        c = c * stepCos - s * stepSin;
+        s = turned;
+    }
+    return sums;
+}
+
+KernelSums kernelSums(double phi, std::size_t length)
+{
+    const double n = double(length);
+    const double h = std::sin(phi / 2);
+    // Near a multiple of 2 pi the closed forms lose their precision: sum there.
+    if (n * std::fabs(h) < 4)
+        return std::fabs(h) == 0 && std::cos(phi / 2) > 0
+                   ? KernelSums{n, 0, n * (n * n - 1) / 12}
+                   : directSums(phi, length);
+    const double g = std::sin(n * phi / 2);
+    const double gPrime = n / 2 * std::cos(n * phi / 2);
+    const double hPrime = std::cos(phi / 2) / 2;
+    const double k = g / h;
+    const double kPrime = (gPrime * h - g * hPrime) / (h * h);
+    const double kSecond = -(n * n - 1) / 4 * k - 2 * hPrime / h * kPrime;
+    return {k, -kPrime, -kSecond};
+}
+
+// Sums of the samples against the basis: y, y cos(n theta u), y sin(n theta u),
+// and the same weighted by u for the frequency's derivative.
+struct Projections
+{
+    double constant = 0;
+    std::vector<double> cosine, sine, cosineU, sineU;
+};
+
+Projections project(const float *samples, std::size_t count, int harmonics, double theta, bool weighted,
+                    const Progress *progress)
+{
+    Projections total;
+    total.cosine.assign(harmonics, 0);
+    total.sine.assign(harmonics, 0);
+    total.cosineU.assign(harmonics, 0);
+    total.sineU.assign(harmonics, 0);
+    const double centre = (double(count) - 1) / 2;
+    const double stepCos = std::cos(theta), stepSin = std::sin(theta);
+    // Each block is summed on its own, then added: a long record loses less to rounding.
+    std::vector<double> blockC(harmonics), blockS(harmonics), blockCU(harmonics), blockSU(harmonics);
+    for (std::size_t first = 0; first < count; first += kAnchorEvery) {
+        if (progress && first % (kAnchorEvery * 256) == 0)
+            progress->check();
+        const std::size_t last = std::min(count, first + kAnchorEvery);
+        std::fill(blockC.begin(), blockC.end(), 0.0);
+        std::fill(blockS.begin(), blockS.end(), 0.0);
+        std::fill(blockCU.begin(), blockCU.end(), 0.0);
+        std::fill(blockSU.begin(), blockSU.end(), 0.0);
+        double blockConstant = 0;
+        double c1 = std::cos(theta * (double(first) - centre));
+        double s1 = std::sin(theta * (double(first) - centre));
+        for (std::size_t i = first; i < last; ++i) {
+            const double y = samples[i];
+            const double yu = y * (double(i) - centre);
+            blockConstant += y;
+            double cPrevious = 1, sPrevious = 0, c = c1, s = s1;
+            for (int n = 0; n < harmonics; ++n) {
+                blockC[n] += y * c;
+                blockS[n] += y * s;
+                if (weighted) {
+                    blockCU[n] += yu * c;
+                    blockSU[n] += yu * s;
+                }
+                // cos and sin of (n + 2) theta u by the Chebyshev recurrence.
+                const double cNext = 2 * c1 * c - cPrevious;
+                const double sNext = 2 * c1 * s - sPrevious;
+                cPrevious = c;
+                sPrevious = s;
+                c = cNext;
+                s = sNext;
+            }
+            const double turned = s1 * stepCos + c1 * stepSin;
+            c1 = c1 * stepCos - s1 * stepSin;
+            s1 = turned;
+        }
+        total.constant += blockConstant;
+        for (int n = 0; n < harmonics; ++n) {
+            total.cosine[n] += blockC[n];
+            total.sine[n] += blockS[n];
+            total.cosineU[n] += blockCU[n];
+            total.sineU[n] += blockSU[n];
+        }
+    }
+    return total;
+}
+
+// Solves a small symmetric system in place by Gaussian elimination with
+// partial pivoting, the columns scaled to unit diagonal first.
+std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b)
+{
+    const std::size_t n = b.size();
+    std::vector<double> scale(n, 1.0);
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i][i] > 0)
+            scale[i] = 1 / std::sqrt(a[i][i]);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j)
+            a[i][j] *= scale[i] * scale[j];
+        b[i] *= scale[i];
+    }
+    for (std::size_t column = 0; column < n; ++column) {
+        std::size_t pivot = column;
+        for (std::size_t row = column + 1; row < n; ++row)
+            if (std::fabs(a[row][column]) > std::fabs(a[pivot][column]))
+                pivot = row;
+        if (!(std::fabs(a[pivot][column]) > 1e-14))
+            throw std::runtime_error("the fit's equations are singular");
+        std::swap(a[column], a[pivot]);
+        std::swap(b[column], b[pivot]);
+        for (std::size_t row = column + 1; row < n; ++row) {
+            const double factor = a[row][column] / a[column][column];
+            for (std::size_t j = column; j < n; ++j)
+                a[row][j] -= factor * a[column][j];
+            b[row] -= factor * b[column];
+        }
+    }
+    std::vector<double> x(n);
+    for (std::size_t i = n; i-- > 0;) {
+        double sum = b[i];
+        for (std::size_t j = i + 1; j < n; ++j)
+            sum -= a[i][j] * x[j];
+        x[i] = sum / a[i][i];
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] *= scale[i];
+    return x;
+}
+
+// The normal equations of DC, the cosines and the sines: unknowns in the
+// order d, a_1 .. a_H, b_1 .. b_H. Sums with both a cosine and a sine vanish.
+struct Normal
+{
+    std::vector<std::vector<double>> matrix;
+    std::vector<double> right;
+};
+
+Normal linearSystem(const Projections &p, const std::vector<KernelSums> &sums, std::size_t count, int harmonics)
+{
+    const int size = 2 * harmonics + 1;
+    Normal normal{std::vector<std::vector<double>>(size, std::vector<double>(size, 0.0)),
+                  std::vector<double>(size, 0.0)};
+    auto &g = normal.matrix;
+    g[0][0] = double(count);
+    normal.right[0] = p.constant;
+    for (int n = 1; n <= harmonics; ++n) {
+        g[0][n] = g[n][0] = sums[n].k;
+        normal.right[n] = p.cosine[n - 1];
+        normal.right[harmonics + n] = p.sine[n - 1];
+        for (int m = 1; m <= harmonics; ++m) {
+            const double difference = sums[std::abs(n - m)].k, total = sums[n + m].k;
+            g[n][m] = (difference + total) / 2;
+            g[harmonics + n][harmonics + m] = (difference - total) / 2;
+        }
+    }
+    return normal;
+}
+
+HarmonicFit fromSolution(const std::vector<double> &x, double theta, std::size_t count, int harmonics)
+{
+    HarmonicFit fit;
+    fit.theta = theta;
+    fit.dc = x[0];
+    fit.cosine.assign(x.begin() + 1, x.begin() + 1 + harmonics);
+    fit.sine.assign(x.begin() + 1 + harmonics, x.begin() + 1 + 2 * harmonics);
+    fit.centre = (double(count) - 1) / 2;
+    return fit;
+}
+
+std::vector<KernelSums> allKernelSums(double theta, std::size_t count, int harmonics)
+{
+    std::vector<KernelSums> sums(2 * harmonics + 1);
+    for (int k = 0; k <= 2 * harmonics; ++k)
+        sums[k] = kernelSums(k * theta, count);
+    return sums;
+}
+
+} // namespace
+
+HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonics, double theta, double *explained)
+{
+    const Projections p = project(samples, count, harmonics, theta, false, nullptr);
+    const Normal normal = linearSystem(p, allKernelSums(theta, count, harmonics), count, harmonics);
+    const std::vector<double> x = solve(normal.matrix, normal.right);
+    if (explained) {
+        *explained = 0;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            *explained += x[i] * normal.right[i];
+    }
+    return fromSolution(x, theta, count, harmonics);
+}
+
+HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics, double theta,
+                         const Progress *progress, int maxIterations)
+{
+    const int h = harmonics;
+    HarmonicFit fit;
+    for (int iteration = 1; iteration <= maxIterations; ++iteration) {
+        const Projections p = project(samples, count, h, theta, true, progress);
+        const std::vector<KernelSums> sums = allKernelSums(theta, count, h);
+        Normal normal = linearSystem(p, sums, count, h);
+        // The amplitudes at this frequency shape the frequency's derivative column.
+        const std::vector<double> linear = solve(normal.matrix, normal.right);
+        const double *a = linear.data() + 1;
+        const double *b = linear.data() + 1 + h;
+        auto jSum = [&](int k) { return k >= 0 ? sums[k].j : -sums[-k].j; }; // J is odd
+        auto mSum = [&](int k) { return sums[std::abs(k)].m; };               // M is even
+
+        const int size = 2 * h + 2;
+        const int last = size - 1;
+        for (auto &row : normal.matrix)
+            row.push_back(0);
+        normal.matrix.emplace_back(size, 0.0);
+        normal.right.push_back(0);
+        auto &g = normal.matrix;
+        double dd = 0, dConstant = 0, dRight = 0;
+        for (int n = 1; n <= h; ++n) {
+            dConstant -= n * a[n - 1] * jSum(n);
+            dRight += n * (-a[n - 1] * p.sineU[n - 1] + b[n - 1] * p.cosineU[n - 1]);
+            for (int m = 1; m <= h; ++m) {
+                dd += double(n) * m *
+                      (a[n - 1] * a[m - 1] * (mSum(n - m) - mSum(n + m)) / 2 +
+                       b[n - 1] * b[m - 1] * (mSum(n - m) + mSum(n + m)) / 2);
+            }
+        }
+        g[0][last] = g[last][0] = dConstant;
+        for (int m = 1; m <= h; ++m) {
+            double withCosine = 0, withSine = 0;
+            for (int n = 1; n <= h; ++n) {
+                withCosine -= n * a[n - 1] * (jSum(n + m) + jSum(n - m)) / 2;
+                withSine += n * b[n - 1] * (jSum(m + n) + jSum(m - n)) / 2;
+            }
+            g[m][last] = g[last][m] = withCosine;
+            g[h + m][last] = g[last][h + m] = withSine;
+        }
+        g[last][last] = dd;
+        normal.right[last] = dRight;
+
+        const std::vector<double> x = solve(normal.matrix, normal.right);
+        const double step = x[last];
+        if (!std::isfinite(step))
+            break;
+        theta += step;
+        fit = fromSolution(x, theta, count, h);
+        fit.iterations = iteration;
+        if (std::fabs(step) * double(count) < kConvergedPhase) {
+            fit.converged = true;
+            break;
+        }
+    }
+    return fit;
+}
+
+} // namespace analysis

@@ -1,0 +1,207 @@
+#include "analysis/spectrum.h"
+
+#include "app/progress.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <numeric>
+
+namespace analysis {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// FFTW's planner is not thread-safe; its plans run on any thread.
+std::mutex &plannerMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// One real-to-complex transform of a fixed length, with its buffers.
+class RealTransform
+{
+public:
+    explicit RealTransform(std::size_t length)
+        : m_length(length), m_in(fftw_alloc_real(length)), m_out(fftw_alloc_complex(length / 2 + 1))
+    {
+        if (!m_in || !m_out)
+            throw std::bad_alloc();
+        std::lock_guard<std::mutex> lock(plannerMutex());
+        m_plan = fftw_plan_dft_r2c_1d(static_cast<int>(length), m_in, m_out, FFTW_ESTIMATE);
+        if (!m_plan)
+            throw std::bad_alloc();
+    }
+    ~RealTransform()
+    {
+        {
+            std::lock_guard<std::mutex> lock(plannerMutex());
+            fftw_destroy_plan(m_plan);
+        }
+        fftw_free(m_in);
+        fftw_free(m_out);
+    }
+    RealTransform(const RealTransform &) = delete;
+    RealTransform &operator=(const RealTransform &) = delete;
+
+    double *input() { return m_in; }
+    void run() { fftw_execute(m_plan); }
+    double power(std::size_t bin) const { return m_out[bin][0] * m_out[bin][0] + m_out[bin][1] * m_out[bin][1]; }
+    std::size_t bins() const { return m_length / 2 + 1; }
+
+private:
+    std::size_t m_length;
+    double *m_in;
+    fftw_complex *m_out;
+    fftw_plan m_plan = nullptr;
+};
+
+std::size_t powerOfTwoAtLeast(std::size_t n)
+{
+    std::size_t p = 1;
+    while (p < n)
+        p <<= 1;
+    return p;
+}
+
+// The 4-term Blackman-Harris window: sidelobes below -92 dB.
+std::vector<double> blackmanHarris(std::size_t length)
+{
+    std::vector<double> w(length);
+    const double denominator = length > 1 ? double(length - 1) : 1;
+    for (std::size_t i = 0; i < length; ++i) {
+        const double x = 2 * kPi * double(i) / denominator;
+        w[i] = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+    }
+    return w;
+}
+
+std::vector<double> hann(std::size_t length)
+{
+    std::vector<double> w(length);
+    for (std::size_t i = 0; i < length; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(2 * kPi * double(i) / double(length)); // periodic: exact overlap-add
+    return w;
+}
+
+// Segment starts that cover `count` samples with segments of `length`
+// overlapping by half; the last one ends at the record's end.
+std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
+{
+    std::vector<std::size_t> starts;
+    const std::size_t hop = std::max<std::size_t>(1, length / 2);
+    for (std::size_t first = 0; first + length <= count; first += hop)
+        starts.push_back(first);
+    if (starts.empty() || starts.back() + length < count)
+        starts.push_back(count - length);
+    return starts;
+}
+
+} // namespace
+
+Peak strongestPeak(const float *samples, std::size_t count, double rate, double lowestHz, double highestHz)
+{
+    // Zero-padded four times, so the peak's bins are close together.
+    RealTransform transform(powerOfTwoAtLeast(4 * count));
+    const double mean = std::accumulate(samples, samples + count, 0.0) / double(count);
+    const std::vector<double> window = blackmanHarris(count);
+    double *in = transform.input();
+    for (std::size_t i = 0; i < count; ++i)
+        in[i] = (samples[i] - mean) * window[i];
+    std::fill(in + count, in + 2 * (transform.bins() - 1), 0.0);
+    transform.run();
+
+    const double binHz = rate / double(2 * (transform.bins() - 1));
+    const auto first = static_cast<std::size_t>(std::max(1.0, std::ceil(lowestHz / binHz)));
+    const auto last = std::min(transform.bins() - 2, static_cast<std::size_t>(std::floor(highestHz / binHz)));
+    Peak peak;
+    if (first >= last)
+        return peak;
+    std::size_t best = first;
+    std::vector<double> powers;
+    powers.reserve(last - first + 1);
+    for (std::size_t k = first; k <= last; ++k) {
+        powers.push_back(transform.power(k));
+        if (transform.power(k) > transform.power(best))
+            best = k;
+    }
+    std::nth_element(powers.begin(), powers.begin() + powers.size() / 2, powers.end());
+    const double median = powers[powers.size() / 2];
+    peak.overMedianDb = median > 0 ? 10 * std::log10(transform.power(best) / median) : 400;
+    // A parabola through the log magnitudes of the peak and its neighbours.
+    const double left = std::log(transform.power(best - 1) + 1e-300), middle = std::log(transform.power(best) + 1e-300),
+                 right = std::log(transform.power(best + 1) + 1e-300);
+    const double curvature = left - 2 * middle + right;
+    const double offset = curvature < 0 ? std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5) : 0.0;
+    peak.frequencyHz = (double(best) + offset) * binHz;
+    return peak;
+}
+
+double bandPower(std::size_t count, double rate, double lowHz, double highHz, const SignalSegment &signal,
+                 const Progress *progress)
+{
+    const std::size_t wanted = powerOfTwoAtLeast(static_cast<std::size_t>(rate / 6));
+    const std::size_t length = std::min(count, wanted);
+    const std::vector<double> window = hann(length);
+    const double windowPower = std::inner_product(window.begin(), window.end(), window.begin(), 0.0);
+    RealTransform transform(length);
+    std::vector<double> segment(length);
+    const std::vector<std::size_t> starts = segmentStarts(count, length);
+    double total = 0;
+    for (std::size_t s = 0; s < starts.size(); ++s) {
+        if (progress && s % 64 == 0)
+            progress->check();
+        signal(starts[s], segment.data(), length);
+        double *in = transform.input();
+        for (std::size_t i = 0; i < length; ++i)
+            in[i] = segment[i] * window[i];
+        transform.run();
+        double sum = 0;
+        for (std::size_t k = 0; k < transform.bins(); ++k) {
+            const double hz = double(k) * rate / double(length);
+            if (hz < lowHz || hz > highHz)
+                continue;
+            // Both halves of the spectrum, but the ends of it only once.
+            const bool single = k == 0 || 2 * k == length;
+            sum += (single ? 1 : 2) * transform.power(k);
+        }
+        total += sum;
+    }
+    // Parseval: the windowed segment's energy, over the window's own.
+    return total / (double(length) * windowPower * double(starts.size()));
+}
+
+MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, double rate, std::size_t segment,
+                                    const Progress *progress)
+{
+    const std::size_t length = std::min(count, segment);
+    const std::vector<double> window = blackmanHarris(length);
+    const double gain = std::accumulate(window.begin(), window.end(), 0.0) / 2; // a sine of amplitude 1 peaks here
+    RealTransform transform(length);
+    std::vector<double> power(transform.bins(), 0.0);
+    const std::vector<std::size_t> starts = segmentStarts(count, length);
+    for (std::size_t s = 0; s < starts.size(); ++s) {
+        if (progress && s % 16 == 0)
+            progress->check();
+        double *in = transform.input();
+        for (std::size_t i = 0; i < length; ++i)
+            in[i] = samples[starts[s] + i] * window[i];
+        transform.run();
+        for (std::size_t k = 0; k < power.size(); ++k)
+            power[k] += transform.power(k);
+    }
+    MagnitudeSpectrum spectrum;
+    for (std::size_t k = 1; k < power.size(); ++k) {
+        const double magnitude = std::sqrt(power[k] / double(starts.size())) / gain;
+        spectrum.frequencyHz.push_back(double(k) * rate / double(length));
+        spectrum.dbfs.push_back(20 * std::log10(std::max(magnitude, 1e-15)));
+    }
+    return spectrum;
+}
+
+} // namespace analysis

@@ -1,0 +1,244 @@
+#include "analysis/analyser.h"
+#include "app/progress.h"
+
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A recording made here, one sin() a sample: DC plus a fundamental of
+// amplitude `amplitude` and phase `theta1` at t = 0, and harmonic n at
+// levels[n - 2] percent, delayed by phases[n - 2] degrees in the program's
+// convention; rounded to 24 bits.
+struct Tone
+{
+    double rate = 48000;
+    double seconds = 1;
+    double frequency = 200;
+    double theta1 = 0;
+    double amplitude = 0.5;
+    double dc = 0;
+    std::vector<double> levels = {1, 5, 1, 2, 1, 1};
+    std::vector<double> phases = {0, 20, 0, 165, 0, 0};
+    int bits = 24;
+
+    std::vector<float> samples() const
+    {
+        const auto count = static_cast<std::size_t>(std::llround(seconds * rate));
+        std::vector<float> out(count);
+        const double step = std::ldexp(1.0, 1 - bits);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double angle = 2 * kPi * frequency * double(i) / rate + theta1;
+            double value = std::sin(angle);
+            for (std::size_t k = 0; k < levels.size(); ++k) {
+                const int n = int(k) + 2;
+                value += levels[k] / 100 * std::sin(n * angle - phases[k] * kPi / 180);
+            }
+            const double sample = dc + amplitude * value;
+            out[i] = static_cast<float>(bits ? std::nearbyint(sample / step) * step : sample);
+        }
+        return out;
+    }
+};
+
+double angleBetween(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return std::min(d, 360 - d);
+}
+
+double thdOf(const std::vector<double> &levels)
+{
+    double sum = 0;
+    for (double level : levels)
+        sum += level * level;
+    return std::sqrt(sum);
+}
+
+void expectMatches(const Tone &tone, const analysis::Analysis &result)
+{
+    EXPECT_NEAR(result.fundamentalHz, tone.frequency, std::max(1e-3, tone.frequency * 1e-6));
+    EXPECT_NEAR(result.dcOffset, tone.dc, 2e-4);
+    ASSERT_EQ(result.harmonics.size(), 6u);
+    for (std::size_t k = 0; k < 6; ++k) {
+        const analysis::Harmonic &h = result.harmonics[k];
+        ASSERT_TRUE(h.present);
+        EXPECT_NEAR(h.levelPercent, tone.levels[k], 0.002) << "harmonic " << h.n;
+        if (tone.levels[k] >= 0.05) {
+            EXPECT_LT(angleBetween(h.phaseDegrees, tone.phases[k]), 0.1) << "harmonic " << h.n;
+        }
+    }
+    EXPECT_NEAR(result.thdF * 100, thdOf(tone.levels), 0.004);
+}
+
+TEST(Analysis, GivesBackEveryFigureOfANoiseFreeRecording)
+{
+    struct Case
+    {
+        double seconds, frequency, theta1, dc;
+        std::vector<double> levels, phases;
+    };
+    const Case cases[] = {
+        {1, 200, 0, 0, {1, 5, 1, 2, 1, 1}, {0, 20, 0, 165, 0, 0}},
+        {0.1, 20, 1.3, 0.1, {20, 0.05, 3, 10, 0.2, 7}, {35, 300, 5, 180, 90, 355}},
+        {0.1, 997.3, -2.0, -0.1, {0.5, 0.05, 12, 1, 0.07, 3}, {10, 200, 270, 45, 123, 0}},
+        {0.37, 3428.5, 0.4, 0.02, {2, 4, 6, 8, 10, 12}, {1, 2, 3, 4, 5, 6}},
+        {5.3, 61.7, 2.9, -0.05, {0.3, 0.05, 0.1, 15, 0.08, 0.6}, {359, 181, 0.5, 77, 260, 140}},
+        {2.05, 1000, 0, 0, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        Tone tone;
+        tone.seconds = c.seconds;
+        tone.frequency = c.frequency;
+        tone.theta1 = c.theta1;
+        tone.dc = c.dc;
+        tone.levels = c.levels;
+        tone.phases = c.phases;
+        SCOPED_TRACE(testing::Message() << c.seconds << " s, " << c.frequency << " Hz");
+        const analysis::Analysis result = analysis::analyse(tone.samples(), tone.rate, {});
+        expectMatches(tone, result);
+    }
+}
+
+TEST(Analysis, HoldsItsAccuracyOverRandomLengthsFrequenciesPhasesAndDc)
+{
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int trial = 0; trial < 25; ++trial) {
+        Tone tone;
+        tone.seconds = 0.1 + unit(random) * 2;
+        tone.frequency = 20 * std::pow(3428.0 / 20, unit(random)); // up to a seventh of half the rate
+        tone.theta1 = unit(random) * 2 * kPi;
+        tone.dc = (unit(random) * 2 - 1) * 0.1;
+        tone.amplitude = 0.2 + unit(random) * 0.3;
+        for (std::size_t k = 0; k < 6; ++k) {
+            tone.levels[k] = unit(random) < 0.3 ? 0.05 + unit(random) * 0.1 : unit(random) * 20;
+            tone.phases[k] = unit(random) * 360;
+        }
+        SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << tone.seconds << " s, " << tone.frequency
+                                        << " Hz");
+        expectMatches(tone, analysis::analyse(tone.samples(), tone.rate, {}));
+    }
+}
+
+TEST(Analysis, MeasuresThdPlusNoiseInItsBand)
+{
+    // White noise of RMS 0.001 over a 0.5 amplitude tone at 1 kHz with 1 % of
+    // harmonic 3: the noise counts in 20 Hz to 20 kHz, 19980 of 24000 Hz.
+    Tone tone;
+    tone.seconds = 3;
+    tone.frequency = 1000;
+    tone.levels = {0, 1, 0, 0, 0, 0};
+    std::vector<float> samples = tone.samples();
+    std::mt19937 random(5);
+    std::normal_distribution<double> gauss(0, 0.001);
+    for (float &sample : samples)
+        sample = static_cast<float>(sample + gauss(random));
+    const double harmonic = std::pow(0.005, 2) / 2, noise = 1e-6 * 19980 / 24000, fundamental = 0.25 / 2;
+    const double truth = std::sqrt((harmonic + noise) / (fundamental + harmonic + noise));
+    const analysis::Analysis result = analysis::analyse(samples, tone.rate, {});
+    EXPECT_NEAR(analysis::decibels(result.thdN), analysis::decibels(truth), 0.2);
+    EXPECT_NEAR(result.levelPercent(3), 1, 0.01);
+
+    // A narrower band leaves out the harmonic (3 kHz) and most of the noise.
+    analysis::Settings narrow;
+    narrow.bandLowHz = 500;
+    narrow.bandHighHz = 2000;
+    const double narrowTruth = std::sqrt(1e-6 * 1500 / 24000 / (fundamental + 1e-6 * 1500 / 24000));
+    EXPECT_NEAR(analysis::decibels(analysis::analyse(samples, tone.rate, narrow).thdN),
+                analysis::decibels(narrowTruth), 0.2);
+}
+
+TEST(Analysis, ReportsHarmonicsAboveHalfTheRateAbsentAndCountsClippedSamples)
+{
+    Tone tone;
+    tone.frequency = 5000;
+    tone.amplitude = 1.2; // beyond full scale, then clipped
+    tone.levels = {3, 1, 0, 0, 0, 0};
+    std::vector<float> samples = tone.samples();
+    int clipped = 0;
+    for (float &sample : samples) {
+        if (std::fabs(sample) >= 1) {
+            sample = sample > 0 ? 1.0f : -1.0f;
+            ++clipped;
+        }
+    }
+    analysis::Settings settings;
+    settings.harmonics = 10;
+    const analysis::Analysis result = analysis::analyse(samples, tone.rate, settings);
+    ASSERT_EQ(result.harmonics.size(), 9u);
+    for (const analysis::Harmonic &h : result.harmonics)
+        EXPECT_EQ(h.present, h.n * 5000 < 24000) << h.n;
+    EXPECT_EQ(result.clippedSamples, clipped);
+    EXPECT_GT(clipped, 0);
+    EXPECT_NEAR(result.peakDbfs, 0, 1e-9);
+}
+
+TEST(Analysis, RefusesWhatHoldsNoToneAndStopsWhenCancelled)
+{
+    const std::vector<float> silence(48000, 0.0f);
+    std::vector<float> noise(48000);
+    std::mt19937 random(3);
+    std::normal_distribution<double> gauss(0, 0.1);
+    for (float &sample : noise)
+        sample = static_cast<float>(gauss(random));
+    struct Case
+    {
+        std::vector<float> samples;
+        const char *reason;
+    };
+    const Case cases[] = {
+        {silence, "silent"},
+        {std::vector<float>(48000, 0.25f), "constant"},
+        {noise, "no tone"},
+        {std::vector<float>(10, 0.5f), "too short"},
+    };
+    for (const Case &c : cases) {
+        try {
+            analysis::analyse(c.samples, 48000, {});
+            ADD_FAILURE() << c.reason;
+        } catch (const analysis::AnalysisError &error) {
+            EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
+        }
+    }
+
+    Tone tone;
+    tone.seconds = 0.05;
+    tone.frequency = 20; // one period
+    EXPECT_THROW(analysis::analyse(tone.samples(), tone.rate, {}), analysis::AnalysisError);
+
+    Progress progress;
+    progress.cancel();
+    EXPECT_THROW(analysis::analyse(Tone().samples(), 48000, {}, &progress), Progress::Cancelled);
+}
+
+TEST(Analysis, StartsFromAGivenFundamentalAndShowsTheSpectrum)
+{
+    // Harmonic 2 stronger than the fundamental: the strongest peak is not the fundamental.
+    Tone tone;
+    tone.frequency = 150;
+    tone.levels = {150, 10, 0, 0, 0, 0};
+    analysis::Settings settings;
+    settings.fundamentalHz = 151;
+    settings.spectrum = true;
+    const analysis::Analysis result = analysis::analyse(tone.samples(), tone.rate, settings);
+    EXPECT_NEAR(result.fundamentalHz, 150, 1e-3);
+    EXPECT_NEAR(result.levelPercent(2), 150, 0.01);
+    EXPECT_NEAR(analysis::analyse(tone.samples(), tone.rate, {}).fundamentalHz, 300, 1e-3);
+
+    // The fundamental of amplitude 0.5 shows near -6 dBFS (a window's scalloping aside).
+    const analysis::MagnitudeSpectrum &spectrum = result.spectrum;
+    ASSERT_FALSE(spectrum.frequencyHz.empty());
+    std::size_t at = 0;
+    while (spectrum.frequencyHz[at] < 150)
+        ++at;
+    const double top = std::max(spectrum.dbfs[at - 1], spectrum.dbfs[at]);
+    EXPECT_NEAR(top, 20 * std::log10(0.5), 1.0);
+    EXPECT_LT(spectrum.dbfs[at + 40], top - 60); // 30 Hz away: the window's sidelobes are far down
+}
+
+} // namespace
