@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace analysis {
 
@@ -16,6 +17,7 @@ constexpr std::size_t kAnchorEvery = 1024;
 // The frequency has converged when its last step moves the record's ends by
 // less than this (radians of the fundamental).
 constexpr double kConvergedPhase = 1e-3;
+constexpr int kMostFitted = 20;
 
 // Over u = -(L - 1) / 2 ... (L - 1) / 2: K = sum cos(phi u), J = sum u sin(phi u)
 // and M = sum u^2 cos(phi u); the sums with the other trigonometric function
@@ -73,26 +75,19 @@ struct Projections
     std::vector<double> cosine, sine, cosineU, sineU;
 };
 
-Projections project(const float *samples, std::size_t count, int harmonics, double theta, bool weighted,
-                    const Progress *progress)
+// The inner loop for a fixed number of harmonics, so that the compiler keeps
+// the recurrence and the block sums in registers.
+template <int H, bool Weighted>
+void projectBlocks(const float *samples, std::size_t count, double theta, Projections &total, const Progress *progress)
 {
-    Projections total;
-    total.cosine.assign(harmonics, 0);
-    total.sine.assign(harmonics, 0);
-    total.cosineU.assign(harmonics, 0);
-    total.sineU.assign(harmonics, 0);
     const double centre = (double(count) - 1) / 2;
     const double stepCos = std::cos(theta), stepSin = std::sin(theta);
-    // Each block is summed on its own, then added: a long record loses less to rounding.
-    std::vector<double> blockC(harmonics), blockS(harmonics), blockCU(harmonics), blockSU(harmonics);
     for (std::size_t first = 0; first < count; first += kAnchorEvery) {
         if (progress && first % (kAnchorEvery * 256) == 0)
             progress->check();
         const std::size_t last = std::min(count, first + kAnchorEvery);
-        std::fill(blockC.begin(), blockC.end(), 0.0);
-        std::fill(blockS.begin(), blockS.end(), 0.0);
-        std::fill(blockCU.begin(), blockCU.end(), 0.0);
-        std::fill(blockSU.begin(), blockSU.end(), 0.0);
+        // Each block is summed on its own, then added: a long record loses less to rounding.
+        double blockC[H] = {}, blockS[H] = {}, blockCU[H] = {}, blockSU[H] = {};
         double blockConstant = 0;
         double c1 = std::cos(theta * (double(first) - centre));
         double s1 = std::sin(theta * (double(first) - centre));
@@ -101,10 +96,10 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
             const double yu = y * (double(i) - centre);
             blockConstant += y;
             double cPrevious = 1, sPrevious = 0, c = c1, s = s1;
-            for (int n = 0; n < harmonics; ++n) {
+            for (int n = 0; n < H; ++n) {
                 blockC[n] += y * c;
                 blockS[n] += y * s;
-                if (weighted) {
+                if (Weighted) {
                     blockCU[n] += yu * c;
                     blockSU[n] += yu * s;
                 }
@@ -121,13 +116,44 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
             s1 = turned;
         }
         total.constant += blockConstant;
-        for (int n = 0; n < harmonics; ++n) {
+        for (int n = 0; n < H; ++n) {
             total.cosine[n] += blockC[n];
             total.sine[n] += blockS[n];
             total.cosineU[n] += blockCU[n];
             total.sineU[n] += blockSU[n];
         }
     }
+}
+
+template <int H>
+void projectWith(const float *samples, std::size_t count, double theta, bool weighted, Projections &total,
+                 const Progress *progress)
+{
+    if (weighted)
+        projectBlocks<H, true>(samples, count, theta, total, progress);
+    else
+        projectBlocks<H, false>(samples, count, theta, total, progress);
+}
+
+template <int... H>
+void projectDispatch(std::integer_sequence<int, H...>, int harmonics, const float *samples, std::size_t count,
+                     double theta, bool weighted, Projections &total, const Progress *progress)
+{
+    ((harmonics == H + 1 ? projectWith<H + 1>(samples, count, theta, weighted, total, progress) : void()), ...);
+}
+
+Projections project(const float *samples, std::size_t count, int harmonics, double theta, bool weighted,
+                    const Progress *progress)
+{
+    if (harmonics < 1 || harmonics > kMostFitted)
+        throw std::invalid_argument("the fit takes 1 to 20 harmonics");
+    Projections total;
+    total.cosine.assign(harmonics, 0);
+    total.sine.assign(harmonics, 0);
+    total.cosineU.assign(harmonics, 0);
+    total.sineU.assign(harmonics, 0);
+    projectDispatch(std::make_integer_sequence<int, kMostFitted>(), harmonics, samples, count, theta, weighted,
+                    total, progress);
     return total;
 }
 

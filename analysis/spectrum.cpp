@@ -89,12 +89,15 @@ std::vector<double> hann(std::size_t length)
     return w;
 }
 
-// Segment starts that cover `count` samples with segments of `length`
-// overlapping by half; the last one ends at the record's end.
+// Segment starts that cover `count` samples with segments of `length`; the
+// last one ends at the record's end. A short record's segments overlap by
+// half, so that every sample counts about alike; a long one has enough of
+// them without.
 std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 {
+    constexpr std::size_t kEnoughSegments = 16;
     std::vector<std::size_t> starts;
-    const std::size_t hop = std::max<std::size_t>(1, length / 2);
+    const std::size_t hop = count >= kEnoughSegments * length ? length : std::max<std::size_t>(1, length / 2);
     for (std::size_t first = 0; first + length <= count; first += hop)
         starts.push_back(first);
     if (starts.empty() || starts.back() + length < count)
@@ -106,8 +109,8 @@ std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 
 Peak strongestPeak(const float *samples, std::size_t count, double rate, double lowestHz, double highestHz)
 {
-    // Zero-padded four times, so the peak's bins are close together.
-    RealTransform transform(powerOfTwoAtLeast(4 * count));
+    // Zero-padded to at least twice the length, so the peak's bins are close together.
+    RealTransform transform(powerOfTwoAtLeast(2 * count));
     const double mean = std::accumulate(samples, samples + count, 0.0) / double(count);
     const std::vector<double> window = blackmanHarris(count);
     double *in = transform.input();

@@ -1,6 +1,7 @@
 // quenlari_bench: the cost of one full plot, against a reference kernel that
 // does only the unavoidable work (clear the image, evaluate and plot 8,708 sines).
 
+#include "analysis/analyser.h"
 #include "audio/tonewriter.h"
 #include "cursor/cursor.h"
 #include "picture/loadpicture.h"
@@ -120,6 +121,23 @@ void BM_load_picture_10000x7000_jpeg(benchmark::State &run)
         surface.setPicture(LoadPicture(name, surface.image().size()));
 }
 BENCHMARK(BM_load_picture_10000x7000_jpeg)->Unit(benchmark::kMillisecond);
+
+// The analysis of 60 s of the start-up tone at 48 kHz, already in memory:
+// the fundamental, the harmonics' fit and THD+N.
+void BM_analyze_60s_48k(benchmark::State &run)
+{
+    constexpr double kRate = 48000;
+    std::vector<double> rendered(static_cast<std::size_t>(60 * kRate));
+    tone::Tone tone;
+    tone.frequencyHz = 997;
+    tone::render(tone, kRate, 0, rendered.data(), rendered.size());
+    std::vector<float> samples(rendered.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(0.5 * rendered[i] + 0.05);
+    for (auto _ : run)
+        benchmark::DoNotOptimize(analysis::analyse(samples, kRate, {}).thdN);
+}
+BENCHMARK(BM_analyze_60s_48k)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
