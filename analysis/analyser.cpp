@@ -44,15 +44,17 @@ HarmonicFit fundamentalStart(const std::vector<float> &samples, double rate, con
     const double nyquist = rate / 2;
     const Peak overall = strongestPeak(samples.data(), first, rate, kLowestFundamentalHz, nyquist);
     if (overall.overMedianDb < kToneOverNoiseDb)
-        throw AnalysisError(QStringLiteral("no tone: no peak stands well above the noise (the strongest, at %1 Hz, "
-                                           "is %2 dB above the median)")
-                                .arg(overall.frequencyHz, 0, 'f', 1)
-                                .arg(overall.overMedianDb, 0, 'f', 1)
-                                .toStdString());
+        throw AnalysisError(
+            QStringLiteral("no tone: no peak stands well above the noise (the strongest, at %1 Hz, "
+                           "is %2 dB above the median)")
+                .arg(overall.frequencyHz, 0, 'f', 1)
+                .arg(overall.overMedianDb, 0, 'f', 1)
+                .toStdString());
     double startHz = overall.frequencyHz;
     if (settings.fundamentalHz) {
         const double given = *settings.fundamentalHz;
-        startHz = strongestPeak(samples.data(), first, rate, given * 0.8, std::min(given * 1.25, nyquist)).frequencyHz;
+        startHz = strongestPeak(samples.data(), first, rate, given * 0.8, std::min(given * 1.25, nyquist))
+                      .frequencyHz;
         if (startHz <= 0)
             startHz = given;
     }
@@ -143,12 +145,13 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
 
     result.fundamentalHz = fit.theta * rate / (2 * kPi);
     if (result.fundamentalHz * double(count) / rate < kLeastPeriods)
-        throw AnalysisError(QStringLiteral("it is too short: %1 s holds less than %2 periods of its fundamental "
-                                           "(%3 Hz)")
-                                .arg(double(count) / rate)
-                                .arg(kLeastPeriods)
-                                .arg(result.fundamentalHz, 0, 'f', 3)
-                                .toStdString());
+        throw AnalysisError(
+            QStringLiteral("it is too short: %1 s holds less than %2 periods of its fundamental "
+                           "(%3 Hz)")
+                .arg(double(count) / rate)
+                .arg(kLeastPeriods)
+                .arg(result.fundamentalHz, 0, 'f', 3)
+                .toStdString());
     result.dcOffset = fit.dc;
     const double a1 = fit.cosine[0], b1 = fit.sine[0];
     result.fundamentalAmplitude = std::hypot(a1, b1);
@@ -195,7 +198,8 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
             s = turned;
         }
     };
-    const double noiseAndDistortion = bandPower(count, rate, result.bandLowHz, result.bandHighHz, residual, progress);
+    const double noiseAndDistortion =
+        bandPower(count, rate, result.bandLowHz, result.bandHighHz, residual, progress);
     const bool fundamentalInBand =
         result.fundamentalHz >= result.bandLowHz && result.fundamentalHz <= result.bandHighHz;
     const double inBand = noiseAndDistortion + (fundamentalInBand ? fundamentalPower / 2 : 0);

@@ -55,9 +55,8 @@ KernelSums kernelSums(double phi, std::size_t length)
     const double h = std::sin(phi / 2);
     // Near a multiple of 2 pi the closed forms lose their precision: sum there.
     if (n * std::fabs(h) < 4)
-        return std::fabs(h) == 0 && std::cos(phi / 2) > 0
-                   ? KernelSums{n, 0, n * (n * n - 1) / 12}
-                   : directSums(phi, length);
+        return std::fabs(h) == 0 && std::cos(phi / 2) > 0 ? KernelSums{n, 0, n * (n * n - 1) / 12}
+                                                          : directSums(phi, length);
     const double g = std::sin(n * phi / 2);
     const double gPrime = n / 2 * std::cos(n * phi / 2);
     const double hPrime = std::cos(phi / 2) / 2;
@@ -78,7 +77,8 @@ struct Projections
 // The inner loop for a fixed number of harmonics, so that the compiler keeps
 // the recurrence and the block sums in registers.
 template <int H, bool Weighted>
-void projectBlocks(const float *samples, std::size_t count, double theta, Projections &total, const Progress *progress)
+void projectBlocks(const float *samples, std::size_t count, double theta, Projections &total,
+                   const Progress *progress)
 {
     const double centre = (double(count) - 1) / 2;
     const double stepCos = std::cos(theta), stepSin = std::sin(theta);
@@ -139,7 +139,8 @@ template <int... H>
 void projectDispatch(std::integer_sequence<int, H...>, int harmonics, const float *samples, std::size_t count,
                      double theta, bool weighted, Projections &total, const Progress *progress)
 {
-    ((harmonics == H + 1 ? projectWith<H + 1>(samples, count, theta, weighted, total, progress) : void()), ...);
+    ((harmonics == H + 1 ? projectWith<H + 1>(samples, count, theta, weighted, total, progress) : void()),
+     ...);
 }
 
 Projections project(const float *samples, std::size_t count, int harmonics, double theta, bool weighted,
@@ -152,8 +153,8 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
     total.sine.assign(harmonics, 0);
     total.cosineU.assign(harmonics, 0);
     total.sineU.assign(harmonics, 0);
-    projectDispatch(std::make_integer_sequence<int, kMostFitted>(), harmonics, samples, count, theta, weighted,
-                    total, progress);
+    projectDispatch(std::make_integer_sequence<int, kMostFitted>(), harmonics, samples, count, theta,
+                    weighted, total, progress);
     return total;
 }
 
@@ -207,7 +208,8 @@ struct Normal
     std::vector<double> right;
 };
 
-Normal linearSystem(const Projections &p, const std::vector<KernelSums> &sums, std::size_t count, int harmonics)
+Normal linearSystem(const Projections &p, const std::vector<KernelSums> &sums, std::size_t count,
+                    int harmonics)
 {
     const int size = 2 * harmonics + 1;
     Normal normal{std::vector<std::vector<double>>(size, std::vector<double>(size, 0.0)),
@@ -249,7 +251,8 @@ std::vector<KernelSums> allKernelSums(double theta, std::size_t count, int harmo
 
 } // namespace
 
-HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonics, double theta, double *explained)
+HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonics, double theta,
+                           double *explained)
 {
     const Projections p = project(samples, count, harmonics, theta, false, nullptr);
     const Normal normal = linearSystem(p, allKernelSums(theta, count, harmonics), count, harmonics);
@@ -276,7 +279,7 @@ HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics,
         const double *a = linear.data() + 1;
         const double *b = linear.data() + 1 + h;
         auto jSum = [&](int k) { return k >= 0 ? sums[k].j : -sums[-k].j; }; // J is odd
-        auto mSum = [&](int k) { return sums[std::abs(k)].m; };               // M is even
+        auto mSum = [&](int k) { return sums[std::abs(k)].m; };              // M is even
 
         const int size = 2 * h + 2;
         const int last = size - 1;

@@ -51,7 +51,10 @@ public:
 
     double *input() { return m_in; }
     void run() { fftw_execute(m_plan); }
-    double power(std::size_t bin) const { return m_out[bin][0] * m_out[bin][0] + m_out[bin][1] * m_out[bin][1]; }
+    double power(std::size_t bin) const
+    {
+        return m_out[bin][0] * m_out[bin][0] + m_out[bin][1] * m_out[bin][1];
+    }
     std::size_t bins() const { return m_length / 2 + 1; }
 
 private:
@@ -137,7 +140,8 @@ Peak strongestPeak(const float *samples, std::size_t count, double rate, double 
     const double median = powers[powers.size() / 2];
     peak.overMedianDb = median > 0 ? 10 * std::log10(transform.power(best) / median) : 400;
     // A parabola through the log magnitudes of the peak and its neighbours.
-    const double left = std::log(transform.power(best - 1) + 1e-300), middle = std::log(transform.power(best) + 1e-300),
+    const double left = std::log(transform.power(best - 1) + 1e-300),
+                 middle = std::log(transform.power(best) + 1e-300),
                  right = std::log(transform.power(best + 1) + 1e-300);
     const double curvature = left - 2 * middle + right;
     const double offset = curvature < 0 ? std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5) : 0.0;
@@ -184,7 +188,8 @@ MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, dou
 {
     const std::size_t length = std::min(count, segment);
     const std::vector<double> window = blackmanHarris(length);
-    const double gain = std::accumulate(window.begin(), window.end(), 0.0) / 2; // a sine of amplitude 1 peaks here
+    const double gain =
+        std::accumulate(window.begin(), window.end(), 0.0) / 2; // a sine of amplitude 1 peaks here
     RealTransform transform(length);
     std::vector<double> power(transform.bins(), 0.0);
     const std::vector<std::size_t> starts = segmentStarts(count, length);

@@ -31,11 +31,33 @@ QString cutShortNote(SNDFILE *file)
     const QStringList lines = QString::fromLatin1(log).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const QString trimmed = line.trimmed();
-        const bool soundChunk = trimmed.startsWith(QLatin1String("data")) || trimmed.startsWith(QLatin1String("SSND"));
+        const bool soundChunk =
+            trimmed.startsWith(QLatin1String("data")) || trimmed.startsWith(QLatin1String("SSND"));
         if (soundChunk && trimmed.contains(QLatin1String("(should be")))
             return trimmed;
     }
     return QString();
+}
+
+// The bytes of one sample in an uncompressed format; 0 for the others.
+int bytesPerSample(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
 }
 
 // Bytes in memory as a read-only file.
@@ -130,15 +152,25 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
     if (info.frames <= 0)
         throw AudioError(name, QStringLiteral("it holds no sound"));
     if (info.frames > kMaxSamples / info.channels)
-        throw AudioError(name, QStringLiteral("it claims %1 frames of %2 channels, more than the 2^31 samples this "
-                                              "program reads")
-                                   .arg(info.frames)
-                                   .arg(info.channels));
+        throw AudioError(name,
+                         QStringLiteral("it claims %1 frames of %2 channels, more than the 2^31 samples this "
+                                        "program reads")
+                             .arg(info.frames)
+                             .arg(info.channels));
     const QString cutShort = cutShortNote(file.get());
-    if (!cutShort.isEmpty())
+    if (!cutShort.isEmpty()) {
+        // "data : 4294967280 (should be 60000)": what the header claims, in bytes.
+        const qint64 claimedBytes =
+            cutShort.section(QLatin1Char(':'), 1).section(QLatin1Char('('), 0, 0).trimmed().toLongLong();
+        const int width = bytesPerSample(info.format);
+        if (width > 0 && claimedBytes / width > kMaxSamples)
+            throw AudioError(
+                name, QStringLiteral("its header claims %1 samples, more than the 2^31 this program reads")
+                          .arg(claimedBytes / width));
         throw AudioError(name, QStringLiteral("it is cut short: its header promises more sound than it holds "
                                               "(libsndfile: %1)")
                                    .arg(cutShort));
+    }
 
     Recording recording;
     recording.fileName = name;
@@ -154,7 +186,8 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
         const sf_count_t wanted = std::min(kBlockFrames, info.frames - done);
         const sf_count_t got = sf_readf_float(file.get(), block.data(), wanted);
         if (got <= 0) {
-            const QString reason = sf_error(file.get()) ? libraryReason(file.get()) : QStringLiteral("no more data");
+            const QString reason =
+                sf_error(file.get()) ? libraryReason(file.get()) : QStringLiteral("no more data");
             throw AudioError(name, QStringLiteral("it is cut short: %1 of %2 frames could be read (%3)")
                                        .arg(done)
                                        .arg(info.frames)
@@ -163,7 +196,8 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
         for (sf_count_t i = 0; i < got; ++i) {
             const float sample = block[static_cast<std::size_t>(i * info.channels + channel - 1)];
             if (!std::isfinite(sample))
-                throw AudioError(name, QStringLiteral("frame %1 holds a sample that is not a number").arg(done + i));
+                throw AudioError(
+                    name, QStringLiteral("frame %1 holds a sample that is not a number").arg(done + i));
             recording.samples[static_cast<std::size_t>(done + i)] = sample;
         }
         done += got;
@@ -185,6 +219,8 @@ Recording readChannel(const QString &fileName, int channel, const Progress *prog
         throw AudioError(fileName, QStringLiteral("the file does not exist"));
     if (!file.isFile())
         throw AudioError(fileName, QStringLiteral("it is not a file"));
+    if (file.size() == 0)
+        throw AudioError(fileName, QStringLiteral("it is empty"));
     SF_INFO info{};
     SNDFILE *opened = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
     return readOpened(opened, info, fileName, channel, progress);
@@ -192,6 +228,8 @@ Recording readChannel(const QString &fileName, int channel, const Progress *prog
 
 Recording readChannel(const QByteArray &bytes, const QString &name, int channel, const Progress *progress)
 {
+    if (bytes.isEmpty())
+        throw AudioError(name, QStringLiteral("it is empty"));
     MemoryFile memory{bytes};
     SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, noWrite, memoryTell};
     SF_INFO info{};
@@ -233,7 +271,8 @@ SoundWriter::SoundWriter(QIODevice &device, const QString &fileName, Container c
         subtype = SF_FORMAT_FLOAT;
         break;
     default:
-        throw AudioError(fileName, QStringLiteral("%1 bits is not a sample format this program writes").arg(bits));
+        throw AudioError(fileName,
+                         QStringLiteral("%1 bits is not a sample format this program writes").arg(bits));
     }
     if (container == Container::Flac && bits == 32)
         throw AudioError(fileName, QStringLiteral("FLAC holds integer samples only: 16 or 24 bits"));

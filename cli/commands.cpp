@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "audio/soundfile.h"
 #include "controls/thd.h"
 #include "plot/redraw.h"
 
@@ -117,6 +118,113 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
             return false;
     }
     return true;
+}
+
+AnalysisOutcome analyzeFile(const QString &file, int channel, const analysis::Settings &settings)
+{
+    AnalysisOutcome outcome;
+    outcome.file = file;
+    try {
+        const audio::Recording recording = audio::readChannel(file, channel);
+        outcome.sampleRate = recording.sampleRate;
+        outcome.channels = recording.channels;
+        outcome.channel = recording.channel;
+        outcome.result = analysis::analyse(recording.samples, recording.sampleRate, settings);
+    } catch (const audio::AudioError &error) {
+        outcome.error = QString::fromUtf8(error.what());
+    } catch (const analysis::AnalysisError &error) {
+        outcome.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
+    } catch (const std::bad_alloc &) {
+        outcome.error = file + QStringLiteral(": there is not enough memory to hold it");
+    }
+    return outcome;
+}
+
+namespace {
+
+// A figure in JSON: null where there is no finite value (the dB of nothing).
+QJsonValue finite(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QString fixed(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
+}
+
+} // namespace
+
+QByteArray analysisReport(const AnalysisOutcome &outcome, bool json)
+{
+    const analysis::Analysis &r = outcome.result;
+    const double fundamentalPercentDb = analysis::decibels(r.thdF);
+    if (json) {
+        QJsonArray harmonics;
+        for (const analysis::Harmonic &h : r.harmonics) {
+            harmonics.append(QJsonObject{
+                {QStringLiteral("n"), h.n},
+                {QStringLiteral("level_percent"), h.present ? finite(h.levelPercent) : QJsonValue()},
+                {QStringLiteral("dbc"), h.present ? finite(h.dbc) : QJsonValue()},
+                {QStringLiteral("phase_degrees"), h.present ? finite(h.phaseDegrees) : QJsonValue()},
+            });
+        }
+        const QJsonObject report{
+            {QStringLiteral("file"), outcome.file},
+            {QStringLiteral("sample_rate"), outcome.sampleRate},
+            {QStringLiteral("channels"), outcome.channels},
+            {QStringLiteral("channel"), outcome.channel},
+            {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
+            {QStringLiteral("fundamental_hz"), r.fundamentalHz},
+            {QStringLiteral("fundamental_dbfs"), finite(r.fundamentalDbfs)},
+            {QStringLiteral("dc_offset"), r.dcOffset},
+            {QStringLiteral("peak_dbfs"), finite(r.peakDbfs)},
+            {QStringLiteral("clipped_samples"), static_cast<qint64>(r.clippedSamples)},
+            {QStringLiteral("harmonics"), harmonics},
+            {QStringLiteral("thd_f_percent"), r.thdF * 100},
+            {QStringLiteral("thd_f_db"), finite(fundamentalPercentDb)},
+            {QStringLiteral("thd_r_percent"), r.thdR * 100},
+            {QStringLiteral("thd_n_percent"), r.thdN * 100},
+            {QStringLiteral("thd_n_db"), finite(analysis::decibels(r.thdN))},
+            {QStringLiteral("sinad_db"), finite(-analysis::decibels(r.thdN))},
+        };
+        return QJsonDocument(report).toJson(QJsonDocument::Compact) + '\n';
+    }
+    QString text;
+    text += QStringLiteral("file            %1\n").arg(outcome.file);
+    text += QStringLiteral("recording       %1 Hz, channel %2 of %3, %4 frames (%5 s)\n")
+                .arg(outcome.sampleRate)
+                .arg(outcome.channel)
+                .arg(outcome.channels)
+                .arg(r.frames)
+                .arg(fixed(double(r.frames) / outcome.sampleRate, 3));
+    text += QStringLiteral("fundamental     %1 Hz at %2 dBFS\n")
+                .arg(fixed(r.fundamentalHz, 6), fixed(r.fundamentalDbfs, 2));
+    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixed(r.dcOffset, 6));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(r.peakDbfs, 2));
+    text += QStringLiteral("clipped         %1 samples%2\n")
+                .arg(r.clippedSamples)
+                .arg(r.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
+    text += QStringLiteral("harmonic    level %      dBc   phase (deg)\n");
+    for (const analysis::Harmonic &h : r.harmonics) {
+        if (!h.present) {
+            text += QStringLiteral("%1    absent: above half the sample rate\n").arg(h.n, 8);
+            continue;
+        }
+        text += QStringLiteral("%1  %2  %3  %4\n")
+                    .arg(h.n, 8)
+                    .arg(fixed(h.levelPercent, 4), 9)
+                    .arg(fixed(h.dbc, 2), 8)
+                    .arg(fixed(h.phaseDegrees, 2), 12);
+    }
+    text += QStringLiteral("THD_F           %1 %  (%2 dB)\n")
+                .arg(fixed(r.thdF * 100, 4), fixed(fundamentalPercentDb, 2));
+    text += QStringLiteral("THD_R           %1 %\n").arg(fixed(r.thdR * 100, 4));
+    text += QStringLiteral("THD+N           %1 %  (%2 dB, %3 to %4 Hz)\n")
+                .arg(fixed(r.thdN * 100, 4), fixed(analysis::decibels(r.thdN), 2), fixed(r.bandLowHz, 0),
+                     fixed(r.bandHighHz, 0));
+    text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-analysis::decibels(r.thdN), 2));
+    return text.toUtf8();
 }
 
 } // namespace cli

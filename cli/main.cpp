@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <QtConcurrent>
 
 #include <cstdio>
 #include <functional>
@@ -28,7 +29,8 @@ int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &wri
         if (toStandardOutput) {
             QTemporaryFile file;
             QFile out;
-            if (file.open() && write(file) && file.flush() && file.seek(0) && out.open(stdout, QIODevice::WriteOnly)) {
+            if (file.open() && write(file) && file.flush() && file.seek(0) &&
+                out.open(stdout, QIODevice::WriteOnly)) {
                 bool copied = true;
                 while (copied && !file.atEnd()) {
                     const QByteArray block = file.read(1 << 20);
@@ -92,8 +94,31 @@ int main(int argc, char *argv[])
             audio::writeTone(out, options.output, options.container, options.tone, options.wav);
             return true;
         });
+    case cli::Command::Analyze: {
+        // Each recording on a core of its own; the reports keep the order given.
+        const QList<cli::AnalysisOutcome> outcomes =
+            QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
+                return cli::analyzeFile(file, options.channel, options.analysis);
+            });
+        int status = 0;
+        bool first = true;
+        for (const cli::AnalysisOutcome &outcome : outcomes) {
+            if (!outcome.error.isEmpty()) {
+                std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
+                status = kBadInput;
+                continue;
+            }
+            if (!options.json && !first)
+                std::fputs("\n", stdout);
+            first = false;
+            std::fputs(cli::analysisReport(outcome, options.json).constData(), stdout);
+            std::fflush(stdout);
+        }
+        return status;
+    }
     case cli::Command::Csv: {
-        const long long rows = options.rowsPerSample ? static_cast<long long>(audio::sampleCount(options.wav)) : 0;
+        const long long rows =
+            options.rowsPerSample ? static_cast<long long>(audio::sampleCount(options.wav)) : 0;
         return writeOutput(options.output, [&](QIODevice &out) {
             return cli::writeCsv(out, options.tone, options.wav.rate, rows);
         });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "synthesis/tone.h"
+#include "analysis/analyser.h"
 #include "audio/tonewriter.h"
 
 #include <QString>
@@ -10,7 +11,7 @@
 // line naming the option and what it accepts.
 namespace cli {
 
-enum class Command { Help, Version, Thd, Plot, Wav, Csv };
+enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze };
 
 struct Options
 {
@@ -21,6 +22,9 @@ struct Options
     bool json = false;
     bool rowsPerSample = false; // csv: --seconds or --rate given
     QString output;             // "-" for standard output
+    QStringList files;          // analyze: the recordings, in order
+    int channel = 1;            // analyze: from 1
+    analysis::Settings analysis;
     QString error;              // set when the command line is refused
     QString helpText;
 };

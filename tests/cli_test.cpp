@@ -5,12 +5,20 @@
 #include "synthesis/tone.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <sndfile.h>
+
 #include <cmath>
+#include <functional>
+#include <random>
 #include <complex>
 #include <vector>
 
@@ -320,6 +328,194 @@ TEST(CliHelp, HelpAndVersion)
     const Outcome version = cli({QStringLiteral("--version")});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.trimmed(), "quenlari-cli 1.1.63");
+}
+
+// A sound file written here through libsndfile: `frames` frames of
+// `channels` channels, sample (frame, channel) given by `value`.
+void writeSound(const QString &name, int format, int channels, int frames,
+                const std::function<double(int frame, int channel)> &value)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE *file = sf_open(QFile::encodeName(name).constData(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    std::vector<double> interleaved(static_cast<std::size_t>(frames) * channels);
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            interleaved[static_cast<std::size_t>(i) * channels + c] = value(i, c);
+    sf_writef_double(file, interleaved.data(), frames);
+    sf_close(file);
+}
+
+QJsonObject analyzed(const QStringList &arguments)
+{
+    const Outcome run = cli(QStringList{QStringLiteral("analyze"), QStringLiteral("--json")} + arguments);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    return QJsonDocument::fromJson(run.out).object();
+}
+
+TEST(CliAnalyze, GivesBackTheSettingsOfAToneItWroteInWavFloatAndFlac)
+{
+    QTemporaryDir folder;
+    const QStringList tone = {QStringLiteral("--freq"),   QStringLiteral("997.3"),
+                              QStringLiteral("--levels"), QStringLiteral("0.5,3,0.05,12,0,1.5"),
+                              QStringLiteral("--phases"), QStringLiteral("10,200,30,45,0,355.5")};
+    const double levels[] = {0.5, 3, 0.05, 12, 0, 1.5}, phases[] = {10, 200, 30, 45, 0, 355.5};
+    QJsonObject wav;
+    for (const char *bits : {"24", "32"}) {
+        const QString file = folder.filePath(QStringLiteral("tone%1.wav").arg(bits));
+        ASSERT_EQ(cli(QStringList{QStringLiteral("wav"), QStringLiteral("--bits"), QLatin1String(bits),
+                                  QStringLiteral("--seconds"), QStringLiteral("2.3"), QStringLiteral("-o"), file} +
+                      tone)
+                      .status,
+                  0);
+        const QJsonObject report = analyzed({file});
+        SCOPED_TRACE(bits);
+        EXPECT_EQ(report.keys(), (QStringList{"channel", "channels", "clipped_samples", "dc_offset", "file",
+                                              "frames", "fundamental_dbfs", "fundamental_hz", "harmonics",
+                                              "peak_dbfs", "sample_rate", "sinad_db", "thd_f_db", "thd_f_percent",
+                                              "thd_n_db", "thd_n_percent", "thd_r_percent"}));
+        EXPECT_EQ(report["frames"].toInt(), 110400);
+        EXPECT_EQ(report["sample_rate"].toInt(), 48000);
+        EXPECT_NEAR(report["fundamental_hz"].toDouble(), 997.3, 1e-3);
+        EXPECT_NEAR(report["dc_offset"].toDouble(), 0, 2e-4);
+        EXPECT_NEAR(report["peak_dbfs"].toDouble(), -1, 0.01);
+        const QJsonArray harmonics = report["harmonics"].toArray();
+        ASSERT_EQ(harmonics.size(), 6);
+        for (int k = 0; k < 6; ++k) {
+            const QJsonObject h = harmonics[k].toObject();
+            EXPECT_EQ(h["n"].toInt(), k + 2);
+            EXPECT_NEAR(h["level_percent"].toDouble(), levels[k], 0.002) << k + 2;
+            if (levels[k] >= 0.05) {
+                const double d = std::fmod(std::fabs(h["phase_degrees"].toDouble() - phases[k]), 360.0);
+                EXPECT_LT(std::min(d, 360 - d), 0.1) << k + 2;
+            }
+        }
+        const double thd = std::sqrt(0.25 + 9 + 0.0025 + 144 + 2.25);
+        EXPECT_NEAR(report["thd_f_percent"].toDouble(), thd, 0.004);
+        EXPECT_NEAR(report["thd_f_db"].toDouble(), 20 * std::log10(thd / 100), 0.001);
+        if (QLatin1String(bits) == QLatin1String("24"))
+            wav = report;
+    }
+    const QString flac = folder.filePath(QStringLiteral("tone.flac"));
+    ASSERT_EQ(cli(QStringList{QStringLiteral("wav"), QStringLiteral("--seconds"), QStringLiteral("2.3"),
+                              QStringLiteral("-o"), flac} +
+                  tone)
+                  .status,
+              0);
+    QJsonObject fromFlac = analyzed({flac});
+    fromFlac.remove(QStringLiteral("file"));
+    wav.remove(QStringLiteral("file"));
+    EXPECT_EQ(fromFlac, wav); // the same samples, the same figures
+}
+
+TEST(CliAnalyze, ReadsTheChannelAskedForAndReportsSeveralFilesInOrder)
+{
+    QTemporaryDir folder;
+    const QString stereo = folder.filePath(QStringLiteral("stereo.wav"));
+    writeSound(stereo, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 48000, [](int i, int channel) {
+        const double frequency = channel == 0 ? 440 : 1234.5;
+        const double angle = 2 * M_PI * frequency * i / 48000;
+        return 0.4 * (std::sin(angle) + (channel == 0 ? 0.1 : 0.02) * std::sin(3 * angle));
+    });
+    const QJsonObject second = analyzed({QStringLiteral("--channel"), QStringLiteral("2"), stereo});
+    EXPECT_EQ(second["channels"].toInt(), 2);
+    EXPECT_EQ(second["channel"].toInt(), 2);
+    EXPECT_NEAR(second["fundamental_hz"].toDouble(), 1234.5, 1e-3);
+    EXPECT_NEAR(second["harmonics"].toArray()[1].toObject()["level_percent"].toDouble(), 2, 0.002);
+    EXPECT_NEAR(analyzed({stereo})["fundamental_hz"].toDouble(), 440, 1e-3);
+
+    // Several files: one line each, in the order given, the bad one said on its own line.
+    const QString aiff = folder.filePath(QStringLiteral("tone.aiff"));
+    writeSound(aiff, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 24000,
+               [](int i, int) { return 0.5 * std::sin(2 * M_PI * 100 * i / 48000); });
+    const QString missing = folder.filePath(QStringLiteral("missing.wav"));
+    const Outcome run = cli({QStringLiteral("analyze"), QStringLiteral("--json"), stereo, missing, aiff, stereo});
+    EXPECT_EQ(run.status, 2);
+    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(QJsonDocument::fromJson(lines[0]).object()["file"].toString(), stereo);
+    EXPECT_EQ(QJsonDocument::fromJson(lines[1]).object()["file"].toString(), aiff);
+    EXPECT_NEAR(QJsonDocument::fromJson(lines[1]).object()["fundamental_hz"].toDouble(), 100, 1e-3);
+    EXPECT_EQ(run.err.count('\n'), 1);
+    EXPECT_TRUE(run.err.contains("missing.wav")) << run.err.toStdString();
+
+    // The readable table.
+    const Outcome table = cli({QStringLiteral("analyze"), stereo});
+    EXPECT_TRUE(table.out.contains("fundamental     440.000000 Hz")) << table.out.toStdString();
+    EXPECT_TRUE(table.out.contains("THD+N")) << table.out.toStdString();
+}
+
+TEST(CliAnalyze, EveryBadRecordingIsNamedWithItsReasonAndExitsTwo)
+{
+    QTemporaryDir folder;
+    auto path = [&](const char *name) { return folder.filePath(QLatin1String(name)); };
+    {
+        QFile notes(path("notes.wav"));
+        ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+        notes.write("Shopping: milk, bread, resistors.\n");
+        QFile empty(path("empty.wav"));
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    }
+    writeSound(path("silent.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, [](int, int) { return 0.0; });
+    writeSound(path("noheader.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 0, [](int, int) { return 0.0; });
+    std::mt19937 random(1);
+    std::normal_distribution<double> gauss(0, 0.1);
+    writeSound(path("noise.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 48000, [&](int, int) { return gauss(random); });
+    writeSound(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000,
+               [](int i, int) { return 0.5 * std::sin(2 * M_PI * 300 * i / 48000); });
+    auto copyCut = [&](const char *from, const char *to, qint64 bytes) {
+        QFile in(path(from));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QFile out(path(to));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(in.read(bytes));
+    };
+    copyCut("tone.wav", "truncated.wav", 44 + 3 * 20000);
+    writeSound(path("tone.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, 480000,
+               [](int i, int) { return 0.5 * std::sin(2 * M_PI * 300 * i / 48000); });
+    copyCut("tone.flac", "truncated.flac", QFile(path("tone.flac")).size() / 3);
+    {
+        // An 8-bit header whose data chunk claims 4294967280 samples.
+        QFile in(path("tone.wav"));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QByteArray header = in.read(44);
+        header[34] = 8;
+        header[32] = 1;
+        header.replace(40, 4, QByteArray("\xF0\xFF\xFF\xFF", 4));
+        QFile out(path("huge.wav"));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(header + QByteArray(1000, '\x80'));
+    }
+    const std::vector<std::pair<QStringList, const char *>> cases = {
+        {{path("notes.wav")}, "Format not recognised"},
+        {{path("empty.wav")}, "empty"},
+        {{path("noheader.wav")}, "holds no sound"},
+        {{path("silent.wav")}, "silent"},
+        {{path("noise.flac")}, "no tone"},
+        {{QStringLiteral("--channel"), QStringLiteral("3"), path("tone.wav")}, "no channel 3"},
+        {{path("truncated.wav")}, "cut short"},
+        {{path("truncated.flac")}, "cut short"},
+        {{path("huge.wav")}, "2^31"},
+        {{folder.path()}, "not a file"},
+    };
+    for (const auto &[arguments, reason] : cases) {
+        for (bool json : {false, true}) {
+            const QStringList withFlags =
+                QStringList{QStringLiteral("analyze")} + (json ? QStringList{QStringLiteral("--json")} : QStringList()) +
+                arguments;
+            const Outcome run = cli(withFlags);
+            SCOPED_TRACE(withFlags.join(' ').toStdString());
+            EXPECT_EQ(run.status, 2);
+            EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+            EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QFileInfo(arguments.last()).fileName().toUtf8())) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(reason)) << run.err.toStdString();
+        }
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 10); // nothing written
 }
 
 } // namespace
