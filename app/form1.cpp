@@ -1,6 +1,8 @@
 #include "app/form1.h"
 
 #include "about/aboutwindow.h"
+#include "analysiswindow/analysiswindow.h"
+#include "app/progress.h"
 #include "app/caption.h"
 #include "app/errors.h"
 #include "app/numbertext.h"
@@ -43,6 +45,7 @@ void Form1::connectHandlers()
     connect(mnuOpen, &QAction::triggered, this, &Form1::mnuOpen_Click);
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
+    connect(mnuAnalyse, &QAction::triggered, this, &Form1::mnuAnalyse_Click);
 }
 
 void Form1::Form_Load()
@@ -69,6 +72,10 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     if (m_about)
         m_about->close();
+    if (m_analysis)
+        m_analysis->close();
+    if (m_analysisProgress)
+        m_analysisProgress->cancel();
     QMainWindow::closeEvent(event);
 }
 

@@ -10,8 +10,14 @@
 
 #include <array>
 #include <exception>
+#include <memory>
 
 class AboutWindow;
+class AnalysisWindow;
+class Progress;
+namespace analysis {
+struct PlotValues;
+}
 class Caption;
 class PictureBox;
 class QAction;
@@ -36,6 +42,7 @@ public:
     const MainState &state() const { return m_state; }
     const DrawingSurface &surface() const { return m_surface; }
     CommonDialog &fileDialog() { return CmDialog1; }
+    CommonDialog &recordingDialog() { return m_recordingDialog; }
 
 signals:
     // Raised with the text the user is shown when a handler ends in an error.
@@ -53,6 +60,11 @@ private:
     void mnuOpen_Click();
     void mnuExit_Click();
     void mnuAbout_Click();
+    void mnuAnalyse_Click();
+
+    // The analysis of a recording runs off this thread; its window shows the result.
+    void startAnalysis(const QString &file, int channel);
+    void useAnalysis(const analysis::PlotValues &values);
 
     void UpDown1_Change();
     void UpDown2_Change();
@@ -95,7 +107,10 @@ private:
     DrawingSurface m_surface;
     QPointer<QMessageBox> m_errorBox;
     QPointer<AboutWindow> m_about; // at most one, destroyed when closed
+    QPointer<AnalysisWindow> m_analysis; // the same
+    std::shared_ptr<Progress> m_analysisProgress; // of the analysis running, if any
     CommonDialog CmDialog1;
+    CommonDialog m_recordingDialog;
 
     PictureBox *Picture1 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -116,4 +131,5 @@ private:
     QAction *mnuOpen = nullptr;
     QAction *mnuExit = nullptr;
     QAction *mnuAbout = nullptr;
+    QAction *mnuAnalyse = nullptr;
 };

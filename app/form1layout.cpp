@@ -200,9 +200,13 @@ void Form1::buildWindow()
     mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
     mnuExit = mnuFile->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    // Edit, View, Actions and Tools open nothing and do nothing.
-    for (const char *name : {"Edit", "View", "Actions", "Tools"})
+    // Edit, View and Actions open nothing and do nothing.
+    for (const char *name : {"Edit", "View", "Actions"})
         menuBar()->addAction(QLatin1String(name))->setObjectName(QLatin1String("mnu") + QLatin1String(name));
+    QMenu *mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuAnalyse = mnuTools->addAction(QStringLiteral("Analyse Recording…"));
+    mnuAnalyse->setObjectName(QStringLiteral("mnuAnalyse"));
     QMenu *mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuAbout = mnuHelp->addAction(QStringLiteral("About"));

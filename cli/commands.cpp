@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include "audio/soundfile.h"
 #include "controls/thd.h"
 #include "plot/redraw.h"
 
@@ -120,26 +119,6 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
     return true;
 }
 
-AnalysisOutcome analyzeFile(const QString &file, int channel, const analysis::Settings &settings)
-{
-    AnalysisOutcome outcome;
-    outcome.file = file;
-    try {
-        const audio::Recording recording = audio::readChannel(file, channel);
-        outcome.sampleRate = recording.sampleRate;
-        outcome.channels = recording.channels;
-        outcome.channel = recording.channel;
-        outcome.result = analysis::analyse(recording.samples, recording.sampleRate, settings);
-    } catch (const audio::AudioError &error) {
-        outcome.error = QString::fromUtf8(error.what());
-    } catch (const analysis::AnalysisError &error) {
-        outcome.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
-    } catch (const std::bad_alloc &) {
-        outcome.error = file + QStringLiteral(": there is not enough memory to hold it");
-    }
-    return outcome;
-}
-
 namespace {
 
 // A figure in JSON: null where there is no finite value (the dB of nothing).
@@ -155,7 +134,7 @@ QString fixed(double value, int decimals)
 
 } // namespace
 
-QByteArray analysisReport(const AnalysisOutcome &outcome, bool json)
+QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
 {
     const analysis::Analysis &r = outcome.result;
     const double fundamentalPercentDb = analysis::decibels(r.thdF);

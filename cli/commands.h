@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/analyser.h"
+#include "analysis/recording.h"
 #include "synthesis/tone.h"
 
 #include <QByteArray>
@@ -23,19 +23,7 @@ QByteArray thdReport(const tone::Tone &tone, bool json);
 // (time x / 49800 s) or, with rate and count, one row a sample.
 bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long count);
 
-// One recording analysed, or why it could not be.
-struct AnalysisOutcome
-{
-    QString file;
-    int sampleRate = 0;
-    int channels = 0;
-    int channel = 0;
-    analysis::Analysis result;
-    QString error; // empty when analysed
-};
-AnalysisOutcome analyzeFile(const QString &file, int channel, const analysis::Settings &settings);
-
 // An analysed recording as a readable table, or as one JSON object on one line.
-QByteArray analysisReport(const AnalysisOutcome &outcome, bool json);
+QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json);
 
 } // namespace cli

@@ -96,13 +96,13 @@ int main(int argc, char *argv[])
         });
     case cli::Command::Analyze: {
         // Each recording on a core of its own; the reports keep the order given.
-        const QList<cli::AnalysisOutcome> outcomes =
+        const QList<analysis::AnalysedRecording> outcomes =
             QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
-                return cli::analyzeFile(file, options.channel, options.analysis);
+                return analysis::analyseRecording(file, options.channel, options.analysis);
             });
         int status = 0;
         bool first = true;
-        for (const cli::AnalysisOutcome &outcome : outcomes) {
+        for (const analysis::AnalysedRecording &outcome : outcomes) {
             if (!outcome.error.isEmpty()) {
                 std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
                 status = kBadInput;

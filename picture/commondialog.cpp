@@ -10,7 +10,17 @@ QString CommonDialog::nameFilter() const
     return description + QStringLiteral(" (") + patterns + QLatin1Char(')');
 }
 
-void CommonDialog::ShowOpen(QWidget *parent)
+bool CommonDialog::ShowOpen(QWidget *parent)
+{
+    return show(parent, false);
+}
+
+bool CommonDialog::ShowSave(QWidget *parent)
+{
+    return show(parent, true);
+}
+
+bool CommonDialog::show(QWidget *parent, bool saving)
 {
     std::optional<QString> chosen;
     if (m_answer) {
@@ -19,7 +29,7 @@ void CommonDialog::ShowOpen(QWidget *parent)
         // The toolkit's own dialog, so the filter shows and matches the same everywhere.
         QFileDialog dialog(parent, m_dialogTitle, m_initDir);
         dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(nameFilter());
         if (!m_fileName.isEmpty())
@@ -29,4 +39,5 @@ void CommonDialog::ShowOpen(QWidget *parent)
     }
     if (chosen)
         m_fileName = *chosen;
+    return chosen.has_value();
 }

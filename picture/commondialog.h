@@ -27,11 +27,15 @@ public:
     int flags() const { return m_flags; }
     QString dialogTitle() const { return m_dialogTitle; }
     QString fileName() const { return m_fileName; }
+    // The name the dialog proposes at its next use.
+    void setFileName(const QString &name) { m_fileName = name; }
 
-    // Shows the dialog modally and returns when the user closes it. No flag
-    // asks for an existing file, so a typed name that does not exist is
-    // accepted as it is.
-    void ShowOpen(QWidget *parent);
+    // Shows the dialog modally and returns when the user closes it: true when
+    // a file was chosen. No flag asks for an existing file, so a typed name
+    // that does not exist is accepted as it is.
+    bool ShowOpen(QWidget *parent);
+    // The same for a file to write; the toolkit asks before replacing one.
+    bool ShowSave(QWidget *parent);
 
     // What tests put in place of a person: given the dialog as it is set,
     // the chosen full path, or nothing for a cancel.
@@ -43,6 +47,8 @@ public:
     QString nameFilter() const;
 
 private:
+    bool show(QWidget *parent, bool saving);
+
     QString m_initDir;
     QString m_filter;
     int m_flags = 0;

@@ -189,14 +189,17 @@ TEST(Layout, WindowHasItsTitleIconClientAreaAndMenus)
     for (QAction *action : form.menuBar()->actions())
         menus << action->text();
     EXPECT_EQ(menus, QStringList({"File", "Edit", "View", "Actions", "Tools", "Help"}));
-    QStringList fileItems, helpItems;
+    QStringList fileItems, toolItems, helpItems;
     for (QAction *action : form.menuBar()->actions().at(0)->menu()->actions())
         fileItems << action->text();
+    for (QAction *action : form.menuBar()->actions().at(4)->menu()->actions())
+        toolItems << action->text();
     for (QAction *action : form.menuBar()->actions().at(5)->menu()->actions())
         helpItems << action->text();
     EXPECT_EQ(fileItems, QStringList({"Open Picture (bmp, jpg)", "Exit"}));
+    EXPECT_EQ(toolItems, QStringList({"Analyse Recording…"}));
     EXPECT_EQ(helpItems, QStringList({"About"}));
-    for (int i = 1; i <= 4; ++i)
+    for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(form.menuBar()->actions().at(i)->menu(), nullptr); // nothing opens
 }
 

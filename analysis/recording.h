@@ -1,0 +1,27 @@
+#pragma once
+
+#include "analysis/analyser.h"
+
+#include <QString>
+
+class Progress;
+
+namespace analysis {
+
+// One channel of a sound file, analysed; or why it could not be.
+struct AnalysedRecording
+{
+    QString file;
+    int sampleRate = 0;
+    int channels = 0;
+    int channel = 0;
+    Analysis result;
+    QString error; // "FILE: reason"; empty when analysed
+};
+
+// Reads the channel (from 1) and analyses it. A file that cannot be read or
+// analysed gives its reason in `error`; a cancel throws Progress::Cancelled.
+AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
+                                   Progress *progress = nullptr);
+
+} // namespace analysis

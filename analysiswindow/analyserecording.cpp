@@ -1,0 +1,106 @@
+// Tools > Analyse Recording: a sound file's harmonics, analysed off the
+// window's thread, shown in the Analysis window and, on request, in the plot.
+
+#include "analysis/recording.h"
+#include "analysiswindow/analysiswindow.h"
+#include "app/form1.h"
+#include "app/progress.h"
+#include "app/updown.h"
+
+#include <QDir>
+#include <QFutureWatcher>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QtConcurrent>
+
+#include <optional>
+
+namespace {
+constexpr int kProgressSteps = 1000;
+constexpr int kProgressPollMs = 50;
+} // namespace
+
+void Form1::mnuAnalyse_Click()
+{
+    guard(QT_TR_NOOP("Analysing a recording"), [this] {
+        if (m_recordingDialog.fileName().isEmpty())
+            m_recordingDialog.setInitDir(QDir::homePath());
+        m_recordingDialog.setFilter(
+            QStringLiteral("Recordings  (*.wav;*.flac;*.aiff;*.ogg)|*.wav;*.flac;*.aif;*.aiff;*.ogg;*.oga;*.au;*.caf;*.w64;*.rf64"));
+        m_recordingDialog.setDialogTitle(QStringLiteral("Marovek Quenlari. Analyse Recording"));
+        if (m_recordingDialog.ShowOpen(this))
+            startAnalysis(m_recordingDialog.fileName(), 1);
+    });
+}
+
+void Form1::startAnalysis(const QString &file, int channel)
+{
+    if (m_analysisProgress)
+        m_analysisProgress->cancel(); // the newest request wins
+    // The worker writes how far it got; the window reads it now and then.
+    auto done = std::make_shared<std::atomic<int>>(0);
+    auto progress = std::make_shared<Progress>([done](double fraction) {
+        done->store(static_cast<int>(fraction * kProgressSteps), std::memory_order_relaxed);
+    });
+    m_analysisProgress = progress;
+
+    auto *dialog = new QProgressDialog(tr("Analysing %1…").arg(QDir::toNativeSeparators(file)), tr("Cancel"), 0,
+                                       kProgressSteps, this);
+    dialog->setObjectName(QStringLiteral("dlgAnalysing"));
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    auto *poll = new QTimer(dialog);
+    connect(poll, &QTimer::timeout, dialog, [dialog, done] { dialog->setValue(done->load()); });
+    poll->start(kProgressPollMs);
+    connect(dialog, &QProgressDialog::canceled, dialog, [progress] { progress->cancel(); });
+
+    using Outcome = std::optional<analysis::AnalysedRecording>;
+    auto *watcher = new QFutureWatcher<Outcome>(this);
+    connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher, dialog, progress] {
+        dialog->deleteLater();
+        watcher->deleteLater();
+        if (m_analysisProgress == progress)
+            m_analysisProgress.reset();
+        const Outcome outcome = watcher->result();
+        if (!outcome)
+            return; // cancelled: nothing to show
+        if (!outcome->error.isEmpty()) {
+            showError(QT_TR_NOOP("Analysing a recording"), outcome->error.toUtf8().constData());
+            return;
+        }
+        if (!m_analysis) {
+            m_analysis = new AnalysisWindow;
+            connect(m_analysis, &AnalysisWindow::useInPlot, this, &Form1::useAnalysis);
+            connect(m_analysis, &AnalysisWindow::channelChosen, this, &Form1::startAnalysis);
+        }
+        m_analysis->showAnalysis(*outcome);
+        m_analysis->show();
+        m_analysis->raise();
+        m_analysis->activateWindow();
+    });
+    analysis::Settings settings;
+    settings.spectrum = true;
+    watcher->setFuture(QtConcurrent::run([file, channel, settings, progress]() -> Outcome {
+        try {
+            return analysis::analyseRecording(file, channel, settings, progress.get());
+        } catch (const Progress::Cancelled &) {
+            return std::nullopt;
+        }
+    }));
+}
+
+void Form1::useAnalysis(const analysis::PlotValues &values)
+{
+    guard(QT_TR_NOOP("Using the analysis in the plot"), [this, &values] {
+        for (int k = 0; k < MainState::kHarmonicCount; ++k) {
+            m_levelControls[k]->setValue(values.levels[k]);
+            m_phaseControls[k]->setValue(values.phases[k]);
+        }
+        UpDown1->setValue(values.frequencyHz);
+        // Then as "Calcul Quenlari": the THD of the new levels, and the plot.
+        Command1_Click();
+        if (m_analysis)
+            m_analysis->showClamped(values.clamped);
+    });
+}

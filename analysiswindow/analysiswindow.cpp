@@ -1,0 +1,248 @@
+#include "analysiswindow/analysiswindow.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kPngWidth = 1200, kPngHeight = 600;
+constexpr double kLowestShownHz = 10;
+constexpr double kFloorDbfs = -180;
+
+QString number(double value, int decimals)
+{
+    return std::isfinite(value) ? QLocale().toString(value, 'f', decimals) : QStringLiteral("-inf");
+}
+
+} // namespace
+
+AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmAnalysis"));
+    setWindowTitle(QStringLiteral("Analysis"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(900, 760);
+
+    m_header = new QLabel(this);
+    m_header->setObjectName(QStringLiteral("lblRecording"));
+    m_header->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_channel = new QSpinBox(this);
+    m_channel->setObjectName(QStringLiteral("spnChannel"));
+    m_channel->setPrefix(QStringLiteral("Channel "));
+    m_channel->setKeyboardTracking(false);
+    connect(m_channel, &QSpinBox::valueChanged, this, [this](int channel) {
+        if (channel != m_recording.channel)
+            emit channelChosen(m_recording.file, channel);
+    });
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_header, 1);
+    top->addWidget(m_channel);
+
+    m_table = new QTableWidget(0, 4, this);
+    m_table->setObjectName(QStringLiteral("tblHarmonics"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"),
+                                        QStringLiteral("Phase (degrees)")});
+    m_table->verticalHeader()->hide();
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_table->setMaximumHeight(260);
+    m_figures = new QLabel(this);
+    m_figures->setObjectName(QStringLiteral("lblFigures"));
+    m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *middle = new QHBoxLayout;
+    middle->addWidget(m_table, 3);
+    middle->addWidget(m_figures, 2);
+
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName(QStringLiteral("plotSpectrum"));
+    m_plot->setMinimumHeight(280);
+    m_plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    m_plot->xAxis->setScaleType(QCPAxis::stLogarithmic);
+    m_plot->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    m_plot->xAxis->setLabel(QStringLiteral("Frequency (Hz)"));
+    m_plot->yAxis->setLabel(QStringLiteral("Magnitude (dBFS)"));
+
+    auto *use = new QPushButton(QStringLiteral("Use in the plot"), this);
+    use->setObjectName(QStringLiteral("cmdUse"));
+    connect(use, &QPushButton::clicked, this, [this] { emit useInPlot(analysis::plotValuesOf(m_recording.result)); });
+    auto *png = new QPushButton(QStringLiteral("Save as PNG"), this);
+    png->setObjectName(QStringLiteral("cmdSavePng"));
+    connect(png, &QPushButton::clicked, this, &AnalysisWindow::saveAsPng);
+    auto *csv = new QPushButton(QStringLiteral("Save as CSV"), this);
+    csv->setObjectName(QStringLiteral("cmdSaveCsv"));
+    connect(csv, &QPushButton::clicked, this, &AnalysisWindow::saveAsCsv);
+    auto *close = new QPushButton(QStringLiteral("Close"), this);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(use);
+    buttons->addStretch(1);
+    buttons->addWidget(png);
+    buttons->addWidget(csv);
+    buttons->addWidget(close);
+    m_clamped = new QLabel(this);
+    m_clamped->setObjectName(QStringLiteral("lblClamped"));
+    m_clamped->setWordWrap(true);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(middle);
+    layout->addWidget(m_plot, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(m_clamped);
+}
+
+void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
+{
+    m_recording = recording;
+    const analysis::Analysis &r = recording.result;
+    m_header->setText(QStringLiteral("%1\nchannel %2 of %3, %4 Hz, %5 s")
+                          .arg(QFileInfo(recording.file).fileName())
+                          .arg(recording.channel)
+                          .arg(recording.channels)
+                          .arg(recording.sampleRate)
+                          .arg(number(double(r.frames) / recording.sampleRate, 3)));
+    m_header->setToolTip(recording.file);
+    {
+        const QSignalBlocker quiet(m_channel);
+        m_channel->setRange(1, std::max(1, recording.channels));
+        m_channel->setValue(recording.channel);
+        m_channel->setEnabled(recording.channels > 1);
+    }
+
+    m_table->setRowCount(static_cast<int>(r.harmonics.size()));
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        const analysis::Harmonic &h = r.harmonics[row];
+        const QStringList cells = h.present ? QStringList{QString::number(h.n), number(h.levelPercent, 3),
+                                                          number(h.dbc, 2), number(h.phaseDegrees, 1)}
+                                            : QStringList{QString::number(h.n), QStringLiteral("absent"),
+                                                          QString(), QString()};
+        for (int column = 0; column < cells.size(); ++column) {
+            auto *item = new QTableWidgetItem(cells[column]);
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_table->setItem(row, column, item);
+        }
+    }
+    m_figures->setText(QStringLiteral("Fundamental: %1 Hz at %2 dBFS\n"
+                                      "THD_F: %3 % (%4 dB)\n"
+                                      "THD_R: %5 %\n"
+                                      "THD+N: %6 % (%7 dB), %8 to %9 Hz\n"
+                                      "SINAD: %10 dB\n"
+                                      "DC offset: %11; peak: %12 dBFS\n"
+                                      "Clipped samples: %13")
+                           .arg(number(r.fundamentalHz, 3), number(r.fundamentalDbfs, 2), number(r.thdF * 100, 4),
+                                number(analysis::decibels(r.thdF), 2), number(r.thdR * 100, 4),
+                                number(r.thdN * 100, 4), number(analysis::decibels(r.thdN), 2),
+                                number(r.bandLowHz, 0), number(r.bandHighHz, 0))
+                           .arg(number(-analysis::decibels(r.thdN), 2), number(r.dcOffset, 6),
+                                number(r.peakDbfs, 2))
+                           .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
+                                                     : QStringLiteral("0")));
+    m_clamped->clear();
+    plotSpectrum();
+}
+
+void AnalysisWindow::showClamped(const QStringList &clamped)
+{
+    m_clamped->setText(clamped.isEmpty() ? QStringLiteral("Shown in the plot.")
+                                         : QStringLiteral("Shown in the plot: ") + clamped.join(QStringLiteral("; ")) +
+                                               QLatin1Char('.'));
+}
+
+void AnalysisWindow::plotSpectrum()
+{
+    const analysis::Analysis &r = m_recording.result;
+    m_plot->clearGraphs();
+    m_plot->clearItems();
+    QCPGraph *spectrum = m_plot->addGraph();
+    spectrum->setName(QStringLiteral("spectrum"));
+    spectrum->setData(QVector<double>(r.spectrum.frequencyHz.begin(), r.spectrum.frequencyHz.end()),
+                      QVector<double>(r.spectrum.dbfs.begin(), r.spectrum.dbfs.end()), true);
+    spectrum->setPen(QPen(QColor(0, 110, 0)));
+
+    // The fundamental and each harmonic, marked at the level the fit gives it.
+    QCPGraph *marks = m_plot->addGraph();
+    marks->setName(QStringLiteral("harmonics"));
+    marks->setLineStyle(QCPGraph::lsNone);
+    marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red), QBrush(Qt::white), 7));
+    auto mark = [&](int n, double amplitude) {
+        const double hz = n * r.fundamentalHz, db = std::max(kFloorDbfs, analysis::decibels(amplitude));
+        marks->addData(hz, db);
+        auto *label = new QCPItemText(m_plot);
+        label->position->setCoords(hz, db + 3);
+        label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        label->setText(QString::number(n));
+        label->setColor(Qt::red);
+    };
+    mark(1, r.fundamentalAmplitude);
+    for (const analysis::Harmonic &h : r.harmonics)
+        if (h.present)
+            mark(h.n, h.amplitude);
+
+    double lowest = 0;
+    for (double db : r.spectrum.dbfs)
+        lowest = std::min(lowest, db);
+    m_plot->xAxis->setRange(kLowestShownHz, std::max(2 * kLowestShownHz, m_recording.sampleRate / 2.0));
+    m_plot->yAxis->setRange(std::max(kFloorDbfs, lowest - 5), 5);
+    m_plot->replot();
+}
+
+bool AnalysisWindow::chooseFile(const QString &title, const QString &filter, const QString &suffix)
+{
+    m_saveDialog.setDialogTitle(title);
+    m_saveDialog.setFilter(filter);
+    m_saveDialog.setInitDir(QFileInfo(m_recording.file).absolutePath());
+    if (m_saveDialog.fileName().isEmpty() || QFileInfo(m_saveDialog.fileName()).suffix() != suffix)
+        m_saveDialog.setFileName(QFileInfo(m_recording.file).absolutePath() + QLatin1Char('/') +
+                                 QFileInfo(m_recording.file).completeBaseName() + QStringLiteral("-spectrum.") + suffix);
+    return m_saveDialog.ShowSave(this);
+}
+
+void AnalysisWindow::saveWhole(const QString &name, const std::function<bool(QIODevice &)> &write)
+{
+    QSaveFile file(name);
+    if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
+        return;
+    const QString message = QStringLiteral("Could not save \"%1\": %2.").arg(name, file.errorString());
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Analysis"), message, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    emit errorShown(message);
+}
+
+void AnalysisWindow::saveAsPng()
+{
+    if (!chooseFile(QStringLiteral("Save the Spectrum as PNG"), QStringLiteral("PNG picture  (*.png)|*.png"),
+                    QStringLiteral("png")))
+        return;
+    const QPixmap picture = m_plot->toPixmap(kPngWidth, kPngHeight);
+    saveWhole(m_saveDialog.fileName(), [&](QIODevice &file) { return picture.save(&file, "PNG"); });
+}
+
+void AnalysisWindow::saveAsCsv()
+{
+    if (!chooseFile(QStringLiteral("Save the Spectrum as CSV"), QStringLiteral("CSV table  (*.csv)|*.csv"),
+                    QStringLiteral("csv")))
+        return;
+    const analysis::MagnitudeSpectrum &spectrum = m_recording.result.spectrum;
+    saveWhole(m_saveDialog.fileName(), [&](QIODevice &file) {
+            // The decimal point whatever the user's locale, so any program reads it.
+            QByteArray text("frequency_hz,dbfs\n");
+            for (std::size_t k = 0; k < spectrum.frequencyHz.size(); ++k)
+                text += QByteArray::number(spectrum.frequencyHz[k], 'g', 10) + ',' +
+                        QByteArray::number(spectrum.dbfs[k], 'f', 3) + '\n';
+            return file.write(text) == text.size();
+        });
+}

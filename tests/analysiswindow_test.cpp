@@ -1,0 +1,198 @@
+#include "analysiswindow/analysiswindow.h"
+#include "app/form1.h"
+#include "app/updown.h"
+#include "audio/tonewriter.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The main window with a recording made by the program's own tone writer,
+// chosen through Tools > "Analyse Recording…" by "the person".
+struct Analysing
+{
+    QTemporaryDir folder;
+    Form1 form;
+    QSignalSpy errors{&form, &Form1::errorShown};
+
+    QString write(const char *name, const tone::Tone &tone, double seconds = 2)
+    {
+        const QString path = folder.filePath(QLatin1String(name));
+        QSaveFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        audio::ToneFormat format;
+        format.seconds = seconds;
+        audio::writeTone(file, path, audio::containerFor(path), tone, format);
+        EXPECT_TRUE(file.commit());
+        return path;
+    }
+    // Chooses the file and waits for the analysis to end.
+    AnalysisWindow *analyse(const QString &path)
+    {
+        form.recordingDialog().setAnswer([path](const CommonDialog &) { return path; });
+        form.findChild<QAction *>("mnuAnalyse")->trigger();
+        return QTest::qWaitFor([&] { return window() != nullptr || errors.count() > 0; }, 20000) ? window() : nullptr;
+    }
+    static AnalysisWindow *window()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<AnalysisWindow *>(widget); found && found->isVisible())
+                return found;
+        return nullptr;
+    }
+    int value(const char *name) const { return form.findChild<UpDown *>(QLatin1String(name))->value(); }
+    ~Analysing()
+    {
+        if (AnalysisWindow *open = window())
+            delete open;
+    }
+};
+
+TEST(AnalysisWindow, ShowsTheHarmonicsOfARecordingAndPutsThemInThePlot)
+{
+    Analysing test;
+    tone::Tone tone;
+    tone.frequencyHz = 437;
+    tone.levels = {3, 0, 12, 1, 0, 7};
+    tone.phases = {90, 0, 182, 45, 0, 301};
+    AnalysisWindow *window = test.analyse(test.write("tone.flac", tone));
+    ASSERT_NE(window, nullptr) << (test.errors.isEmpty() ? "" : test.errors.at(0).at(0).toString().toStdString());
+    EXPECT_EQ(window->windowTitle(), "Analysis");
+    EXPECT_FALSE(window->isModal());
+    EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("tone.flac"));
+    EXPECT_TRUE(window->findChild<QLabel *>("lblFigures")->text().contains("437.000 Hz"));
+
+    const QTableWidget *table = window->findChild<QTableWidget *>("tblHarmonics");
+    ASSERT_EQ(table->rowCount(), 6);
+    const char *levels[] = {"3.000", "0.000", "12.000", "1.000", "0.000", "7.000"};
+    const char *phases[] = {"90.0", nullptr, "182.0", "45.0", nullptr, "301.0"};
+    for (int row = 0; row < 6; ++row) {
+        EXPECT_EQ(table->item(row, 0)->text().toInt(), row + 2);
+        EXPECT_EQ(table->item(row, 1)->text(), levels[row]) << row + 2;
+        if (phases[row]) {
+            EXPECT_EQ(table->item(row, 3)->text(), phases[row]) << row + 2;
+        }
+    }
+
+    const QImage before = test.form.surface().image().copy();
+    QTest::mouseClick(window->findChild<QPushButton *>("cmdUse"), Qt::LeftButton);
+    EXPECT_EQ(test.value("UpDown1"), 440); // to the nearest 10 Hz
+    const int wantedLevels[] = {3, 0, 12, 1, 0, 7}, wantedPhases[] = {90, 0, 180, 45, 0, 300};
+    for (int n = 2; n <= 7; ++n) {
+        EXPECT_EQ(test.value(qPrintable(QStringLiteral("UpDown%1").arg(n))), wantedLevels[n - 2]) << n;
+        if (wantedLevels[n - 2] > 0) {
+            EXPECT_EQ(test.value(qPrintable(QStringLiteral("UpDown%1a").arg(n))), wantedPhases[n - 2]) << n;
+        }
+    }
+    EXPECT_EQ(test.form.state().thdPercent, static_cast<float>(std::sqrt(9.0 + 144 + 1 + 49)));
+    EXPECT_EQ(test.form.findChild<QLabel *>("Label1")->text(), "440 Hz");
+    EXPECT_NE(test.form.surface().image(), before); // redrawn
+    EXPECT_EQ(window->findChild<QLabel *>("lblClamped")->text(), "Shown in the plot.");
+    EXPECT_EQ(test.errors.count(), 0);
+}
+
+TEST(AnalysisWindow, SaysWhatHadToBeMovedIntoTheControlsRange)
+{
+    Analysing test;
+    tone::Tone tone;
+    tone.frequencyHz = 4000;
+    tone.levels = {30, 0, 0, 0, 0, 0};
+    AnalysisWindow *window = test.analyse(test.write("high.wav", tone, 0.5));
+    ASSERT_NE(window, nullptr);
+    QTest::mouseClick(window->findChild<QPushButton *>("cmdUse"), Qt::LeftButton);
+    EXPECT_EQ(test.value("UpDown1"), 1000);
+    EXPECT_EQ(test.value("UpDown2"), 20);
+    const QString said = window->findChild<QLabel *>("lblClamped")->text();
+    EXPECT_TRUE(said.contains("fundamental 4 kHz shown as 1000 Hz")) << said.toStdString();
+    EXPECT_TRUE(said.contains("harmonic 2 at 30.0 % shown as 20 %")) << said.toStdString();
+    EXPECT_TRUE(said.contains("harmonic 6, above half the sample rate, shown as 0 %")) << said.toStdString();
+    EXPECT_TRUE(said.contains("harmonic 7, above half the sample rate, shown as 0 %")) << said.toStdString();
+}
+
+TEST(AnalysisWindow, SavesTheSpectrumAsPngAndCsvWholeOrNotAtAll)
+{
+    Analysing test;
+    AnalysisWindow *window = test.analyse(test.write("tone.wav", tone::Tone(), 1));
+    ASSERT_NE(window, nullptr);
+    QSignalSpy failures(window, &AnalysisWindow::errorShown);
+    const QString png = test.folder.filePath(QStringLiteral("spectrum.png"));
+    const QString csv = test.folder.filePath(QStringLiteral("spectrum.csv"));
+    window->saveDialog().setAnswer([&](const CommonDialog &dialog) {
+        return dialog.filter().contains("png") ? png : csv;
+    });
+    QTest::mouseClick(window->findChild<QPushButton *>("cmdSavePng"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QPushButton *>("cmdSaveCsv"), Qt::LeftButton);
+    EXPECT_EQ(QImage(png).size(), QSize(1200, 600));
+    QFile table(csv);
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = table.readAll().trimmed().split('\n');
+    EXPECT_EQ(rows.first(), "frequency_hz,dbfs");
+    EXPECT_EQ(rows.size(), 1 + 24000); // a second at 48 kHz: 1 Hz apart, from 1 Hz to 24 kHz
+    EXPECT_TRUE(rows[1].startsWith("1,")) << rows[1].toStdString();
+    EXPECT_TRUE(rows[200].startsWith("200,")) << rows[200].toStdString();
+
+    // A place that cannot be written, for root too (its "folder" is a file):
+    // a message naming the file, and nothing left behind.
+    const QString refused = csv + QStringLiteral("/spectrum.csv");
+    window->saveDialog().setAnswer([&](const CommonDialog &) { return refused; });
+    QTest::mouseClick(window->findChild<QPushButton *>("cmdSaveCsv"), Qt::LeftButton);
+    ASSERT_EQ(failures.count(), 1);
+    EXPECT_TRUE(failures.at(0).at(0).toString().contains(refused)) << failures.at(0).at(0).toString().toStdString();
+    EXPECT_EQ(QDir(test.folder.path()).entryList(QDir::Files).size(), 3); // the tone, the PNG and the CSV
+}
+
+TEST(AnalysisWindow, AFileWithoutAToneGivesAMessageAndNoWindow)
+{
+    Analysing test;
+    const QString notes = test.folder.filePath(QStringLiteral("notes.wav"));
+    {
+        QFile file(notes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("Shopping: milk, bread, resistors.\n");
+    }
+    EXPECT_EQ(test.analyse(notes), nullptr);
+    ASSERT_EQ(test.errors.count(), 1);
+    EXPECT_TRUE(test.errors.at(0).at(0).toString().contains("notes.wav"));
+
+    // A cancelled dialog analyses nothing.
+    test.form.recordingDialog().setAnswer([](const CommonDialog &) { return std::nullopt; });
+    test.form.findChild<QAction *>("mnuAnalyse")->trigger();
+    QTest::qWait(100);
+    EXPECT_EQ(test.errors.count(), 1);
+    EXPECT_EQ(Analysing::window(), nullptr);
+}
+
+TEST(AnalysisWindow, ALongAnalysisLeavesTheWindowWorkingAndCanBeCancelled)
+{
+    Analysing test;
+    const QString path = test.write("long.wav", tone::Tone(), 120);
+    test.form.recordingDialog().setAnswer([path](const CommonDialog &) { return path; });
+    test.form.findChild<QAction *>("mnuAnalyse")->trigger();
+    // The handler has returned at once; the event loop runs while the work goes on.
+    auto *dialog = test.form.findChild<QProgressDialog *>("dlgAnalysing");
+    ASSERT_NE(dialog, nullptr);
+    QTest::qWait(20);
+    emit dialog->canceled(); // as the Cancel button does
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test.form.findChild<QProgressDialog *>("dlgAnalysing") == nullptr; },
+                                10000));
+    EXPECT_EQ(Analysing::window(), nullptr);
+    EXPECT_EQ(test.errors.count(), 0);
+    EXPECT_EQ(test.form.findChild<QProgressDialog *>("dlgAnalysing"), nullptr);
+}
+
+} // namespace
