@@ -69,7 +69,7 @@ HarmonicFit fundamentalStart(const std::vector<float> &samples, double rate, con
         const double theta = centre + bin * (double(i) / (kGridPoints - 1) * 2 - 1);
         if (theta <= 0 || theta >= kPi)
             continue;
-        double energy = 0;
+        double energy = -1;
         fitAtFrequency(samples.data(), first, 1, theta, &energy);
         if (energy > bestEnergy) {
             bestEnergy = energy;

@@ -31,7 +31,7 @@ struct Settings
     std::optional<double> fundamentalHz; // a start for the fundamental; found when empty
     double bandLowHz = 20;               // THD+N's band; the top is cut to half the rate
     double bandHighHz = 20000;
-    bool spectrum = false;               // also the magnitude spectrum, for showing
+    bool spectrum = false; // also the magnitude spectrum, for showing
 };
 
 struct Harmonic

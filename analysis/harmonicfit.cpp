@@ -85,8 +85,8 @@ constexpr int kLanes = 4;
 
 // One block of samples from u = `u0` on: adds its sums to the totals.
 __attribute__((target_clones("avx2", "default"))) void projectBlock(const float *samples, std::size_t length,
-                                                                     double u0, double theta, int harmonics,
-                                                                     bool weighted, Projections &total)
+                                                                    double u0, double theta, int harmonics,
+                                                                    bool weighted, Projections &total)
 {
     Lanes c1, s1, u;
     for (int lane = 0; lane < kLanes; ++lane) {
@@ -169,8 +169,8 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
             if (progress && block % 256 == 0)
                 progress->check();
             const std::size_t first = block * kAnchorEvery;
-            projectBlock(samples + first, std::min(kAnchorEvery, count - first), double(first) - centre, theta,
-                         harmonics, weighted, sums[part]);
+            projectBlock(samples + first, std::min(kAnchorEvery, count - first), double(first) - centre,
+                         theta, harmonics, weighted, sums[part]);
         }
     });
     for (const Projections &sum : sums) {
@@ -185,8 +185,9 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
     return total;
 }
 
-// Solves a small symmetric system in place by Gaussian elimination with
-// partial pivoting, the columns scaled to unit diagonal first.
+// Solves a small symmetric system by Gaussian elimination with partial
+// pivoting, the columns scaled to unit diagonal first. Empty when singular,
+// as for a record that holds nothing at the frequency tried.
 std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b)
 {
     const std::size_t n = b.size();
@@ -205,7 +206,7 @@ std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double
             if (std::fabs(a[row][column]) > std::fabs(a[pivot][column]))
                 pivot = row;
         if (!(std::fabs(a[pivot][column]) > 1e-14))
-            throw std::runtime_error("the fit's equations are singular");
+            return {};
         std::swap(a[column], a[pivot]);
         std::swap(b[column], b[pivot]);
         for (std::size_t row = column + 1; row < n; ++row) {
@@ -284,6 +285,13 @@ HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonic
     const Projections p = project(samples, count, harmonics, theta, false, nullptr);
     const Normal normal = linearSystem(p, allKernelSums(theta, count, harmonics), count, harmonics);
     const std::vector<double> x = solve(normal.matrix, normal.right);
+    if (x.empty()) {
+        if (explained)
+            *explained = -1;
+        HarmonicFit none;
+        none.theta = theta;
+        return none;
+    }
     if (explained) {
         *explained = 0;
         for (std::size_t i = 0; i < x.size(); ++i)
@@ -303,6 +311,8 @@ HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics,
         Normal normal = linearSystem(p, sums, count, h);
         // The amplitudes at this frequency shape the frequency's derivative column.
         const std::vector<double> linear = solve(normal.matrix, normal.right);
+        if (linear.empty())
+            break;
         const double *a = linear.data() + 1;
         const double *b = linear.data() + 1 + h;
         auto jSum = [&](int k) { return k >= 0 ? sums[k].j : -sums[-k].j; }; // J is odd
@@ -339,9 +349,9 @@ HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics,
         normal.right[last] = dRight;
 
         const std::vector<double> x = solve(normal.matrix, normal.right);
-        const double step = x[last];
-        if (!std::isfinite(step))
+        if (x.empty() || !std::isfinite(x[last]))
             break;
+        const double step = x[last];
         theta += step;
         fit = fromSolution(x, theta, count, h);
         fit.iterations = iteration;

@@ -14,7 +14,7 @@ namespace analysis {
 
 struct HarmonicFit
 {
-    double theta = 0;          // the fundamental, radians per sample
+    double theta = 0; // the fundamental, radians per sample
     double dc = 0;
     std::vector<double> cosine; // harmonic n at index n - 1: a_n cos(n theta u) ...
     std::vector<double> sine;   // ... + b_n sin(n theta u), u samples from the centre
@@ -26,13 +26,15 @@ struct HarmonicFit
 };
 
 // The fit at a fixed frequency: DC and harmonics 1 to `harmonics` by linear
-// least squares. `explained` gets the energy the model explains.
+// least squares. `explained` gets the energy the model explains, or -1 (and
+// the fit no harmonics) where the equations are singular.
 HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonics, double theta,
                            double *explained = nullptr);
 
 // The fit with the frequency refined from `theta`, which must lie within a
 // quarter of a bin (pi / (2 count) radians a sample) or so of the truth.
-// Gives up after `maxIterations` passes, with `converged` false.
+// Gives up after `maxIterations` passes, or on singular equations, with
+// `converged` false.
 HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics, double theta,
                          const Progress *progress = nullptr, int maxIterations = 40);
 

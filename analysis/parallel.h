@@ -13,8 +13,7 @@ namespace analysis {
 // for all. The parts are fixed by the caller, not by the number of cores, so
 // sums formed part by part come out the same on every machine. The first
 // exception thrown is passed on once all have stopped.
-template <typename Work>
-void forEachPart(int parts, const Work &work)
+template <typename Work> void forEachPart(int parts, const Work &work)
 {
     const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, parts);
     std::atomic<int> next{0};

@@ -13,7 +13,8 @@ constexpr int kPhaseStep = 5;
 
 QString frequencyText(double hz)
 {
-    return hz >= 1000 ? QStringLiteral("%1 kHz").arg(hz / 1000, 0, 'g', 4) : QStringLiteral("%1 Hz").arg(hz, 0, 'g', 4);
+    return hz >= 1000 ? QStringLiteral("%1 kHz").arg(hz / 1000, 0, 'g', 4)
+                      : QStringLiteral("%1 Hz").arg(hz, 0, 'g', 4);
 }
 
 } // namespace
@@ -21,7 +22,8 @@ QString frequencyText(double hz)
 PlotValues plotValuesOf(const Analysis &analysis)
 {
     PlotValues values;
-    const int nearest = static_cast<int>(std::lround(analysis.fundamentalHz / kFrequencyStep)) * kFrequencyStep;
+    const int nearest =
+        static_cast<int>(std::lround(analysis.fundamentalHz / kFrequencyStep)) * kFrequencyStep;
     values.frequencyHz = std::clamp(nearest, kLowestHz, kHighestHz);
     if (values.frequencyHz != nearest)
         values.clamped << QStringLiteral("fundamental %1 shown as %2 Hz")

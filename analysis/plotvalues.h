@@ -14,9 +14,9 @@ namespace analysis {
 struct PlotValues
 {
     int frequencyHz = 200;
-    std::array<int, 6> levels{};  // harmonics 2 to 7
-    std::array<int, 6> phases{};  // degrees
-    QStringList clamped;          // "fundamental 3 kHz shown as 1000 Hz", ...
+    std::array<int, 6> levels{}; // harmonics 2 to 7
+    std::array<int, 6> phases{}; // degrees
+    QStringList clamped;         // "fundamental 3 kHz shown as 1000 Hz", ...
 };
 
 PlotValues plotValuesOf(const Analysis &analysis);

@@ -9,7 +9,8 @@ namespace {
 constexpr double kReadingShare = 0.4; // of the progress bar
 } // namespace
 
-AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings, Progress *progress)
+AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
+                                   Progress *progress)
 {
     AnalysedRecording analysed;
     analysed.file = file;
@@ -29,6 +30,11 @@ AnalysedRecording analyseRecording(const QString &file, int channel, const Setti
         analysed.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
     } catch (const std::bad_alloc &) {
         analysed.error = file + QStringLiteral(": there is not enough memory to hold it");
+    } catch (const Progress::Cancelled &) {
+        throw;
+    } catch (const std::exception &error) {
+        // Not expected; still a message naming the file, never a crash.
+        analysed.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
     }
     return analysed;
 }

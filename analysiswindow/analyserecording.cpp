@@ -25,8 +25,9 @@ void Form1::mnuAnalyse_Click()
     guard(QT_TR_NOOP("Analysing a recording"), [this] {
         if (m_recordingDialog.fileName().isEmpty())
             m_recordingDialog.setInitDir(QDir::homePath());
-        m_recordingDialog.setFilter(
-            QStringLiteral("Recordings  (*.wav;*.flac;*.aiff;*.ogg)|*.wav;*.flac;*.aif;*.aiff;*.ogg;*.oga;*.au;*.caf;*.w64;*.rf64"));
+        m_recordingDialog.setFilter(QStringLiteral(
+            "Recordings  "
+            "(*.wav;*.flac;*.aiff;*.ogg)|*.wav;*.flac;*.aif;*.aiff;*.ogg;*.oga;*.au;*.caf;*.w64;*.rf64"));
         m_recordingDialog.setDialogTitle(QStringLiteral("Marovek Quenlari. Analyse Recording"));
         if (m_recordingDialog.ShowOpen(this))
             startAnalysis(m_recordingDialog.fileName(), 1);
@@ -44,8 +45,8 @@ void Form1::startAnalysis(const QString &file, int channel)
     });
     m_analysisProgress = progress;
 
-    auto *dialog = new QProgressDialog(tr("Analysing %1…").arg(QDir::toNativeSeparators(file)), tr("Cancel"), 0,
-                                       kProgressSteps, this);
+    auto *dialog = new QProgressDialog(tr("Analysing %1…").arg(QDir::toNativeSeparators(file)), tr("Cancel"),
+                                       0, kProgressSteps, this);
     dialog->setObjectName(QStringLiteral("dlgAnalysing"));
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAutoClose(false);

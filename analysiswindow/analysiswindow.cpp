@@ -77,7 +77,8 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
 
     auto *use = new QPushButton(QStringLiteral("Use in the plot"), this);
     use->setObjectName(QStringLiteral("cmdUse"));
-    connect(use, &QPushButton::clicked, this, [this] { emit useInPlot(analysis::plotValuesOf(m_recording.result)); });
+    connect(use, &QPushButton::clicked, this,
+            [this] { emit useInPlot(analysis::plotValuesOf(m_recording.result)); });
     auto *png = new QPushButton(QStringLiteral("Save as PNG"), this);
     png->setObjectName(QStringLiteral("cmdSavePng"));
     connect(png, &QPushButton::clicked, this, &AnalysisWindow::saveAsPng);
@@ -125,31 +126,30 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
     m_table->setRowCount(static_cast<int>(r.harmonics.size()));
     for (int row = 0; row < m_table->rowCount(); ++row) {
         const analysis::Harmonic &h = r.harmonics[row];
-        const QStringList cells = h.present ? QStringList{QString::number(h.n), number(h.levelPercent, 3),
-                                                          number(h.dbc, 2), number(h.phaseDegrees, 1)}
-                                            : QStringList{QString::number(h.n), QStringLiteral("absent"),
-                                                          QString(), QString()};
+        const QStringList cells =
+            h.present ? QStringList{QString::number(h.n), number(h.levelPercent, 3), number(h.dbc, 2),
+                                    number(h.phaseDegrees, 1)}
+                      : QStringList{QString::number(h.n), QStringLiteral("absent"), QString(), QString()};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells[column]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_table->setItem(row, column, item);
         }
     }
-    m_figures->setText(QStringLiteral("Fundamental: %1 Hz at %2 dBFS\n"
-                                      "THD_F: %3 % (%4 dB)\n"
-                                      "THD_R: %5 %\n"
-                                      "THD+N: %6 % (%7 dB), %8 to %9 Hz\n"
-                                      "SINAD: %10 dB\n"
-                                      "DC offset: %11; peak: %12 dBFS\n"
-                                      "Clipped samples: %13")
-                           .arg(number(r.fundamentalHz, 3), number(r.fundamentalDbfs, 2), number(r.thdF * 100, 4),
-                                number(analysis::decibels(r.thdF), 2), number(r.thdR * 100, 4),
-                                number(r.thdN * 100, 4), number(analysis::decibels(r.thdN), 2),
-                                number(r.bandLowHz, 0), number(r.bandHighHz, 0))
-                           .arg(number(-analysis::decibels(r.thdN), 2), number(r.dcOffset, 6),
-                                number(r.peakDbfs, 2))
-                           .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
-                                                     : QStringLiteral("0")));
+    m_figures->setText(
+        QStringLiteral("Fundamental: %1 Hz at %2 dBFS\n"
+                       "THD_F: %3 % (%4 dB)\n"
+                       "THD_R: %5 %\n"
+                       "THD+N: %6 % (%7 dB), %8 to %9 Hz\n"
+                       "SINAD: %10 dB\n"
+                       "DC offset: %11; peak: %12 dBFS\n"
+                       "Clipped samples: %13")
+            .arg(number(r.fundamentalHz, 3), number(r.fundamentalDbfs, 2), number(r.thdF * 100, 4),
+                 number(analysis::decibels(r.thdF), 2), number(r.thdR * 100, 4), number(r.thdN * 100, 4),
+                 number(analysis::decibels(r.thdN), 2), number(r.bandLowHz, 0), number(r.bandHighHz, 0))
+            .arg(number(-analysis::decibels(r.thdN), 2), number(r.dcOffset, 6), number(r.peakDbfs, 2))
+            .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
+                                      : QStringLiteral("0")));
     m_clamped->clear();
     plotSpectrum();
 }
@@ -157,8 +157,8 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
 void AnalysisWindow::showClamped(const QStringList &clamped)
 {
     m_clamped->setText(clamped.isEmpty() ? QStringLiteral("Shown in the plot.")
-                                         : QStringLiteral("Shown in the plot: ") + clamped.join(QStringLiteral("; ")) +
-                                               QLatin1Char('.'));
+                                         : QStringLiteral("Shown in the plot: ") +
+                                               clamped.join(QStringLiteral("; ")) + QLatin1Char('.'));
 }
 
 void AnalysisWindow::plotSpectrum()
@@ -206,7 +206,8 @@ bool AnalysisWindow::chooseFile(const QString &title, const QString &filter, con
     m_saveDialog.setInitDir(QFileInfo(m_recording.file).absolutePath());
     if (m_saveDialog.fileName().isEmpty() || QFileInfo(m_saveDialog.fileName()).suffix() != suffix)
         m_saveDialog.setFileName(QFileInfo(m_recording.file).absolutePath() + QLatin1Char('/') +
-                                 QFileInfo(m_recording.file).completeBaseName() + QStringLiteral("-spectrum.") + suffix);
+                                 QFileInfo(m_recording.file).completeBaseName() +
+                                 QStringLiteral("-spectrum.") + suffix);
     return m_saveDialog.ShowSave(this);
 }
 
@@ -216,7 +217,8 @@ void AnalysisWindow::saveWhole(const QString &name, const std::function<bool(QIO
     if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
         return;
     const QString message = QStringLiteral("Could not save \"%1\": %2.").arg(name, file.errorString());
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Analysis"), message, QMessageBox::Ok, this);
+    auto *box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("Analysis"), message, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
     emit errorShown(message);
@@ -238,11 +240,11 @@ void AnalysisWindow::saveAsCsv()
         return;
     const analysis::MagnitudeSpectrum &spectrum = m_recording.result.spectrum;
     saveWhole(m_saveDialog.fileName(), [&](QIODevice &file) {
-            // The decimal point whatever the user's locale, so any program reads it.
-            QByteArray text("frequency_hz,dbfs\n");
-            for (std::size_t k = 0; k < spectrum.frequencyHz.size(); ++k)
-                text += QByteArray::number(spectrum.frequencyHz[k], 'g', 10) + ',' +
-                        QByteArray::number(spectrum.dbfs[k], 'f', 3) + '\n';
-            return file.write(text) == text.size();
-        });
+        // The decimal point whatever the user's locale, so any program reads it.
+        QByteArray text("frequency_hz,dbfs\n");
+        for (std::size_t k = 0; k < spectrum.frequencyHz.size(); ++k)
+            text += QByteArray::number(spectrum.frequencyHz[k], 'g', 10) + ',' +
+                    QByteArray::number(spectrum.dbfs[k], 'f', 3) + '\n';
+        return file.write(text) == text.size();
+    });
 }

@@ -16,6 +16,7 @@ namespace audio {
 namespace {
 
 constexpr sf_count_t kBlockFrames = 16384;
+constexpr sf_count_t kReserveFrames = sf_count_t(1) << 24;
 
 QString libraryReason(SNDFILE *file)
 {
@@ -177,7 +178,8 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
     recording.sampleRate = info.samplerate;
     recording.channels = info.channels;
     recording.channel = channel;
-    recording.samples.resize(static_cast<std::size_t>(info.frames));
+    // Grown as the sound comes, so that a header's claim alone allocates nothing large.
+    recording.samples.reserve(static_cast<std::size_t>(std::min<sf_count_t>(info.frames, kReserveFrames)));
     std::vector<float> block(static_cast<std::size_t>(kBlockFrames * info.channels));
     sf_count_t done = 0;
     while (done < info.frames) {
@@ -198,7 +200,7 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
             if (!std::isfinite(sample))
                 throw AudioError(
                     name, QStringLiteral("frame %1 holds a sample that is not a number").arg(done + i));
-            recording.samples[static_cast<std::size_t>(done + i)] = sample;
+            recording.samples.push_back(sample);
         }
         done += got;
     }

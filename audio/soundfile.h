@@ -32,7 +32,7 @@ struct Recording
     QString fileName;
     int sampleRate = 0;
     int channels = 0;
-    int channel = 0; // the one read, from 1
+    int channel = 0;            // the one read, from 1
     std::vector<float> samples; // full scale is 1
 };
 
@@ -44,7 +44,11 @@ Recording readChannel(const QString &fileName, int channel, const Progress *prog
 Recording readChannel(const QByteArray &bytes, const QString &name, int channel,
                       const Progress *progress = nullptr);
 
-enum class Container { Wav, Flac };
+enum class Container
+{
+    Wav,
+    Flac
+};
 
 // The container a file name asks for by its extension (.wav or .flac, any
 // case); AudioError for any other.

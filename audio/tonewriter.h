@@ -12,7 +12,7 @@ namespace audio {
 struct ToneFormat
 {
     int rate = 48000;
-    int bits = 24;        // 16, 24 or 32 (float, WAV only)
+    int bits = 24; // 16, 24 or 32 (float, WAV only)
     double seconds = 5;
     double peakDbfs = -1; // the sum's peak lands here
     bool dither = true;   // TPDF, for the integer formats

@@ -34,6 +34,12 @@ if [ "$status" -ne 124 ]; then
     exit 1
 fi
 
+# The installed command-line tool finds its sound libraries: a tone written and analysed back.
+scratch=$(mktemp -d)
+/usr/bin/quenlari-cli wav --freq 440 -o "$scratch/tone.flac"
+/usr/bin/quenlari-cli analyze --json "$scratch/tone.flac" | grep -Eq '"fundamental_hz":(439\.99|440)'
+rm -rf "$scratch"
+
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge quenlari
 for file in "${installed[@]}"; do
     [ ! -e "$file" ] || { echo "left behind after removal: $file" >&2; exit 1; }

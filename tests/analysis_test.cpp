@@ -1,5 +1,10 @@
 #include "analysis/analyser.h"
+#include "analysis/recording.h"
 #include "app/progress.h"
+#include "audio/soundfile.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <cmath>
 #include <random>
@@ -119,8 +124,8 @@ TEST(Analysis, HoldsItsAccuracyOverRandomLengthsFrequenciesPhasesAndDc)
             tone.levels[k] = unit(random) < 0.3 ? 0.05 + unit(random) * 0.1 : unit(random) * 20;
             tone.phases[k] = unit(random) * 360;
         }
-        SCOPED_TRACE(testing::Message() << "trial " << trial << ": " << tone.seconds << " s, " << tone.frequency
-                                        << " Hz");
+        SCOPED_TRACE(testing::Message()
+                     << "trial " << trial << ": " << tone.seconds << " s, " << tone.frequency << " Hz");
         expectMatches(tone, analysis::analyse(tone.samples(), tone.rate, {}));
     }
 }
@@ -239,6 +244,35 @@ TEST(Analysis, StartsFromAGivenFundamentalAndShowsTheSpectrum)
     const double top = std::max(spectrum.dbfs[at - 1], spectrum.dbfs[at]);
     EXPECT_NEAR(top, 20 * std::log10(0.5), 1.0);
     EXPECT_LT(spectrum.dbfs[at + 40], top - 60); // 30 Hz away: the window's sidelobes are far down
+}
+
+// Inputs that once broke the analyser, found by its fuzzer: each is read and
+// analysed or refused with a clear error, and never brings the program down.
+TEST(Analysis, EveryHostileRecordingIsAnalysedOrRefused)
+{
+    const QDir folder(QStringLiteral(QUENLARI_SOURCE_DIR "/fuzz/audio-regressions"));
+    const QStringList files = folder.entryList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString &name : files) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        analysis::Settings settings;
+        settings.spectrum = true;
+        try {
+            const audio::Recording recording = audio::readChannel(bytes, name, 1);
+            analysis::analyse(recording.samples, recording.sampleRate, settings);
+        } catch (const audio::AudioError &error) {
+            EXPECT_NE(std::string(error.what()).find(name.toStdString()), std::string::npos);
+        } catch (const analysis::AnalysisError &) {
+        }
+        const analysis::AnalysedRecording analysed =
+            analysis::analyseRecording(folder.filePath(name), 1, settings);
+        if (!analysed.error.isEmpty()) {
+            EXPECT_TRUE(analysed.error.contains(name)) << analysed.error.toStdString();
+        }
+    }
 }
 
 } // namespace

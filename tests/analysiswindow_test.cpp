@@ -46,7 +46,8 @@ struct Analysing
     {
         form.recordingDialog().setAnswer([path](const CommonDialog &) { return path; });
         form.findChild<QAction *>("mnuAnalyse")->trigger();
-        return QTest::qWaitFor([&] { return window() != nullptr || errors.count() > 0; }, 20000) ? window() : nullptr;
+        return QTest::qWaitFor([&] { return window() != nullptr || errors.count() > 0; }, 20000) ? window()
+                                                                                                 : nullptr;
     }
     static AnalysisWindow *window()
     {
@@ -71,7 +72,8 @@ TEST(AnalysisWindow, ShowsTheHarmonicsOfARecordingAndPutsThemInThePlot)
     tone.levels = {3, 0, 12, 1, 0, 7};
     tone.phases = {90, 0, 182, 45, 0, 301};
     AnalysisWindow *window = test.analyse(test.write("tone.flac", tone));
-    ASSERT_NE(window, nullptr) << (test.errors.isEmpty() ? "" : test.errors.at(0).at(0).toString().toStdString());
+    ASSERT_NE(window, nullptr) << (test.errors.isEmpty() ? ""
+                                                         : test.errors.at(0).at(0).toString().toStdString());
     EXPECT_EQ(window->windowTitle(), "Analysis");
     EXPECT_FALSE(window->isModal());
     EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("tone.flac"));
@@ -132,9 +134,8 @@ TEST(AnalysisWindow, SavesTheSpectrumAsPngAndCsvWholeOrNotAtAll)
     QSignalSpy failures(window, &AnalysisWindow::errorShown);
     const QString png = test.folder.filePath(QStringLiteral("spectrum.png"));
     const QString csv = test.folder.filePath(QStringLiteral("spectrum.csv"));
-    window->saveDialog().setAnswer([&](const CommonDialog &dialog) {
-        return dialog.filter().contains("png") ? png : csv;
-    });
+    window->saveDialog().setAnswer(
+        [&](const CommonDialog &dialog) { return dialog.filter().contains("png") ? png : csv; });
     QTest::mouseClick(window->findChild<QPushButton *>("cmdSavePng"), Qt::LeftButton);
     QTest::mouseClick(window->findChild<QPushButton *>("cmdSaveCsv"), Qt::LeftButton);
     EXPECT_EQ(QImage(png).size(), QSize(1200, 600));
@@ -152,7 +153,8 @@ TEST(AnalysisWindow, SavesTheSpectrumAsPngAndCsvWholeOrNotAtAll)
     window->saveDialog().setAnswer([&](const CommonDialog &) { return refused; });
     QTest::mouseClick(window->findChild<QPushButton *>("cmdSaveCsv"), Qt::LeftButton);
     ASSERT_EQ(failures.count(), 1);
-    EXPECT_TRUE(failures.at(0).at(0).toString().contains(refused)) << failures.at(0).at(0).toString().toStdString();
+    EXPECT_TRUE(failures.at(0).at(0).toString().contains(refused))
+        << failures.at(0).at(0).toString().toStdString();
     EXPECT_EQ(QDir(test.folder.path()).entryList(QDir::Files).size(), 3); // the tone, the PNG and the CSV
 }
 
@@ -188,8 +190,8 @@ TEST(AnalysisWindow, ALongAnalysisLeavesTheWindowWorkingAndCanBeCancelled)
     ASSERT_NE(dialog, nullptr);
     QTest::qWait(20);
     emit dialog->canceled(); // as the Cancel button does
-    EXPECT_TRUE(QTest::qWaitFor([&] { return test.form.findChild<QProgressDialog *>("dlgAnalysing") == nullptr; },
-                                10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return test.form.findChild<QProgressDialog *>("dlgAnalysing") == nullptr; }, 10000));
     EXPECT_EQ(Analysing::window(), nullptr);
     EXPECT_EQ(test.errors.count(), 0);
     EXPECT_EQ(test.form.findChild<QProgressDialog *>("dlgAnalysing"), nullptr);

@@ -1,15 +1,15 @@
 #include "app/form1.h"
 #include "app/updown.h"
-#include "cli/commands.h"
 #include "audio/soundfile.h"
+#include "cli/commands.h"
 #include "synthesis/tone.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -17,9 +17,9 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <complex>
 #include <functional>
 #include <random>
-#include <complex>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -366,17 +366,19 @@ TEST(CliAnalyze, GivesBackTheSettingsOfAToneItWroteInWavFloatAndFlac)
     QJsonObject wav;
     for (const char *bits : {"24", "32"}) {
         const QString file = folder.filePath(QStringLiteral("tone%1.wav").arg(bits));
-        ASSERT_EQ(cli(QStringList{QStringLiteral("wav"), QStringLiteral("--bits"), QLatin1String(bits),
-                                  QStringLiteral("--seconds"), QStringLiteral("2.3"), QStringLiteral("-o"), file} +
-                      tone)
-                      .status,
-                  0);
+        ASSERT_EQ(
+            cli(QStringList{QStringLiteral("wav"), QStringLiteral("--bits"), QLatin1String(bits),
+                            QStringLiteral("--seconds"), QStringLiteral("2.3"), QStringLiteral("-o"), file} +
+                tone)
+                .status,
+            0);
         const QJsonObject report = analyzed({file});
         SCOPED_TRACE(bits);
-        EXPECT_EQ(report.keys(), (QStringList{"channel", "channels", "clipped_samples", "dc_offset", "file",
-                                              "frames", "fundamental_dbfs", "fundamental_hz", "harmonics",
-                                              "peak_dbfs", "sample_rate", "sinad_db", "thd_f_db", "thd_f_percent",
-                                              "thd_n_db", "thd_n_percent", "thd_r_percent"}));
+        EXPECT_EQ(report.keys(),
+                  (QStringList{"channel", "channels", "clipped_samples", "dc_offset", "file", "frames",
+                               "fundamental_dbfs", "fundamental_hz", "harmonics", "peak_dbfs", "sample_rate",
+                               "sinad_db", "thd_f_db", "thd_f_percent", "thd_n_db", "thd_n_percent",
+                               "thd_r_percent"}));
         EXPECT_EQ(report["frames"].toInt(), 110400);
         EXPECT_EQ(report["sample_rate"].toInt(), 48000);
         EXPECT_NEAR(report["fundamental_hz"].toDouble(), 997.3, 1e-3);
@@ -432,7 +434,8 @@ TEST(CliAnalyze, ReadsTheChannelAskedForAndReportsSeveralFilesInOrder)
     writeSound(aiff, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 24000,
                [](int i, int) { return 0.5 * std::sin(2 * M_PI * 100 * i / 48000); });
     const QString missing = folder.filePath(QStringLiteral("missing.wav"));
-    const Outcome run = cli({QStringLiteral("analyze"), QStringLiteral("--json"), stereo, missing, aiff, stereo});
+    const Outcome run =
+        cli({QStringLiteral("analyze"), QStringLiteral("--json"), stereo, missing, aiff, stereo});
     EXPECT_EQ(run.status, 2);
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3);
@@ -463,7 +466,8 @@ TEST(CliAnalyze, EveryBadRecordingIsNamedWithItsReasonAndExitsTwo)
     writeSound(path("noheader.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 0, [](int, int) { return 0.0; });
     std::mt19937 random(1);
     std::normal_distribution<double> gauss(0, 0.1);
-    writeSound(path("noise.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 48000, [&](int, int) { return gauss(random); });
+    writeSound(path("noise.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 48000,
+               [&](int, int) { return gauss(random); });
     writeSound(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000,
                [](int i, int) { return 0.5 * std::sin(2 * M_PI * 300 * i / 48000); });
     auto copyCut = [&](const char *from, const char *to, qint64 bytes) {
@@ -503,15 +507,16 @@ TEST(CliAnalyze, EveryBadRecordingIsNamedWithItsReasonAndExitsTwo)
     };
     for (const auto &[arguments, reason] : cases) {
         for (bool json : {false, true}) {
-            const QStringList withFlags =
-                QStringList{QStringLiteral("analyze")} + (json ? QStringList{QStringLiteral("--json")} : QStringList()) +
-                arguments;
+            const QStringList withFlags = QStringList{QStringLiteral("analyze")} +
+                                          (json ? QStringList{QStringLiteral("--json")} : QStringList()) +
+                                          arguments;
             const Outcome run = cli(withFlags);
             SCOPED_TRACE(withFlags.join(' ').toStdString());
             EXPECT_EQ(run.status, 2);
             EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
             EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
-            EXPECT_TRUE(run.err.contains(QFileInfo(arguments.last()).fileName().toUtf8())) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QFileInfo(arguments.last()).fileName().toUtf8()))
+                << run.err.toStdString();
             EXPECT_TRUE(run.err.contains(reason)) << run.err.toStdString();
         }
     }
