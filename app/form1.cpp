@@ -7,14 +7,16 @@
 #include "app/errors.h"
 #include "app/numbertext.h"
 #include "app/updown.h"
+#include "sound/player.h"
 #include "surface/picturebox.h"
 
 #include <QApplication>
 #include <QAction>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 
-Form1::Form1(QWidget *parent) : QMainWindow(parent)
+Form1::Form1(QWidget *parent) : QMainWindow(parent), m_player(new sound::Player(this))
 {
     buildWindow();
     connectHandlers();
@@ -46,6 +48,17 @@ void Form1::connectHandlers()
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(mnuAnalyse, &QAction::triggered, this, &Form1::mnuAnalyse_Click);
+    connect(mnuPlay, &QAction::triggered, this, &Form1::mnuPlay_Click);
+    connect(mnuSavePlot, &QAction::triggered, this, &Form1::mnuSavePlot_Click);
+    connect(mnuSaveTone, &QAction::triggered, this, &Form1::mnuSaveTone_Click);
+    connect(mnuExportSamples, &QAction::triggered, this, &Form1::mnuExportSamples_Click);
+    // The sound follows the controls at once; the plot follows its own rule.
+    for (UpDown *control : findChildren<UpDown *>())
+        connect(control, &UpDown::change, this, &Form1::controlsChangedWhilePlaying);
+    connect(m_player, &sound::Player::stopped, this, &Form1::playStopped);
+    connect(m_player, &sound::Player::outputsChanged, this, &Form1::showPlayAvailability);
+    // Whether there is an audio output is asked when the menu opens, not at start-up.
+    connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this, &Form1::showPlayAvailability);
 }
 
 void Form1::Form_Load()
@@ -76,6 +89,7 @@ void Form1::closeEvent(QCloseEvent *event)
         m_analysis->close();
     if (m_analysisProgress)
         m_analysisProgress->cancel();
+    m_player->stopNow();
     QMainWindow::closeEvent(event);
 }
 

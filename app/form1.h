@@ -14,6 +14,12 @@
 
 class AboutWindow;
 class AnalysisWindow;
+namespace sound {
+class Player;
+}
+namespace tone {
+struct Tone;
+}
 class Progress;
 namespace analysis {
 struct PlotValues;
@@ -43,6 +49,7 @@ public:
     const DrawingSurface &surface() const { return m_surface; }
     CommonDialog &fileDialog() { return CmDialog1; }
     CommonDialog &recordingDialog() { return m_recordingDialog; }
+    CommonDialog &saveDialog() { return m_saveDialog; }
 
 signals:
     // Raised with the text the user is shown when a handler ends in an error.
@@ -61,6 +68,18 @@ private:
     void mnuExit_Click();
     void mnuAbout_Click();
     void mnuAnalyse_Click();
+    void mnuPlay_Click();
+    void mnuSavePlot_Click();
+    void mnuSaveTone_Click();
+    void mnuExportSamples_Click();
+
+    // The tone the controls hold now: what Play and Save Tone As make.
+    tone::Tone toneOfControls() const;
+    void controlsChangedWhilePlaying();
+    void playStopped(const QString &error);
+    void showPlayAvailability();
+    // Asks for a file to write; false when the user cancels.
+    bool chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName);
 
     // The analysis of a recording runs off this thread; its window shows the result.
     void startAnalysis(const QString &file, int channel);
@@ -111,6 +130,8 @@ private:
     std::shared_ptr<Progress> m_analysisProgress; // of the analysis running, if any
     CommonDialog CmDialog1;
     CommonDialog m_recordingDialog;
+    CommonDialog m_saveDialog; // Save Plot As, Save Tone As, Export Samples
+    sound::Player *m_player = nullptr;
 
     PictureBox *Picture1 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -132,4 +153,8 @@ private:
     QAction *mnuExit = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuAnalyse = nullptr;
+    QAction *mnuSavePlot = nullptr;
+    QAction *mnuSaveTone = nullptr;
+    QAction *mnuExportSamples = nullptr;
+    QAction *mnuPlay = nullptr;
 };

@@ -168,6 +168,8 @@ void Form1::buildWindow()
     Command1 = place(new QPushButton(QStringLiteral("Calcul Quenlari"), client), "Command1",
                      twips(360, 9840, 2000, 495), 40);
     Command1->setFont(design::font(kSmallFontPoints, true));
+    // Enter and keypad Enter press the button when it has the focus.
+    Command1->setAutoDefault(true);
     QPalette buttonColours = Command1->palette();
     buttonColours.setColor(QPalette::Button, design::colour(0x80FF80));
     Command1->setPalette(buttonColours);
@@ -194,15 +196,32 @@ void Form1::buildWindow()
         setTabOrder(focusable[i - 1], focusable[i]);
     UpDown1->setFocus();
 
+    // The designed captions stay as they are; the shortcuts show beside them.
     QMenu *mnuFile = menuBar()->addMenu(QStringLiteral("File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuOpen = mnuFile->addAction(QStringLiteral("Open Picture (bmp, jpg)"));
     mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
+    mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    mnuSavePlot = mnuFile->addAction(QStringLiteral("Save Plot As…"));
+    mnuSavePlot->setObjectName(QStringLiteral("mnuSavePlot"));
+    mnuSavePlot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuSaveTone = mnuFile->addAction(QStringLiteral("Save Tone As…"));
+    mnuSaveTone->setObjectName(QStringLiteral("mnuSaveTone"));
+    mnuExportSamples = mnuFile->addAction(QStringLiteral("Export Samples…"));
+    mnuExportSamples->setObjectName(QStringLiteral("mnuExportSamples"));
     mnuExit = mnuFile->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    // Edit, View and Actions open nothing and do nothing.
-    for (const char *name : {"Edit", "View", "Actions"})
+    mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Edit and View open nothing and do nothing.
+    for (const char *name : {"Edit", "View"})
         menuBar()->addAction(QLatin1String(name))->setObjectName(QLatin1String("mnu") + QLatin1String(name));
+    QMenu *mnuActions = menuBar()->addMenu(QStringLiteral("Actions"));
+    mnuActions->setObjectName(QStringLiteral("mnuActions"));
+    mnuActions->setToolTipsVisible(true); // why Play is greyed out, when it is
+    // Ctrl+P plays and stops, as in the common media players.
+    mnuPlay = mnuActions->addAction(QStringLiteral("Play"));
+    mnuPlay->setObjectName(QStringLiteral("mnuPlay"));
+    mnuPlay->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     QMenu *mnuTools = menuBar()->addMenu(QStringLiteral("Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuAnalyse = mnuTools->addAction(QStringLiteral("Analyse Recording…"));
@@ -211,6 +230,7 @@ void Form1::buildWindow()
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuAbout = mnuHelp->addAction(QStringLiteral("About"));
     mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    mnuAbout->setShortcut(QKeySequence(Qt::Key_F1));
 
     resize(pixels(kClientWidth), pixels(kClientHeight) + menuBar()->sizeHint().height());
 }

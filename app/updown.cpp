@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -65,6 +66,19 @@ void UpDown::keyPressEvent(QKeyEvent *event)
         QWidget::keyPressEvent(event);
         return;
     }
+    event->accept();
+}
+
+void UpDown::wheelEvent(QWheelEvent *event)
+{
+    // One notch (15 degrees, 120 eighths) is one increment; a fine wheel's
+    // smaller turns add up to one.
+    constexpr int kNotch = 120;
+    m_wheelEighths += event->angleDelta().y();
+    const int steps = m_wheelEighths / kNotch;
+    m_wheelEighths -= steps * kNotch;
+    if (steps != 0)
+        stepBy(steps);
     event->accept();
 }
 

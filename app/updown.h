@@ -37,6 +37,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
@@ -49,4 +50,5 @@ private:
     int32_t m_minimum = 0;
     int32_t m_maximum = 10;
     int32_t m_increment = 1;
+    int m_wheelEighths = 0; // a fine wheel's turns, until they make a notch
 };
