@@ -2,16 +2,16 @@
 
 #include "about/aboutwindow.h"
 #include "analysiswindow/analysiswindow.h"
-#include "app/progress.h"
 #include "app/caption.h"
 #include "app/errors.h"
 #include "app/numbertext.h"
+#include "app/progress.h"
 #include "app/updown.h"
 #include "sound/player.h"
 #include "surface/picturebox.h"
 
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -58,7 +58,8 @@ void Form1::connectHandlers()
     connect(m_player, &sound::Player::stopped, this, &Form1::playStopped);
     connect(m_player, &sound::Player::outputsChanged, this, &Form1::showPlayAvailability);
     // Whether there is an audio output is asked when the menu opens, not at start-up.
-    connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this, &Form1::showPlayAvailability);
+    connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this,
+            &Form1::showPlayAvailability);
 }
 
 void Form1::Form_Load()
@@ -116,11 +117,13 @@ void Form1::redraw()
 
 void Form1::showError(const char *action, const char *reason)
 {
-    const QString message = tr("%1 failed: %2.\n\nWhat was done before the error stays done; you can go on working.")
-                                .arg(tr(action), QString::fromUtf8(reason));
+    const QString message =
+        tr("%1 failed: %2.\n\nWhat was done before the error stays done; you can go on working.")
+            .arg(tr(action), QString::fromUtf8(reason));
     // One message box at a time: a repeated error updates it instead of piling up windows.
     if (!m_errorBox) {
-        m_errorBox = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quenlari"), QString(), QMessageBox::Ok, this);
+        m_errorBox = new QMessageBox(QMessageBox::Warning, QStringLiteral("Quenlari"), QString(),
+                                     QMessageBox::Ok, this);
         m_errorBox->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_errorBox->setText(message);

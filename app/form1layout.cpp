@@ -121,15 +121,17 @@ void Form1::buildWindow()
     Picture1->setAccessibleName(tr("Plot"));
     for (Caption **readout : {&Label4, &Label6}) {
         const bool isX = readout == &Label4;
-        *readout = label(Picture1, isX ? "Label4" : "Label6", isX ? QStringLiteral("X") : QStringLiteral("Y"),
-                         twips(isX ? 720 : 2160, 6840, isX ? 975 : 1155, 270).translated(Picture1->clientOrigin()),
-                         isX ? 41 : 42, kSmallFontPoints);
+        *readout =
+            label(Picture1, isX ? "Label4" : "Label6", isX ? QStringLiteral("X") : QStringLiteral("Y"),
+                  twips(isX ? 720 : 2160, 6840, isX ? 975 : 1155, 270).translated(Picture1->clientOrigin()),
+                  isX ? 41 : 42, kSmallFontPoints);
         QPalette readoutColours = (*readout)->palette();
         readoutColours.setColor(QPalette::WindowText, design::colour(0x00FFFF));
         readoutColours.setColor(QPalette::Window, design::colour(0x404040));
         (*readout)->setPalette(readoutColours);
         (*readout)->setAutoFillBackground(true);
-        (*readout)->setAttribute(Qt::WA_TransparentForMouseEvents); // the plot under them still reads the pointer
+        (*readout)->setAttribute(
+            Qt::WA_TransparentForMouseEvents); // the plot under them still reads the pointer
     }
 
     label(client, "Label2", QStringLiteral("Frecventa Sinusoida nivel 100"),
@@ -150,9 +152,9 @@ void Form1::buildWindow()
                         4 + tab, tr("Harmonic %1 level").arg(n), kLevel, 0, kMaxLevel, 1);
         label(client, group.captionName, QLatin1String(group.caption),
               twips(group.captionLeft, kCaptionTop, group.captionWidth, kCaptionHeight), 5 + tab);
-        m_levelLabels[k] = label(client, "Label" + number + "a", QStringLiteral("1 %"),
-                                 twips(group.valueLeft, kValueTop, kValueWidth, kValueHeight), 6 + tab,
-                                 kValueFontPoints);
+        m_levelLabels[k] =
+            label(client, "Label" + number + "a", QStringLiteral("1 %"),
+                  twips(group.valueLeft, kValueTop, kValueWidth, kValueHeight), 6 + tab, kValueFontPoints);
 
         auto *frame = place(new QGroupBox(QStringLiteral("Defazaj (Grade)"), client),
                             "Frame" + QByteArray::number(k + 1),
@@ -161,8 +163,8 @@ void Form1::buildWindow()
         m_phaseControls[k] =
             spinControl(frame, "UpDown" + number + "a", twips(1440, 240, kSpinWidth, kSpinHeight), 23 + tab,
                         tr("Harmonic %1 phase").arg(n), 0, 0, kMaxPhase, kPhaseIncrement);
-        m_phaseLabels[k] = label(frame, "Label" + number + "b", QStringLiteral("0"), twips(120, 360, 1000, 400),
-                                 24 + tab, kValueFontPoints);
+        m_phaseLabels[k] = label(frame, "Label" + number + "b", QStringLiteral("0"),
+                                 twips(120, 360, 1000, 400), 24 + tab, kValueFontPoints);
     }
 
     Command1 = place(new QPushButton(QStringLiteral("Calcul Quenlari"), client), "Command1",
@@ -177,9 +179,10 @@ void Form1::buildWindow()
     label(client, "Label14", QStringLiteral("Esantion Memorat"), twips(15600, 8160, 1275, 195), 47);
     label(client, "Label15", QStringLiteral("Step"), twips(16200, 8760, 330, 195), 48);
     label(client, "Label16", QStringLiteral("Index"), twips(16920, 8760, 390, 195), 49);
-    UpDown8 = spinControl(client, "UpDown8", twips(15720, 8880, 255, 615), 43, tr("Cursor step"), kCursorStep, 0,
-                          kMaxCursorStep, 1);
-    Label8 = label(client, "Label8", QStringLiteral("10"), twips(16200, 9000, 375, 285), 44, kSmallFontPoints);
+    UpDown8 = spinControl(client, "UpDown8", twips(15720, 8880, 255, 615), 43, tr("Cursor step"), kCursorStep,
+                          0, kMaxCursorStep, 1);
+    Label8 =
+        label(client, "Label8", QStringLiteral("10"), twips(16200, 9000, 375, 285), 44, kSmallFontPoints);
     Label17 = label(client, "Label17", QStringLiteral("0"), twips(16920, 9000, 615, 255), 50);
     Label10 = label(client, "Label10", QString(), twips(15720, 9720, 975, 285), 45, kSmallFontPoints);
     Label12 = label(client, "Label12", QString(), twips(15720, 10080, 975, 285), 46, kSmallFontPoints);

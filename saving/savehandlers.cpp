@@ -18,10 +18,12 @@ void writeWhole(const QString &name, const std::function<void(QIODevice &)> &wri
 {
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly))
-        throw QuenlariError(QStringLiteral("cannot write \"%1\": %2").arg(name, file.errorString()).toStdString());
+        throw QuenlariError(
+            QStringLiteral("cannot write \"%1\": %2").arg(name, file.errorString()).toStdString());
     write(file);
     if (!file.commit())
-        throw QuenlariError(QStringLiteral("cannot write \"%1\": %2").arg(name, file.errorString()).toStdString());
+        throw QuenlariError(
+            QStringLiteral("cannot write \"%1\": %2").arg(name, file.errorString()).toStdString());
 }
 
 // The name with `suffix` when it has none of its own.
@@ -34,8 +36,9 @@ QString withSuffix(const QString &name, const QString &suffix)
 
 bool Form1::chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName)
 {
-    const QString folder = m_saveDialog.fileName().isEmpty() ? QDir::homePath()
-                                                             : QFileInfo(m_saveDialog.fileName()).absolutePath();
+    const QString folder = m_saveDialog.fileName().isEmpty()
+                               ? QDir::homePath()
+                               : QFileInfo(m_saveDialog.fileName()).absolutePath();
     m_saveDialog.setInitDir(folder);
     m_saveDialog.setDialogTitle(title);
     m_saveDialog.setFilter(filter);
@@ -47,7 +50,8 @@ void Form1::mnuSavePlot_Click()
 {
     guard(QT_TR_NOOP("Saving the plot"), [this] {
         if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Plot As"),
-                            QStringLiteral("PNG picture  (*.png)|*.png"), QStringLiteral("quenlari-plot.png")))
+                            QStringLiteral("PNG picture  (*.png)|*.png"),
+                            QStringLiteral("quenlari-plot.png")))
             return;
         // The plot exactly as shown: traces, cursor line, crosses and background picture.
         const QImage plot = m_surface.image();
@@ -63,13 +67,16 @@ void Form1::mnuSaveTone_Click()
 {
     guard(QT_TR_NOOP("Saving the tone"), [this] {
         if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Tone As"),
-                            QStringLiteral("Sound  (*.wav;*.flac)|*.wav;*.flac"), QStringLiteral("quenlari-tone.wav")))
+                            QStringLiteral("Sound  (*.wav;*.flac)|*.wav;*.flac"),
+                            QStringLiteral("quenlari-tone.wav")))
             return;
         const QString name = withSuffix(m_saveDialog.fileName(), QStringLiteral("wav"));
         const audio::Container container = audio::containerFor(name);
         const tone::Tone tone = toneOfControls();
         // 5 s at 48 kHz and 24 bits, the peak at -1 dB full scale, as quenlari-cli wav makes it.
-        writeWhole(name, [&](QIODevice &file) { audio::writeTone(file, name, container, tone, audio::ToneFormat()); });
+        writeWhole(name, [&](QIODevice &file) {
+            audio::writeTone(file, name, container, tone, audio::ToneFormat());
+        });
     });
 }
 
@@ -77,7 +84,8 @@ void Form1::mnuExportSamples_Click()
 {
     guard(QT_TR_NOOP("Exporting the samples"), [this] {
         if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Export Samples"),
-                            QStringLiteral("CSV table  (*.csv)|*.csv"), QStringLiteral("quenlari-samples.csv")))
+                            QStringLiteral("CSV table  (*.csv)|*.csv"),
+                            QStringLiteral("quenlari-samples.csv")))
             return;
         const QString name = withSuffix(m_saveDialog.fileName(), QStringLiteral("csv"));
         // A decimal point whatever the user's language, so any program reads it.

@@ -19,8 +19,8 @@ cd "$(dirname "$0")/.."
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
     libsndfile1-dev libfftw3-dev libqcustomplot-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
-if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test
-    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file)
+if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test, a sound server
+    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -8,8 +8,7 @@ namespace sound {
 // allocation: a triple buffer. The writer never waits for the reader and the
 // reader never sees a value half written; values written in between are
 // skipped. One writer thread and one reader thread.
-template <typename T>
-class LatestValue
+template <typename T> class LatestValue
 {
 public:
     // The writer's side.

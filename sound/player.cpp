@@ -4,6 +4,7 @@
 #include <QAudioSink>
 #include <QIODevice>
 #include <QMediaDevices>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -14,8 +15,13 @@ namespace sound {
 namespace {
 
 constexpr int kPreferredRate = 48000;
-constexpr double kBufferSeconds = 0.04; // what is queued ahead: a change is heard within it
+// Asked of the output as what is queued ahead (PulseAudio grants some 70 ms):
+// a change is heard within it. The sink is fed 20 ms at a time on the
+// window's thread, and much less than this runs dry.
+constexpr double kBufferSeconds = 0.1;
 constexpr std::size_t kScratchFrames = 16384;
+constexpr int kStopPollMs = 5;
+constexpr int kStopMarginMs = 20;
 
 QString stateError(QAudio::Error error)
 {
@@ -85,17 +91,17 @@ private:
 
 Player::Player(QObject *parent) : QObject(parent) {}
 
+Player::~Player()
+{
+    stopNow();
+}
+
 void Player::watchOutputs()
 {
     if (m_devices)
         return;
     m_devices = new QMediaDevices(this);
     connect(m_devices, &QMediaDevices::audioOutputsChanged, this, &Player::outputsChanged);
-}
-
-Player::~Player()
-{
-    stopNow();
 }
 
 bool Player::outputAvailable()
@@ -122,24 +128,25 @@ QString Player::play(const tone::Tone &tone)
     }
     m_generator = std::make_unique<ToneGenerator>(format.sampleRate(), settingsFor(tone));
     m_device = std::make_unique<ToneDevice>(*m_generator, format);
-    m_device->open(QIODevice::ReadOnly);
+    // Unbuffered: the sink asks for what it plays next, and nothing is rendered ahead of that.
+    m_device->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     m_sink = new QAudioSink(output, format, this);
     m_sink->setBufferSize(format.bytesForDuration(static_cast<qint64>(kBufferSeconds * 1e6)));
     connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-        if (!m_sink)
-            return;
-        if (state == QAudio::StoppedState && m_sink->error() != QAudio::NoError)
-            finish(QStringLiteral("Playing stopped: %1.").arg(stateError(m_sink->error())));
-        else if (state == QAudio::IdleState && m_generator->finished())
-            finish(QString()); // the fade at the stop has been played
+        if (state == QAudio::StoppedState && m_sink && m_sink->error() != QAudio::NoError) {
+            const QString why = stateError(m_sink->error());
+            // Not from inside the sink's own signal: the sink is deleted there.
+            QMetaObject::invokeMethod(
+                this, [this, why] { finish(QStringLiteral("Playing stopped: %1.").arg(why)); },
+                Qt::QueuedConnection);
+        }
     });
     m_sink->start(m_device.get());
-    if (m_sink->error() != QAudio::NoError) {
-        const QString why = stateError(m_sink->error());
-        stopNow();
-        return why.isEmpty() ? QStringLiteral("the audio output refused to start") : why;
-    }
-    return QString();
+    if (m_sink->error() == QAudio::NoError)
+        return QString();
+    const QString why = stateError(m_sink->error());
+    stopNow();
+    return why.isEmpty() ? QStringLiteral("the audio output refused to start") : why;
 }
 
 void Player::setTone(const tone::Tone &tone)
@@ -150,8 +157,19 @@ void Player::setTone(const tone::Tone &tone)
 
 void Player::stop()
 {
-    if (m_generator)
-        m_generator->requestStop();
+    if (!m_generator)
+        return;
+    m_generator->requestStop();
+    // Once the fade has been rendered, what is queued plays out and the sink stops.
+    auto *wait = new QTimer(this);
+    connect(wait, &QTimer::timeout, this, [this, wait] {
+        if (m_generator && !m_generator->finished())
+            return;
+        wait->deleteLater();
+        QTimer::singleShot(static_cast<int>(kBufferSeconds * 1000) + kStopMarginMs, this,
+                           [this] { finish(QString()); });
+    });
+    wait->start(kStopPollMs);
 }
 
 void Player::stopNow()
@@ -168,16 +186,10 @@ void Player::stopNow()
 
 void Player::finish(const QString &error)
 {
-    // Not from inside the sink's own signal: it is deleted here.
-    QMetaObject::invokeMethod(
-        this,
-        [this, error] {
-            if (!m_sink)
-                return;
-            stopNow();
-            emit stopped(error);
-        },
-        Qt::QueuedConnection);
+    if (!m_sink)
+        return;
+    stopNow();
+    emit stopped(error);
 }
 
 } // namespace sound

@@ -17,8 +17,10 @@ class ToneDevice;
 
 // Plays the live tone through the default audio output with Qt Multimedia: a
 // QAudioSink pulling from a device that renders with the ToneGenerator. The
-// audio system is first asked for when the sound is first needed, not at
-// start-up: a program that never plays never talks to it.
+// sink lives on the thread that made the toolkit's audio engine, the window's,
+// as the engine's own notice of a lost server needs. The audio system is first
+// asked for when the sound is first needed, not at start-up: a program that
+// never plays never talks to it.
 class Player : public QObject
 {
     Q_OBJECT
@@ -50,7 +52,7 @@ private:
     void watchOutputs();
 
     QMediaDevices *m_devices = nullptr;
-    std::unique_ptr<ToneGenerator> m_generator;
+    std::unique_ptr<ToneGenerator> m_generator; // while playing
     std::unique_ptr<ToneDevice> m_device;
     QAudioSink *m_sink = nullptr;
 };

@@ -58,6 +58,7 @@ void Form1::showPlayAvailability()
 {
     const bool available = m_player->isPlaying() || m_player->outputAvailable();
     mnuPlay->setEnabled(available);
-    mnuPlay->setToolTip(available ? QStringLiteral("Play the tone of the controls") : QStringLiteral("There is no audio output."));
+    mnuPlay->setToolTip(available ? QStringLiteral("Play the tone of the controls")
+                                  : QStringLiteral("There is no audio output."));
     mnuPlay->setStatusTip(mnuPlay->toolTip());
 }

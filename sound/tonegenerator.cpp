@@ -26,8 +26,8 @@ ToneSettings settingsFor(const tone::Tone &tone, double peakDbfs)
 ToneGenerator::ToneGenerator(double rate, const ToneSettings &settings)
     : m_rate(rate), m_current(settings), m_previous(settings),
       m_fadeLength(std::max(1LL, std::llround(kFadeSeconds * rate))),
-      m_crossfadeLength(std::max(1LL, std::llround(kCrossfadeSeconds * rate))), m_crossfadeDone(m_crossfadeLength),
-      m_new(kChunk), m_old(kChunk)
+      m_crossfadeLength(std::max(1LL, std::llround(kCrossfadeSeconds * rate))),
+      m_crossfadeDone(m_crossfadeLength), m_new(kChunk), m_old(kChunk)
 {
 }
 

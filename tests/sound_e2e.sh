@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Starts a private PulseAudio server with a null sink, as the user who runs
+# the tests, runs the sound end-to-end tests against it, and stops it.
+#   tests/sound_e2e.sh SOUND_E2E_TESTS
+# Exits 77 (skipped) with a reason where no server can start, except in CI,
+# where that is a failure.
+set -uo pipefail
+binary=$1
+skip() {
+    echo "SKIPPED: $1" >&2
+    if [ "${CI:-}" = true ]; then exit 1; fi
+    exit 77
+}
+command -v pulseaudio >/dev/null && command -v parec >/dev/null && command -v pactl >/dev/null ||
+    skip "pulseaudio and pulseaudio-utils are not installed"
+
+runtime=$(mktemp -d)
+chmod 700 "$runtime"
+export XDG_RUNTIME_DIR=$runtime HOME=$runtime
+unset PULSE_SERVER
+pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --log-target=file:"$runtime/server.log" \
+    --load="module-null-sink sink_name=quenlari rate=48000 channels=1 format=float32le" \
+    --load="module-native-protocol-unix" &
+server=$!
+cleanup() {
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null
+    rm -rf "$runtime"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.2
+done
+if ! pactl info >/dev/null 2>&1; then
+    cat "$runtime/server.log" >&2
+    skip "the PulseAudio server did not start"
+fi
+pactl set-default-sink quenlari
+# Silence played at a low latency keeps the null sink awake, as a sound
+# card's output is: left idle it wakes only every two seconds, and a stream
+# that starts then waits that long.
+pacat --playback --device=quenlari --latency-msec=10 --raw --format=float32le --rate=48000 --channels=1 </dev/zero &
+silence=$!
+"$binary"
+status=$?
+kill "$silence" 2>/dev/null
+exit $status
