@@ -5,6 +5,7 @@
 #include "app/numbertext.h"
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
+#include "sound/tonegenerator.h"
 #include "surface/picturebox.h"
 #include "tests/support.h"
 
@@ -107,6 +108,28 @@ TEST(Allocations, ACursorMoveAllocatesNothingButItsCaptions)
         }
     });
     EXPECT_EQ(moving, 0);
+}
+
+TEST(Allocations, TheLiveToneAllocatesNothingWhileItRenders)
+{
+    // What the audio output asks for, 20 ms at a time, through a control
+    // change, a cross-fade and the fade at the stop.
+    sound::ToneGenerator generator(48000, sound::settingsFor(tone::Tone()));
+    tone::Tone changed;
+    changed.frequencyHz = 730;
+    const sound::ToneSettings next = sound::settingsFor(changed); // made on the window's side
+    std::vector<float> buffer(960);
+    const long rendering = allocationsOf([&] {
+        for (int i = 0; i < 100; ++i) {
+            if (i == 40)
+                generator.setSettings(next);
+            if (i == 90)
+                generator.requestStop();
+            generator.render(buffer.data(), buffer.size());
+        }
+    });
+    EXPECT_EQ(rendering, 0);
+    EXPECT_TRUE(generator.finished());
 }
 
 TEST(ResidentMemory, StaysFlatOverTenThousandRedrawsAndAHundredThousandMoves)
