@@ -28,8 +28,8 @@ QImage testCard(QSize size, QImage::Format format)
     return image.convertToFormat(format);
 }
 
-bool save(const QString &path, const QImage &image, const char *format, int quality = -1,
-          bool progressive = false, bool optimized = false)
+bool save(const QString &path, const QImage &image, const char *format, int quality = -1, bool progressive = false,
+          bool optimized = false)
 {
     QImageWriter writer(path, format);
     writer.setQuality(quality);
@@ -103,26 +103,12 @@ int main(int argc, char *argv[])
     const QByteArray greyPalette = QByteArray::fromHex("000000001010100020202000ffffff00");
     const QByteArray files[] = {
         // The old core header: 16-bit sizes, three-byte palette entries, here 1 bit a pixel.
-        bmp(12, 8, 2, 1, 0, QByteArray::fromHex("000000ffffff"),
-            QByteArray::fromHex("aa000000"
-                                "55000000")),
-        bmp(40, 4, -2, 8, 0, greyPalette,
-            QByteArray::fromHex("00010203"
-                                "03020100")),
+        bmp(12, 8, 2, 1, 0, QByteArray::fromHex("000000ffffff"), QByteArray::fromHex("aa000000" "55000000")),
+        bmp(40, 4, -2, 8, 0, greyPalette, QByteArray::fromHex("00010203" "03020100")),
         // Run-length coded: runs, an absolute run (padded to a word), end of line, end of bitmap.
         bmp(40, 6, 2, 8, 1, greyPalette,
-            QByteArray::fromHex("0401"
-                                "0203"
-                                "0000"
-                                "0003"
-                                "01020300"
-                                "0301"
-                                "0000"
-                                "0001")),
-        bmp(40, 8, 1, 4, 2, greyPalette,
-            QByteArray::fromHex("0812"
-                                "0000"
-                                "0001")),
+            QByteArray::fromHex("0401" "0203" "0000" "0003" "01020300" "0301" "0000" "0001")),
+        bmp(40, 8, 1, 4, 2, greyPalette, QByteArray::fromHex("0812" "0000" "0001")),
     };
     const char *names[] = {"core-header.bmp", "top-down.bmp", "rle8.bmp", "rle4.bmp"};
     for (int i = 0; i < 4; ++i) {

@@ -29,16 +29,14 @@ TEST_P(SnapToStep, GivesTheNearestMultipleWithHalvesToTheEvenIndex)
         << GetParam().x << " step " << GetParam().step;
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, SnapToStep,
-                         ::testing::Values(SnapCase{14, 10, 10}, SnapCase{15, 10, 20}, SnapCase{25, 10, 20},
-                                           SnapCase{26, 10, 30}, SnapCase{35, 10, 40}, SnapCase{5, 10, 0},
-                                           SnapCase{-5, 10, 0}, SnapCase{-6, 10, -10}, SnapCase{37, 1, 37},
-                                           SnapCase{1244, 1, 1244}, SnapCase{37.5f, 1, 38},
-                                           SnapCase{36.5f, 1, 36},
-                                           // No grid at step 0: the nearest whole column, halves to even.
-                                           SnapCase{14.4f, 0, 14}, SnapCase{14.5f, 0, 14},
-                                           SnapCase{15.5f, 0, 16}, SnapCase{-6, 0, -6}, SnapCase{0, 0, 0},
-                                           SnapCase{100, 40, 80}, SnapCase{101, 40, 120}));
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SnapToStep,
+    ::testing::Values(SnapCase{14, 10, 10}, SnapCase{15, 10, 20}, SnapCase{25, 10, 20}, SnapCase{26, 10, 30},
+                      SnapCase{35, 10, 40}, SnapCase{5, 10, 0}, SnapCase{-5, 10, 0}, SnapCase{-6, 10, -10},
+                      SnapCase{37, 1, 37}, SnapCase{1244, 1, 1244}, SnapCase{37.5f, 1, 38}, SnapCase{36.5f, 1, 36},
+                      // No grid at step 0: the nearest whole column, halves to even.
+                      SnapCase{14.4f, 0, 14}, SnapCase{14.5f, 0, 14}, SnapCase{15.5f, 0, 16},
+                      SnapCase{-6, 0, -6}, SnapCase{0, 0, 0}, SnapCase{100, 40, 80}, SnapCase{101, 40, 120}));
 
 TEST(SnapToStepRange, IsAnOverflowOutsideSixteenBits)
 {
@@ -116,7 +114,7 @@ TEST(Cursor, AfterARedrawTheOldLineComesBackWithTheNewOneAndTheGridIsXored)
 {
     StartUp plot;
     plot.move(100);
-    redraw(plot.state, plot.surface, plot.controls);             // in XOR mode now
+    redraw(plot.state, plot.surface, plot.controls); // in XOR mode now
     EXPECT_EQ(plot.surface.image().pixel(1225, 0), 0xFF000000u); // a grid crossing drawn twice
     const QImage redrawn = plot.surface.image().copy();
     plot.move(300);
@@ -138,9 +136,9 @@ TEST(CursorReadout, ShowsTheColumnAndTheLevelWithOneSpaceAround)
     QLocale::setDefault(QLocale::c());
     MainState state;
     state.pixelsPerUnit = MainState::kPixelsPerUnit;
-    const std::pair<float, const char *> rows[] = {
-        {0, " Y = 109.87 "},  {23, " Y = 99.55 "},   {244, " Y = 0.45 "},   {245, " Y = 0 "},
-        {246, " Y = -0.45 "}, {467, " Y = -99.55 "}, {490, " Y = -109.87 "}};
+    const std::pair<float, const char *> rows[] = {{0, " Y = 109.87 "},  {23, " Y = 99.55 "},  {244, " Y = 0.45 "},
+                                                   {245, " Y = 0 "},     {246, " Y = -0.45 "}, {467, " Y = -99.55 "},
+                                                   {490, " Y = -109.87 "}};
     for (auto [row, text] : rows)
         EXPECT_EQ(cursorLevelText(levelAt(state, row)), text) << row;
     EXPECT_EQ(cursorXText(20), " X = 20 ");

@@ -51,8 +51,7 @@ TEST(Errors, ACursorMoveBeyondSixteenBitsIsReportedAndChangesNothing)
     const QImage before = window.form.surface().image().copy();
     window.move(40000, 100); // dragged far off a very wide desktop
     ASSERT_EQ(window.errors.count(), 1);
-    EXPECT_TRUE(window.lastError().startsWith("Moving the cursor failed: Overflow"))
-        << window.lastError().toStdString();
+    EXPECT_TRUE(window.lastError().startsWith("Moving the cursor failed: Overflow")) << window.lastError().toStdString();
     EXPECT_EQ(window.text("Label4"), " X = 100 ");
     EXPECT_EQ(window.form.state().cursorX, 100.0f);
     EXPECT_EQ(window.form.surface().image(), before);

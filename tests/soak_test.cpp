@@ -95,8 +95,7 @@ public:
         for (int k = 0; k < 6; ++k) {
             ASSERT_EQ(text(qPrintable(QStringLiteral("Label%1a").arg(k + 2))),
                       QString::number(m_levels[k]->value()) + " %");
-            ASSERT_EQ(text(qPrintable(QStringLiteral("Label%1b").arg(k + 2))),
-                      QString::number(m_phases[k]->value()));
+            ASSERT_EQ(text(qPrintable(QStringLiteral("Label%1b").arg(k + 2))), QString::number(m_phases[k]->value()));
         }
         for (UpDown *control : m_all)
             ASSERT_TRUE(control->value() >= control->minimum() && control->value() <= control->maximum());
@@ -133,8 +132,7 @@ private:
         const bool full = m_form.state().sampleCount >= 1000;
         const Qt::MouseButton buttons[] = {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton};
         const bool outside = pick(0, 9) == 0;
-        const QPointF at =
-            outside ? QPointF(pick(-3000, 4000), pick(-2000, 2000)) : QPointF(pick(0, 1244), pick(0, 492));
+        const QPointF at = outside ? QPointF(pick(-3000, 4000), pick(-2000, 2000)) : QPointF(pick(0, 1244), pick(0, 492));
         send(QEvent::MouseButtonRelease, at, buttons[pick(0, 2)], Qt::NoButton);
         return full;
     }
@@ -198,8 +196,7 @@ private:
 TEST(Soak, ARandomSessionKeepsEveryPromise)
 {
     const int events = environmentNumber("QUENLARI_SOAK_EVENTS", 100000);
-    const auto seed =
-        static_cast<uint32_t>(environmentNumber("QUENLARI_SOAK_SEED", int(std::random_device()() >> 1)));
+    const auto seed = static_cast<uint32_t>(environmentNumber("QUENLARI_SOAK_SEED", int(std::random_device()() >> 1)));
     Session session(seed);
     QSignalSpy errors(&session.form(), &Form1::errorShown);
     QElapsedTimer clock;
