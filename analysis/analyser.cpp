@@ -182,6 +182,11 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     // THD+N: everything but DC and the fundamental, within the band, over all within it.
     result.bandLowHz = settings.bandLowHz;
     result.bandHighHz = std::min(settings.bandHighHz, rate / 2);
+    if (result.bandLowHz >= result.bandHighHz)
+        throw AnalysisError(QStringLiteral("the THD+N band starts at %1 Hz, at or above half the sample rate (%2 Hz)")
+                                .arg(result.bandLowHz)
+                                .arg(rate / 2)
+                                .toStdString());
     const double theta = fit.theta, dc = fit.dc, centre = fit.centre;
     const SignalSegment residual = [&](std::size_t first, double *out, std::size_t length) {
         const double stepCos = std::cos(theta), stepSin = std::sin(theta);

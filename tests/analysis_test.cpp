@@ -156,6 +156,12 @@ TEST(Analysis, MeasuresThdPlusNoiseInItsBand)
     const double narrowTruth = std::sqrt(1e-6 * 1500 / 24000 / (fundamental + 1e-6 * 1500 / 24000));
     EXPECT_NEAR(analysis::decibels(analysis::analyse(samples, tone.rate, narrow).thdN),
                 analysis::decibels(narrowTruth), 0.2);
+
+    // A band wholly above half the sample rate holds nothing to measure.
+    analysis::Settings above;
+    above.bandLowHz = 30000;
+    above.bandHighHz = 40000;
+    EXPECT_THROW(analysis::analyse(samples, tone.rate, above), analysis::AnalysisError);
 }
 
 TEST(Analysis, ReportsHarmonicsAboveHalfTheRateAbsentAndCountsClippedSamples)
