@@ -11,6 +11,7 @@
 #include <array>
 #include <exception>
 #include <memory>
+#include <optional>
 
 class AboutWindow;
 class AnalysisWindow;
@@ -78,8 +79,9 @@ private:
     void controlsChangedWhilePlaying();
     void playStopped(const QString &error);
     void showPlayAvailability();
-    // Asks for a file to write; false when the user cancels.
-    bool chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName);
+    // Asks for a file to write: its name, with the proposed name's extension
+    // when it has none; nothing when the user cancels.
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName);
 
     // The analysis of a recording runs off this thread; its window shows the result.
     void startAnalysis(const QString &file, int channel);

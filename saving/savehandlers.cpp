@@ -26,15 +26,10 @@ void writeWhole(const QString &name, const std::function<void(QIODevice &)> &wri
             QStringLiteral("cannot write \"%1\": %2").arg(name, file.errorString()).toStdString());
 }
 
-// The name with `suffix` when it has none of its own.
-QString withSuffix(const QString &name, const QString &suffix)
-{
-    return QFileInfo(name).suffix().isEmpty() ? name + QLatin1Char('.') + suffix : name;
-}
-
 } // namespace
 
-bool Form1::chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName)
+std::optional<QString> Form1::chooseSaveFile(const QString &title, const QString &filter,
+                                             const QString &proposedName)
 {
     const QString folder = m_saveDialog.fileName().isEmpty()
                                ? QDir::homePath()
@@ -43,22 +38,27 @@ bool Form1::chooseSaveFile(const QString &title, const QString &filter, const QS
     m_saveDialog.setDialogTitle(title);
     m_saveDialog.setFilter(filter);
     m_saveDialog.setFileName(QDir(folder).filePath(proposedName));
-    return m_saveDialog.ShowSave(this);
+    if (!m_saveDialog.ShowSave(this))
+        return std::nullopt;
+    // A name typed without an extension gets the proposed one.
+    const QString chosen = m_saveDialog.fileName();
+    return QFileInfo(chosen).suffix().isEmpty() ? chosen + QLatin1Char('.') + QFileInfo(proposedName).suffix()
+                                                : chosen;
 }
 
 void Form1::mnuSavePlot_Click()
 {
     guard(QT_TR_NOOP("Saving the plot"), [this] {
-        if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Plot As"),
-                            QStringLiteral("PNG picture  (*.png)|*.png"),
-                            QStringLiteral("quenlari-plot.png")))
+        const auto name =
+            chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Plot As"),
+                           QStringLiteral("PNG picture  (*.png)|*.png"), QStringLiteral("quenlari-plot.png"));
+        if (!name)
             return;
         // The plot exactly as shown: traces, cursor line, crosses and background picture.
         const QImage plot = m_surface.image();
-        const QString name = withSuffix(m_saveDialog.fileName(), QStringLiteral("png"));
-        writeWhole(name, [&](QIODevice &file) {
+        writeWhole(*name, [&](QIODevice &file) {
             if (!plot.save(&file, "PNG"))
-                throw QuenlariError(QStringLiteral("cannot write \"%1\" as PNG").arg(name).toStdString());
+                throw QuenlariError(QStringLiteral("cannot write \"%1\" as PNG").arg(*name).toStdString());
         });
     });
 }
@@ -66,16 +66,16 @@ void Form1::mnuSavePlot_Click()
 void Form1::mnuSaveTone_Click()
 {
     guard(QT_TR_NOOP("Saving the tone"), [this] {
-        if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Tone As"),
-                            QStringLiteral("Sound  (*.wav;*.flac)|*.wav;*.flac"),
-                            QStringLiteral("quenlari-tone.wav")))
+        const auto name = chooseSaveFile(QStringLiteral("Marovek Quenlari. Save Tone As"),
+                                         QStringLiteral("Sound  (*.wav;*.flac)|*.wav;*.flac"),
+                                         QStringLiteral("quenlari-tone.wav"));
+        if (!name)
             return;
-        const QString name = withSuffix(m_saveDialog.fileName(), QStringLiteral("wav"));
-        const audio::Container container = audio::containerFor(name);
+        const audio::Container container = audio::containerFor(*name);
         const tone::Tone tone = toneOfControls();
         // 5 s at 48 kHz and 24 bits, the peak at -1 dB full scale, as quenlari-cli wav makes it.
-        writeWhole(name, [&](QIODevice &file) {
-            audio::writeTone(file, name, container, tone, audio::ToneFormat());
+        writeWhole(*name, [&](QIODevice &file) {
+            audio::writeTone(file, *name, container, tone, audio::ToneFormat());
         });
     });
 }
@@ -83,19 +83,19 @@ void Form1::mnuSaveTone_Click()
 void Form1::mnuExportSamples_Click()
 {
     guard(QT_TR_NOOP("Exporting the samples"), [this] {
-        if (!chooseSaveFile(QStringLiteral("Marovek Quenlari. Export Samples"),
-                            QStringLiteral("CSV table  (*.csv)|*.csv"),
-                            QStringLiteral("quenlari-samples.csv")))
+        const auto name = chooseSaveFile(QStringLiteral("Marovek Quenlari. Export Samples"),
+                                         QStringLiteral("CSV table  (*.csv)|*.csv"),
+                                         QStringLiteral("quenlari-samples.csv"));
+        if (!name)
             return;
-        const QString name = withSuffix(m_saveDialog.fileName(), QStringLiteral("csv"));
         // A decimal point whatever the user's language, so any program reads it.
         QByteArray table("index,x,level\n");
         for (int16_t i = 1; i <= m_state.sampleCount; ++i)
             table += QByteArray::number(i) + ',' + QByteArray::number(m_state.sampleX[i]) + ',' +
                      QByteArray::number(static_cast<double>(m_state.sampleValue[i]), 'g', 7) + '\n';
-        writeWhole(name, [&](QIODevice &file) {
+        writeWhole(*name, [&](QIODevice &file) {
             if (file.write(table) != table.size())
-                throw QuenlariError(QStringLiteral("cannot write \"%1\"").arg(name).toStdString());
+                throw QuenlariError(QStringLiteral("cannot write \"%1\"").arg(*name).toStdString());
         });
     });
 }

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sndfile.h>
+
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -156,6 +158,37 @@ TEST(AnalysisWindow, SavesTheSpectrumAsPngAndCsvWholeOrNotAtAll)
     EXPECT_TRUE(failures.at(0).at(0).toString().contains(refused))
         << failures.at(0).at(0).toString().toStdString();
     EXPECT_EQ(QDir(test.folder.path()).entryList(QDir::Files).size(), 3); // the tone, the PNG and the CSV
+}
+
+TEST(AnalysisWindow, AnotherChannelCanBeChosen)
+{
+    Analysing test;
+    const QString stereo = test.folder.filePath(QStringLiteral("stereo.wav"));
+    {
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE *file = sf_open(QFile::encodeName(stereo).constData(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<double> frames(2 * 24000);
+        for (int i = 0; i < 24000; ++i) {
+            frames[2 * i] = 0.5 * std::sin(2 * M_PI * 300 * i / 48000);
+            frames[2 * i + 1] = 0.5 * std::sin(2 * M_PI * 770 * i / 48000);
+        }
+        sf_writef_double(file, frames.data(), 24000);
+        sf_close(file);
+    }
+    AnalysisWindow *window = test.analyse(stereo);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("channel 1 of 2"));
+    EXPECT_NEAR(window->recording().result.fundamentalHz, 300, 1e-3);
+    auto *channel = window->findChild<QSpinBox *>("spnChannel");
+    ASSERT_TRUE(channel->isEnabled());
+    channel->setValue(2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->recording().channel == 2; }, 20000));
+    EXPECT_NEAR(window->recording().result.fundamentalHz, 770, 1e-3);
+    EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("channel 2 of 2"));
 }
 
 TEST(AnalysisWindow, AFileWithoutAToneGivesAMessageAndNoWindow)
