@@ -21,6 +21,8 @@ namespace {
 constexpr int kPngWidth = 1200, kPngHeight = 600;
 constexpr double kLowestShownHz = 10;
 constexpr double kFloorDbfs = -180;
+constexpr double kHeadroomDb = 12; // above 0 dBFS, for the fundamental's number
+constexpr int kRowHeight = 22;
 
 QString number(double value, int decimals)
 {
@@ -58,7 +60,9 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    m_table->setMaximumHeight(260);
+    // Harmonics 2 to 7 show whole; more (up to 20) scroll.
+    m_table->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height() + 6 * kRowHeight + 4);
     m_figures = new QLabel(this);
     m_figures->setObjectName(QStringLiteral("lblFigures"));
     m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -195,7 +199,7 @@ void AnalysisWindow::plotSpectrum()
     for (double db : r.spectrum.dbfs)
         lowest = std::min(lowest, db);
     m_plot->xAxis->setRange(kLowestShownHz, std::max(2 * kLowestShownHz, m_recording.sampleRate / 2.0));
-    m_plot->yAxis->setRange(std::max(kFloorDbfs, lowest - 5), 5);
+    m_plot->yAxis->setRange(std::max(kFloorDbfs, lowest - 5), kHeadroomDb);
     m_plot->replot();
 }
 
