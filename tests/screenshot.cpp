@@ -32,7 +32,7 @@ bool grabAnalysis(Form1 &form, const QString &picture)
     const QString recording = folder.filePath(QStringLiteral("tone.flac"));
     tone::Tone tone;
     tone.frequencyHz = 997;
-    tone.levels = {0.5, 3, 0.05, 2, 0, 1};
+    tone.levels = {0.5, 2, 0.05, 3, 0, 1}; // the README's example
     tone.phases = {10, 200, 30, 45, 0, 300};
     QSaveFile file(recording);
     if (!file.open(QIODevice::WriteOnly))
