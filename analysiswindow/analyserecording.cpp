@@ -48,7 +48,8 @@ void Form1::startAnalysis(const QString &file, int channel)
     auto *dialog = new QProgressDialog(tr("Analysing %1…").arg(QDir::toNativeSeparators(file)), tr("Cancel"),
                                        0, kProgressSteps, this);
     dialog->setObjectName(QStringLiteral("dlgAnalysing"));
-    dialog->setWindowModality(Qt::WindowModal);
+    // Not modal: the window goes on working meanwhile; a new analysis replaces this one.
+    dialog->setWindowModality(Qt::NonModal);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
     auto *poll = new QTimer(dialog);

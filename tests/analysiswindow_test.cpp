@@ -221,6 +221,11 @@ TEST(AnalysisWindow, ALongAnalysisLeavesTheWindowWorkingAndCanBeCancelled)
     // The handler has returned at once; the event loop runs while the work goes on.
     auto *dialog = test.form.findChild<QProgressDialog *>("dlgAnalysing");
     ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(dialog->isModal());
+    // The window answers meanwhile: the button calculates and redraws.
+    test.form.findChild<UpDown *>("UpDown2")->setValue(20);
+    QTest::mouseClick(test.form.findChild<QPushButton *>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(test.form.state().harmonicLevel[0], 20.0f);
     QTest::qWait(20);
     emit dialog->canceled(); // as the Cancel button does
     EXPECT_TRUE(QTest::qWaitFor(
