@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/spectrum.h"
+#include "analysis/fourier.h"
 #include "app/errors.h"
 
 #include <QString>

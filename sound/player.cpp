@@ -49,10 +49,6 @@ public:
     {
     }
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        return m_generator.finished() ? 0 : QIODevice::bytesAvailable() + m_format.bytesForDuration(1000000);
-    }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override

@@ -6,7 +6,7 @@
 
 class Progress;
 
-// Spectra by FFTW, for the analyser: where the fundamental starts, the power
+// Fourier transforms by FFTW, for the analyser: where the fundamental starts, the power
 // in a band, and the magnitude spectrum that is shown.
 namespace analysis {
 
