@@ -56,7 +56,6 @@ void Form1::connectHandlers()
     for (UpDown *control : findChildren<UpDown *>())
         connect(control, &UpDown::change, this, &Form1::controlsChangedWhilePlaying);
     connect(m_player, &sound::Player::stopped, this, &Form1::playStopped);
-    connect(m_player, &sound::Player::outputsChanged, this, &Form1::showPlayAvailability);
     // Whether there is an audio output is asked when the menu opens, not at start-up.
     connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this,
             &Form1::showPlayAvailability);

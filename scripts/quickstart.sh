@@ -17,7 +17,7 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libsndfile1-dev libfftw3-dev libqcustomplot-dev
+    libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test, a sound server
     packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils)
@@ -66,6 +66,10 @@ count() { # adds up what a ctest log reports
 }
 
 build build
+# A fresh machine has only what this script installs: the build must have found nothing else.
+if [ -f ../shared/check-packages.sh ]; then
+    bash ../shared/check-packages.sh build scripts/quickstart.sh
+fi
 ctest --test-dir build --output-on-failure -j "$jobs" | tee build/ctest.log
 count build/ctest.log
 scripts/package-test.sh build

@@ -1,191 +1,120 @@
 #include "sound/player.h"
 
-#include <QAudioDevice>
-#include <QAudioSink>
-#include <QIODevice>
-#include <QMediaDevices>
-#include <QTimer>
+#include "audiodevice/devices.h"
+#include "audiodevice/stream.h"
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
 namespace sound {
 
 namespace {
 
 constexpr int kPreferredRate = 48000;
-// Asked of the output as what is queued ahead (PulseAudio grants some 70 ms):
-// a change is heard within it. The sink is fed 20 ms at a time on the
-// window's thread, and much less than this runs dry.
-constexpr double kBufferSeconds = 0.1;
-constexpr std::size_t kScratchFrames = 16384;
-constexpr int kStopPollMs = 5;
-constexpr int kStopMarginMs = 20;
-
-QString stateError(QAudio::Error error)
-{
-    switch (error) {
-    case QAudio::OpenError:
-        return QStringLiteral("the audio output could not be opened");
-    case QAudio::IOError:
-        return QStringLiteral("the audio output stopped working");
-    case QAudio::FatalError:
-        return QStringLiteral("the audio output is gone");
-    default:
-        return QString();
-    }
-}
+constexpr int kWatchMs = 20;
 
 } // namespace
 
-// What the sink reads: the generator's samples in the output's format, mono
-// copied to every channel. readData allocates nothing and takes no lock.
-class ToneDevice : public QIODevice
+// The generator and the stream that plays it. The generator outlives the
+// stream: a stream that is closing still renders the fade.
+class PlaySession : public audiodevice::Processor
 {
 public:
-    ToneDevice(ToneGenerator &generator, const QAudioFormat &format)
-        : m_generator(generator), m_format(format), m_scratch(kScratchFrames)
-    {
-    }
-    bool isSequential() const override { return true; }
+    PlaySession(int rate, const ToneSettings &settings) : generator(rate, settings) {}
 
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
+    bool process(const float *, float *output, std::size_t frames) noexcept override
     {
-        const int frameBytes = m_format.bytesPerFrame();
-        qint64 frames = frameBytes > 0 ? maxSize / frameBytes : 0;
-        qint64 written = 0;
-        while (frames > 0) {
-            const auto wanted = static_cast<std::size_t>(std::min<qint64>(frames, kScratchFrames));
-            const std::size_t got = m_generator.render(m_scratch.data(), wanted);
-            for (std::size_t i = 0; i < got; ++i) {
-                for (int channel = 0; channel < m_format.channelCount(); ++channel) {
-                    if (m_format.sampleFormat() == QAudioFormat::Float) {
-                        std::memcpy(data + written, &m_scratch[i], sizeof(float));
-                        written += sizeof(float);
-                    } else {
-                        const auto value = static_cast<qint16>(std::clamp(m_scratch[i], -1.0f, 1.0f) * 32767);
-                        std::memcpy(data + written, &value, sizeof value);
-                        written += sizeof value;
-                    }
-                }
-            }
-            if (got < wanted)
-                break;
-            frames -= static_cast<qint64>(got);
-        }
-        return written;
+        const std::size_t wrote = generator.render(output, frames);
+        std::fill(output + wrote, output + frames, 0.0f);
+        return wrote == frames;
     }
-    qint64 writeData(const char *, qint64) override { return -1; }
 
-private:
-    ToneGenerator &m_generator;
-    QAudioFormat m_format;
-    std::vector<float> m_scratch;
+    ToneGenerator generator;
+    std::unique_ptr<audiodevice::Stream> stream;
 };
 
-Player::Player(QObject *parent) : QObject(parent) {}
+Player::Player(QObject *parent) : QObject(parent)
+{
+    m_watch.setInterval(kWatchMs);
+    connect(&m_watch, &QTimer::timeout, this, &Player::watch);
+}
 
 Player::~Player()
 {
-    stopNow();
-}
-
-void Player::watchOutputs()
-{
-    if (m_devices)
-        return;
-    m_devices = new QMediaDevices(this);
-    connect(m_devices, &QMediaDevices::audioOutputsChanged, this, &Player::outputsChanged);
+    end();
 }
 
 bool Player::outputAvailable()
 {
-    watchOutputs();
-    return !QMediaDevices::defaultAudioOutput().isNull();
+    return m_session || audiodevice::listDevices().defaultOutput() != nullptr;
 }
 
 QString Player::play(const tone::Tone &tone)
 {
-    stopNow();
-    watchOutputs();
-    const QAudioDevice output = QMediaDevices::defaultAudioOutput();
-    if (output.isNull())
+    if (m_session)
+        stop();
+    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    const audiodevice::Device *output = devices.defaultOutput();
+    if (!output)
         return QStringLiteral("there is no audio output");
-    QAudioFormat format;
-    format.setSampleRate(kPreferredRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Float);
-    if (!output.isFormatSupported(format)) {
-        format = output.preferredFormat();
-        if (format.sampleFormat() != QAudioFormat::Float)
-            format.setSampleFormat(QAudioFormat::Int16);
+    const auto &rates = output->rates;
+    const int rate = rates.empty() || std::find(rates.begin(), rates.end(), kPreferredRate) != rates.end()
+                         ? kPreferredRate
+                         : output->preferredRate;
+    auto session = std::make_shared<PlaySession>(rate, settingsFor(tone));
+    audiodevice::StreamRequest request;
+    request.api = devices.api;
+    request.outputDevice = output->index;
+    request.outputChannels = 1;
+    request.rate = rate;
+    try {
+        session->stream = std::make_unique<audiodevice::Stream>(request, *session);
+    } catch (const audiodevice::StreamError &error) {
+        return QStringLiteral("the audio output could not be opened (%1)").arg(QString::fromStdString(error.what()));
     }
-    m_generator = std::make_unique<ToneGenerator>(format.sampleRate(), settingsFor(tone));
-    m_device = std::make_unique<ToneDevice>(*m_generator, format);
-    // Unbuffered: the sink asks for what it plays next, and nothing is rendered ahead of that.
-    m_device->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    m_sink = new QAudioSink(output, format, this);
-    m_sink->setBufferSize(format.bytesForDuration(static_cast<qint64>(kBufferSeconds * 1e6)));
-    connect(m_sink, &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-        if (state == QAudio::StoppedState && m_sink && m_sink->error() != QAudio::NoError) {
-            const QString why = stateError(m_sink->error());
-            // Not from inside the sink's own signal: the sink is deleted there.
-            QMetaObject::invokeMethod(
-                this, [this, why] { finish(QStringLiteral("Playing stopped: %1.").arg(why)); },
-                Qt::QueuedConnection);
-        }
-    });
-    m_sink->start(m_device.get());
-    if (m_sink->error() == QAudio::NoError)
-        return QString();
-    const QString why = stateError(m_sink->error());
-    stopNow();
-    return why.isEmpty() ? QStringLiteral("the audio output refused to start") : why;
+    m_session = std::move(session);
+    m_watch.start();
+    return QString();
 }
 
 void Player::setTone(const tone::Tone &tone)
 {
-    if (m_generator)
-        m_generator->setSettings(settingsFor(tone));
+    if (m_session)
+        m_session->generator.setSettings(settingsFor(tone));
 }
 
 void Player::stop()
 {
-    if (!m_generator)
+    if (!m_session)
         return;
-    m_generator->requestStop();
-    // Once the fade has been rendered, what is queued plays out and the sink stops.
-    auto *wait = new QTimer(this);
-    connect(wait, &QTimer::timeout, this, [this, wait] {
-        if (m_generator && !m_generator->finished())
-            return;
-        wait->deleteLater();
-        QTimer::singleShot(static_cast<int>(kBufferSeconds * 1000) + kStopMarginMs, this,
-                           [this] { finish(QString()); });
-    });
-    wait->start(kStopPollMs);
+    end();
+    emit stopped(QString());
 }
 
 void Player::stopNow()
 {
-    if (!m_sink)
-        return;
-    QAudioSink *sink = m_sink;
-    m_sink = nullptr; // no state change is reported from here on
-    sink->stop();
-    delete sink;
-    m_device.reset();
-    m_generator.reset();
+    end();
 }
 
-void Player::finish(const QString &error)
+void Player::watch()
 {
-    if (!m_sink)
+    if (!m_session)
         return;
-    stopNow();
-    emit stopped(error);
+    const std::string failure = m_session->stream->failure();
+    if (failure.empty())
+        return;
+    end();
+    emit stopped(QStringLiteral("Playing stopped: the audio output stopped working (%1).")
+                     .arg(QString::fromStdString(failure).trimmed()));
+}
+
+void Player::end()
+{
+    if (!m_session)
+        return;
+    m_watch.stop();
+    std::shared_ptr<PlaySession> session = std::move(m_session);
+    session->generator.requestStop();
+    audiodevice::Stream::closeLater(std::move(session->stream), session);
 }
 
 } // namespace sound

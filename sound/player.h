@@ -2,25 +2,21 @@
 
 #include "sound/tonegenerator.h"
 
-#include <QAudioFormat>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
-class QAudioSink;
-class QMediaDevices;
-
 namespace sound {
 
-class ToneDevice;
+class PlaySession;
 
-// Plays the live tone through the default audio output with Qt Multimedia: a
-// QAudioSink pulling from a device that renders with the ToneGenerator. The
-// sink lives on the thread that made the toolkit's audio engine, the window's,
-// as the engine's own notice of a lost server needs. The audio system is first
-// asked for when the sound is first needed, not at start-up: a program that
-// never plays never talks to it.
+// Plays the live tone through the default audio output. The sound is rendered
+// on the device's own thread, so a busy window never starves it; this object
+// only starts, steers and watches it. The audio system is first asked for
+// when the sound is first needed, not at start-up: a program that never plays
+// never talks to it.
 class Player : public QObject
 {
     Q_OBJECT
@@ -31,30 +27,28 @@ public:
 
     // Whether there is an audio output to play on.
     bool outputAvailable();
-    bool isPlaying() const { return m_sink != nullptr; }
+    bool isPlaying() const { return m_session != nullptr; }
 
     // Starts the tone with a fade; an empty text when it plays, else why not.
     QString play(const tone::Tone &tone);
-    // The tone while it plays: heard within the output's buffer, cross-faded.
+    // The tone while it plays: heard within the output's queue, cross-faded.
     void setTone(const tone::Tone &tone);
-    // Fades out, then stops; stopped() follows.
+    // Fades out and lets the fade play out in the background; stopped() is
+    // emitted before it returns, and play() may start again at once.
     void stop();
-    // Stops at once, without waiting for the fade (the program is closing).
+    // The same without stopped(), for a program that is closing.
     void stopNow();
 
 signals:
     // Playing ended: `error` is empty when it was asked to stop.
     void stopped(const QString &error);
-    void outputsChanged();
 
 private:
-    void finish(const QString &error);
-    void watchOutputs();
+    void watch();
+    void end();
 
-    QMediaDevices *m_devices = nullptr;
-    std::unique_ptr<ToneGenerator> m_generator; // while playing
-    std::unique_ptr<ToneDevice> m_device;
-    QAudioSink *m_sink = nullptr;
+    std::shared_ptr<PlaySession> m_session; // while playing
+    QTimer m_watch;
 };
 
 } // namespace sound

@@ -22,6 +22,7 @@ pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --log-target=
     --load="module-null-sink sink_name=quenlari rate=48000 channels=1 format=float32le" \
     --load="module-native-protocol-unix" &
 server=$!
+export QUENLARI_SOUND_SERVER_PID=$server
 cleanup() {
     kill "$server" 2>/dev/null
     wait "$server" 2>/dev/null

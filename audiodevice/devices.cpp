@@ -1,0 +1,85 @@
+#include "audiodevice/devices.h"
+
+#include "audiodevice/rtaudioapi.h"
+
+#include <RtAudio.h>
+
+namespace audiodevice {
+
+const Device *DeviceList::defaultOutput() const
+{
+    for (const Device &device : devices)
+        if (device.defaultOutput)
+            return &device;
+    for (const Device &device : devices)
+        if (device.outputChannels > 0)
+            return &device;
+    return nullptr;
+}
+
+const Device *DeviceList::defaultInput() const
+{
+    for (const Device &device : devices)
+        if (device.defaultInput)
+            return &device;
+    for (const Device &device : devices)
+        if (device.inputChannels > 0)
+            return &device;
+    return nullptr;
+}
+
+const Device *DeviceList::find(const std::string &indexOrName) const
+{
+    if (!indexOrName.empty() && indexOrName.find_first_not_of("0123456789") == std::string::npos) {
+        for (const Device &device : devices)
+            if (std::to_string(device.index) == indexOrName)
+                return &device;
+        return nullptr;
+    }
+    for (const Device &device : devices)
+        if (device.name == indexOrName)
+            return &device;
+    for (const Device &device : devices)
+        if (!indexOrName.empty() && device.name.compare(0, indexOrName.size(), indexOrName) == 0)
+            return &device;
+    return nullptr;
+}
+
+DeviceList listDevices()
+{
+    DeviceList list;
+    for (const RtAudio::Api api : preferredApis()) {
+        try {
+            RtAudio audio(api);
+            audio.showWarnings(false);
+            const unsigned count = audio.getDeviceCount();
+            if (count == 0)
+                continue;
+            list.api = RtAudio::getApiName(api);
+            const unsigned defaultOutput = audio.getDefaultOutputDevice();
+            const unsigned defaultInput = audio.getDefaultInputDevice();
+            for (unsigned i = 0; i < count; ++i) {
+                const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
+                if (!info.probed)
+                    continue;
+                Device device;
+                device.index = static_cast<int>(i);
+                device.name = info.name;
+                device.outputChannels = static_cast<int>(info.outputChannels);
+                device.inputChannels = static_cast<int>(info.inputChannels);
+                for (const unsigned rate : info.sampleRates)
+                    device.rates.push_back(static_cast<int>(rate));
+                device.preferredRate = static_cast<int>(info.preferredSampleRate);
+                device.defaultOutput = i == defaultOutput && info.outputChannels > 0;
+                device.defaultInput = i == defaultInput && info.inputChannels > 0;
+                list.devices.push_back(device);
+            }
+            return list;
+        } catch (const RtAudioError &) {
+            continue; // this API has no working back end here: try the next
+        }
+    }
+    return list;
+}
+
+} // namespace audiodevice

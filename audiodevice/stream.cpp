@@ -1,0 +1,136 @@
+#include "audiodevice/stream.h"
+
+#include "audiodevice/rtaudioapi.h"
+
+#include <RtAudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace audiodevice {
+
+namespace {
+
+// How long a closing stream may take to play out what it queued before it is cut.
+constexpr auto kMostPlayOut = std::chrono::milliseconds(1000);
+constexpr auto kPlayOutPoll = std::chrono::milliseconds(5);
+// The blocks the sound system queues ahead: some 85 ms at 1024 frames and 48 kHz.
+constexpr unsigned kQueuedBlocks = 4;
+
+// RtAudio's error callback is a plain function: it learns whose stream failed
+// from the thread it runs on, the stream's own (or, while opening, the opener's).
+thread_local Stream *t_current = nullptr;
+
+void reportFailure(RtAudioError::Type, const std::string &message)
+{
+    if (t_current)
+        t_current->noteFailure(message);
+}
+
+RtAudio::Api apiNamed(const std::string &name)
+{
+    for (const RtAudio::Api api : preferredApis())
+        if (RtAudio::getApiName(api) == name)
+            return api;
+    throw StreamError("the sound system \"" + name + "\" is not available");
+}
+
+} // namespace
+
+Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor(processor)
+{
+    if (request.outputDevice < 0 && request.inputDevice < 0)
+        throw StreamError("a stream needs an output or an input");
+    try {
+        m_audio = std::make_unique<RtAudio>(apiNamed(request.api));
+        m_audio->showWarnings(false);
+        RtAudio::StreamParameters output, input;
+        output.deviceId = static_cast<unsigned>(std::max(0, request.outputDevice));
+        output.nChannels = static_cast<unsigned>(request.outputChannels);
+        input.deviceId = static_cast<unsigned>(std::max(0, request.inputDevice));
+        input.nChannels = static_cast<unsigned>(request.inputChannels);
+        RtAudio::StreamOptions options;
+        options.numberOfBuffers = kQueuedBlocks;
+        options.streamName = "Quenlari";
+        unsigned frames = request.blockFrames;
+        t_current = this;
+        m_audio->openStream(request.outputDevice >= 0 ? &output : nullptr,
+                            request.inputDevice >= 0 ? &input : nullptr, RTAUDIO_FLOAT32,
+                            static_cast<unsigned>(request.rate), &frames, &Stream::callback, this, &options,
+                            &reportFailure);
+        m_blockFrames = frames;
+        m_rate = static_cast<int>(m_audio->getStreamSampleRate());
+        if (m_audio->isStreamOpen())
+            m_audio->startStream();
+        t_current = nullptr;
+    } catch (const RtAudioError &error) {
+        t_current = nullptr;
+        throw StreamError(error.getMessage());
+    }
+    // With an error callback set, RtAudio reports a failed open there rather than by throwing.
+    if (!m_audio->isStreamOpen() || !m_audio->isStreamRunning()) {
+        const std::string why = failure();
+        throw StreamError(why.empty() ? "the sound system would not start the stream" : why);
+    }
+}
+
+Stream::~Stream()
+{
+    try {
+        if (m_audio->isStreamOpen())
+            m_audio->closeStream();
+    } catch (const RtAudioError &) {
+        // Closing a stream whose server is gone: nothing is left to close.
+    }
+}
+
+bool Stream::ended() const
+{
+    return !m_audio->isStreamRunning();
+}
+
+std::string Stream::failure() const
+{
+    if (m_failureState.load(std::memory_order_acquire) != 2)
+        return std::string();
+    return std::string(m_failure.data());
+}
+
+void Stream::noteFailure(const std::string &message)
+{
+    int expected = 0;
+    if (!m_failureState.compare_exchange_strong(expected, 1, std::memory_order_acq_rel))
+        return;
+    const std::size_t length = std::min(message.size(), m_failure.size() - 1);
+    std::memcpy(m_failure.data(), message.data(), length);
+    m_failure[length] = '\0';
+    m_failureState.store(2, std::memory_order_release);
+}
+
+int Stream::callback(void *output, void *input, unsigned frames, double, unsigned status, void *self)
+{
+    auto *stream = static_cast<Stream *>(self);
+    t_current = stream;
+    if (status)
+        stream->m_dropouts.fetch_add(1, std::memory_order_relaxed);
+    const bool goOn =
+        stream->m_processor.process(static_cast<const float *>(input), static_cast<float *>(output), frames);
+    return goOn ? 0 : 1; // 1: RtAudio plays out what is queued, then stops
+}
+
+void Stream::closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> keep)
+{
+    if (!stream)
+        return;
+    std::thread([stream = std::move(stream), keep = std::move(keep)]() mutable {
+        const auto deadline = std::chrono::steady_clock::now() + kMostPlayOut;
+        while (!stream->ended() && stream->failure().empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(kPlayOutPoll);
+        stream.reset();
+        keep.reset();
+    }).detach();
+}
+
+} // namespace audiodevice

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "audiodevice/devices.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+class RtAudio;
+
+namespace audiodevice {
+
+// A stream that cannot be opened: the sound system's own words.
+class StreamError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a stream calls on the device's own thread, block after block, with
+// interleaved float samples (full scale 1). It must not allocate, lock or
+// wait. Returns false once its output has ended: what is queued then plays
+// out and the stream stops.
+class Processor
+{
+public:
+    virtual ~Processor() = default;
+    virtual bool process(const float *input, float *output, std::size_t frames) noexcept = 0;
+};
+
+struct StreamRequest
+{
+    std::string api;       // a DeviceList's
+    int outputDevice = -1; // -1: none
+    int outputChannels = 0;
+    int inputDevice = -1;
+    int inputChannels = 0;
+    int rate = 48000;
+    // Frames a block; the sound system queues a few blocks ahead of what is heard.
+    unsigned blockFrames = 1024;
+};
+
+// An open, running stream: output, input or both at once (duplex, one rate
+// and one clock). Closing may wait for the device; closeLater() never does.
+class Stream
+{
+public:
+    // Throws StreamError.
+    Stream(const StreamRequest &request, Processor &processor);
+    ~Stream();
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+
+    int rate() const { return m_rate; }
+    unsigned blockFrames() const { return m_blockFrames; }
+    // Whether the processor said its output has ended and the stream stopped.
+    bool ended() const;
+    // Set from the device's thread when the device fails (a lost server,
+    // say): the sound system's words, or empty while all is well.
+    std::string failure() const;
+    // Blocks the device could not be fed or read in time.
+    long dropouts() const { return m_dropouts.load(std::memory_order_relaxed); }
+    // From the device's thread: keeps the first failure's words.
+    void noteFailure(const std::string &message);
+
+    // Lets queued output play out, then closes the stream on a thread of its
+    // own, together with `keep` (what the processor needs until then): a
+    // device that hangs never holds the caller.
+    static void closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> keep);
+
+private:
+    static int callback(void *output, void *input, unsigned frames, double time, unsigned status,
+                        void *self);
+
+    std::unique_ptr<RtAudio> m_audio;
+    Processor &m_processor;
+    int m_rate = 0;
+    unsigned m_blockFrames = 0;
+    std::atomic<long> m_dropouts{0};
+    // The first failure's words, written once by the device's thread: no allocation there.
+    std::array<char, 256> m_failure{};
+    std::atomic<int> m_failureState{0}; // 0 none, 1 being written, 2 written
+};
+
+} // namespace audiodevice
