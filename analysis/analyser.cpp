@@ -16,9 +16,9 @@ constexpr double kLowestFundamentalHz = 10;
 // A tone's peak stands at least this far above the spectrum's median; white
 // noise alone reaches some 15 dB.
 constexpr double kToneOverNoiseDb = 30;
-// Samples this close to full scale count as clipped: the highest code of a
-// 16-bit file, and anything beyond.
-constexpr double kClipLevel = 1 - 1.0 / 32768;
+// A harmonic is present below half the rate on the fundamental rounded to
+// this, so that the last bits of a fit never decide.
+constexpr double kNominalHz = 1e-3;
 constexpr std::size_t kFirstStage = 65536;
 constexpr std::size_t kStageGrowth = 16;
 constexpr int kGridPoints = 21; // over two bins around the spectrum's peak
@@ -100,6 +100,32 @@ double decibels(double fraction)
     return 20 * std::log10(fraction);
 }
 
+double roundedPhase(double degrees, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::nearbyint(degrees * scale) / scale;
+    return rounded >= 360 ? rounded - 360 : rounded;
+}
+
+namespace {
+
+// Samples at one of the format's extreme codes in runs of two or more: a sine
+// whose peak touches the highest code once is not clipped.
+int64_t clippedSamples(const std::vector<float> &samples, float lowest, float highest)
+{
+    int64_t clipped = 0, run = 0;
+    float rail = 0;
+    for (float sample : samples) {
+        const bool atRail = sample == lowest || sample == highest;
+        run = atRail && run > 0 && sample == rail ? run + 1 : atRail ? 1 : 0;
+        rail = sample;
+        clipped += run == 2 ? 2 : run > 2 ? 1 : 0;
+    }
+    return clipped;
+}
+
+} // namespace
+
 Analysis analyse(const std::vector<float> &samples, double rate, const Settings &settings,
                  const Progress *progress)
 {
@@ -119,13 +145,18 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     result.sampleRate = rate;
     result.frames = static_cast<int64_t>(count);
     float lowest = samples[0], highest = samples[0];
-    double peak = 0;
+    double peak = 0, sum = 0, sumOfSquares = 0;
     for (float sample : samples) {
         lowest = std::min(lowest, sample);
         highest = std::max(highest, sample);
         peak = std::max(peak, double(std::fabs(sample)));
-        result.clippedSamples += std::fabs(sample) >= kClipLevel;
+        result.beyondFullScale += std::fabs(sample) > 1;
+        sum += sample;
+        sumOfSquares += double(sample) * sample;
     }
+    result.clippedSamples = clippedSamples(samples, settings.lowestCode, settings.highestCode);
+    const double mean = sum / double(count);
+    const double signalPower = std::max(0.0, sumOfSquares / double(count) - mean * mean);
     result.peakDbfs = peak > 0 ? decibels(peak) : -std::numeric_limits<double>::infinity();
     if (lowest == highest)
         throw AnalysisError(highest == 0 ? "it is silent" : "it holds one constant value and no tone");
@@ -161,10 +192,13 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     // convention's n theta_1 - theta_n cancels.
     const double psi1 = std::atan2(a1, b1);
     double harmonicPower = 0;
+    bool anyHarmonic = false;
+    const double nominalHz = std::nearbyint(result.fundamentalHz / kNominalHz) * kNominalHz;
     for (int n = 2; n <= settings.harmonics; ++n) {
         Harmonic harmonic;
         harmonic.n = n;
-        harmonic.present = n * result.fundamentalHz < rate / 2 && n <= fit.harmonics();
+        harmonic.present = n * nominalHz < rate / 2 && n <= fit.harmonics();
+        anyHarmonic = anyHarmonic || harmonic.present;
         if (harmonic.present) {
             const double a = fit.cosine[n - 1], b = fit.sine[n - 1];
             harmonic.amplitude = std::hypot(a, b);
@@ -176,8 +210,10 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
         result.harmonics.push_back(harmonic);
     }
     const double fundamentalPower = result.fundamentalAmplitude * result.fundamentalAmplitude;
-    result.thdF = std::sqrt(harmonicPower / fundamentalPower);
-    result.thdR = std::sqrt(harmonicPower / (fundamentalPower + harmonicPower));
+    const double undefined = std::numeric_limits<double>::quiet_NaN();
+    result.thdF = anyHarmonic ? std::sqrt(harmonicPower / fundamentalPower) : undefined;
+    result.thdR = anyHarmonic ? std::sqrt(harmonicPower / (fundamentalPower + harmonicPower)) : undefined;
+    result.explained = signalPower > 0 ? std::min(1.0, (fundamentalPower + harmonicPower) / 2 / signalPower) : 0;
 
     // THD+N: everything but DC and the fundamental, within the band, over all within it.
     result.bandLowHz = settings.bandLowHz;
@@ -205,10 +241,10 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     };
     const double noiseAndDistortion =
         bandPower(count, rate, result.bandLowHz, result.bandHighHz, residual, progress);
-    const bool fundamentalInBand =
+    result.fundamentalInBand =
         result.fundamentalHz >= result.bandLowHz && result.fundamentalHz <= result.bandHighHz;
-    const double inBand = noiseAndDistortion + (fundamentalInBand ? fundamentalPower / 2 : 0);
-    result.thdN = inBand > 0 ? std::sqrt(noiseAndDistortion / inBand) : 0;
+    // The reference is the whole signal less DC, wherever the band lies.
+    result.thdN = signalPower > 0 ? std::min(1.0, std::sqrt(noiseAndDistortion / signalPower)) : 0;
     if (progress)
         progress->reach(0.8);
 

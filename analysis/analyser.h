@@ -32,12 +32,17 @@ struct Settings
     double bandLowHz = 20;               // THD+N's band; the top is cut to half the rate
     double bandHighHz = 20000;
     bool spectrum = false; // also the magnitude spectrum, for showing
+    // The sample values of the format's lowest and highest codes: a run of two
+    // or more samples at one of them is clipped. Floating-point data clips at
+    // full scale, 1.
+    float lowestCode = -1;
+    float highestCode = 1;
 };
 
 struct Harmonic
 {
     int n = 0;
-    bool present = false; // false above half the sample rate
+    bool present = false; // false at or above half the sample rate
     double amplitude = 0; // full scale 1
     double levelPercent = 0;
     double dbc = 0;
@@ -54,10 +59,17 @@ struct Analysis
     double dcOffset = 0;
     double peakDbfs = 0; // -inf for silence
     int64_t clippedSamples = 0;
+    int64_t beyondFullScale = 0;     // samples above 1 in size: floating-point data only
     std::vector<Harmonic> harmonics; // 2 to Settings::harmonics
-    double thdF = 0;                 // fractions, not percent
+    double thdF = 0;                 // fractions, not percent; NaN where no harmonic is measurable
     double thdR = 0;
+    // THD+N: the RMS of everything but DC and the fundamental within the band,
+    // over the RMS of the whole signal less DC.
     double thdN = 0;
+    // The share of the signal's power (less DC) that the fundamental and its
+    // harmonics carry: well below 1, the figures may mean little.
+    double explained = 0;
+    bool fundamentalInBand = true;
     double bandLowHz = 0;
     double bandHighHz = 0;
     MagnitudeSpectrum spectrum; // when asked for
@@ -72,5 +84,8 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
                  const Progress *progress = nullptr);
 
 double decibels(double fraction); // 20 log10
+
+// A phase rounded to `decimals` places, in [0, 360) after the rounding.
+double roundedPhase(double degrees, int decimals);
 
 } // namespace analysis

@@ -17,9 +17,10 @@ struct AnalysedRecording
     int channel = 0;
     Analysis result;
     QString error; // "FILE: reason"; empty when analysed
+    QString note;  // what the reading noticed, such as a file shorter than its header says
 };
 
-// Reads the channel (from 1) and analyses it. A file that cannot be read or
+// Reads the channel (from 1) and analyses it; the file "-" is standard input. A file that cannot be read or
 // analysed gives its reason in `error`; a cancel throws Progress::Cancelled.
 AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
                                    Progress *progress = nullptr);

@@ -26,8 +26,14 @@ constexpr int kRowHeight = 22;
 
 QString number(double value, int decimals)
 {
-    return std::isfinite(value) ? QLocale().toString(value, 'f', decimals) : QStringLiteral("-inf");
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QLocale().toString(value, 'f', decimals);
 }
+
+constexpr double kLeastExplained = 0.9;
 
 } // namespace
 
@@ -132,7 +138,7 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
         const analysis::Harmonic &h = r.harmonics[row];
         const QStringList cells =
             h.present ? QStringList{QString::number(h.n), number(h.levelPercent, 3), number(h.dbc, 2),
-                                    number(h.phaseDegrees, 1)}
+                                    number(analysis::roundedPhase(h.phaseDegrees, 1), 1)}
                       : QStringList{QString::number(h.n), QStringLiteral("absent"), QString(), QString()};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells[column]);
@@ -154,6 +160,20 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
             .arg(number(-analysis::decibels(r.thdN), 2), number(r.dcOffset, 6), number(r.peakDbfs, 2))
             .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
                                       : QStringLiteral("0")));
+    QStringList remarks;
+    if (!recording.note.isEmpty())
+        remarks << QStringLiteral("The file %1.").arg(recording.note);
+    if (r.beyondFullScale > 0)
+        remarks << QStringLiteral("%1 samples lie beyond full scale (floating point: not clipped).")
+                       .arg(r.beyondFullScale);
+    if (!r.fundamentalInBand)
+        remarks << QStringLiteral("The band leaves the fundamental out: THD+N holds all that is in it.");
+    if (r.explained < kLeastExplained)
+        remarks << QStringLiteral("The fundamental and its harmonics carry only %1 % of the power: these "
+                                  "figures may mean little.")
+                       .arg(number(r.explained * 100, 0));
+    if (!remarks.isEmpty())
+        m_figures->setText(m_figures->text() + QLatin1Char('\n') + remarks.join(QLatin1Char('\n')));
     m_clamped->clear();
     plotSpectrum();
 }

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 namespace audio {
 
@@ -23,41 +25,30 @@ QString libraryReason(SNDFILE *file)
     return QString::fromUtf8(sf_strerror(file));
 }
 
-// What libsndfile noted while opening: a header that promises more sound than
-// the file holds shows as "data : 144000 (should be 60000)".
-QString cutShortNote(SNDFILE *file)
+// The sample values of a format's extreme codes, as libsndfile reads them
+// (integers scaled by 1 / 2^(bits - 1); mu-law and A-law decode to 16 bits).
+std::pair<float, float> extremeCodes(int format)
 {
-    char log[8192] = {};
-    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    const QStringList lines = QString::fromLatin1(log).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QString trimmed = line.trimmed();
-        const bool soundChunk =
-            trimmed.startsWith(QLatin1String("data")) || trimmed.startsWith(QLatin1String("SSND"));
-        if (soundChunk && trimmed.contains(QLatin1String("(should be")))
-            return trimmed;
-    }
-    return QString();
-}
-
-// The bytes of one sample in an uncompressed format; 0 for the others.
-int bytesPerSample(int format)
-{
+    const auto scaled = [](double lowest, double highest, int bits) {
+        const double scale = std::ldexp(1.0, bits - 1);
+        return std::pair<float, float>(float(lowest / scale), float(highest / scale));
+    };
     switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_U8:
-        return 1;
+        return scaled(-128, 127, 8);
     case SF_FORMAT_PCM_16:
-        return 2;
+        return scaled(-32768, 32767, 16);
     case SF_FORMAT_PCM_24:
-        return 3;
+        return scaled(-8388608, 8388607, 24);
     case SF_FORMAT_PCM_32:
-    case SF_FORMAT_FLOAT:
-        return 4;
-    case SF_FORMAT_DOUBLE:
-        return 8;
+        return scaled(-2147483648.0, 2147483647.0, 32);
+    case SF_FORMAT_ULAW:
+        return scaled(-32124, 32124, 16);
+    case SF_FORMAT_ALAW:
+        return scaled(-32256, 32256, 16);
     default:
-        return 0;
+        return {-1.0f, 1.0f};
     }
 }
 
@@ -150,60 +141,46 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
                                    .arg(info.channels)
                                    .arg(info.channels == 1 ? QString() : QStringLiteral("s"))
                                    .arg(channel));
-    if (info.frames <= 0)
-        throw AudioError(name, QStringLiteral("it holds no sound"));
-    if (info.frames > kMaxSamples / info.channels)
-        throw AudioError(name,
-                         QStringLiteral("it claims %1 frames of %2 channels, more than the 2^31 samples this "
-                                        "program reads")
-                             .arg(info.frames)
-                             .arg(info.channels));
-    const QString cutShort = cutShortNote(file.get());
-    if (!cutShort.isEmpty()) {
-        // "data : 4294967280 (should be 60000)": what the header claims, in bytes.
-        const qint64 claimedBytes =
-            cutShort.section(QLatin1Char(':'), 1).section(QLatin1Char('('), 0, 0).trimmed().toLongLong();
-        const int width = bytesPerSample(info.format);
-        if (width > 0 && claimedBytes / width > kMaxSamples)
-            throw AudioError(
-                name, QStringLiteral("its header claims %1 samples, more than the 2^31 this program reads")
-                          .arg(claimedBytes / width));
-        throw AudioError(name, QStringLiteral("it is cut short: its header promises more sound than it holds "
-                                              "(libsndfile: %1)")
-                                   .arg(cutShort));
-    }
-
     Recording recording;
     recording.fileName = name;
     recording.sampleRate = info.samplerate;
     recording.channels = info.channels;
     recording.channel = channel;
+    std::tie(recording.lowestCode, recording.highestCode) = extremeCodes(info.format);
     // Grown as the sound comes, so that a header's claim alone allocates nothing large.
-    recording.samples.reserve(static_cast<std::size_t>(std::min<sf_count_t>(info.frames, kReserveFrames)));
+    const sf_count_t promised = std::max<sf_count_t>(0, info.frames);
+    recording.samples.reserve(static_cast<std::size_t>(std::min(promised, kReserveFrames)));
     std::vector<float> block(static_cast<std::size_t>(kBlockFrames * info.channels));
+    const sf_count_t mostFrames = kMaxSamples / info.channels;
     sf_count_t done = 0;
-    while (done < info.frames) {
+    for (;;) {
         if (progress)
-            progress->reach(double(done) / double(info.frames));
-        const sf_count_t wanted = std::min(kBlockFrames, info.frames - done);
-        const sf_count_t got = sf_readf_float(file.get(), block.data(), wanted);
-        if (got <= 0) {
-            const QString reason =
-                sf_error(file.get()) ? libraryReason(file.get()) : QStringLiteral("no more data");
-            throw AudioError(name, QStringLiteral("it is cut short: %1 of %2 frames could be read (%3)")
-                                       .arg(done)
-                                       .arg(info.frames)
-                                       .arg(reason));
-        }
+            progress->reach(promised > 0 ? std::min(1.0, double(done) / double(promised)) : 0.0);
+        const sf_count_t got = sf_readf_float(file.get(), block.data(), kBlockFrames);
+        if (got <= 0)
+            break;
+        if (done + got > mostFrames)
+            throw AudioError(name, QStringLiteral("it holds more than the 2^31 samples this program reads"));
         for (sf_count_t i = 0; i < got; ++i) {
             const float sample = block[static_cast<std::size_t>(i * info.channels + channel - 1)];
-            if (!std::isfinite(sample))
+            if (std::isnan(sample))
                 throw AudioError(
                     name, QStringLiteral("frame %1 holds a sample that is not a number").arg(done + i));
+            if (std::isinf(sample))
+                throw AudioError(name, QStringLiteral("frame %1 holds an infinite sample").arg(done + i));
             recording.samples.push_back(sample);
         }
         done += got;
     }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR && done == 0)
+        throw AudioError(name, libraryReason(file.get()));
+    if (done == 0)
+        throw AudioError(name, QStringLiteral("it holds no sound"));
+    if (promised > done)
+        recording.note = QStringLiteral("it holds %1 frames, fewer than the %2 its header promises: "
+                                        "what it holds is analysed")
+                             .arg(done)
+                             .arg(promised);
     return recording;
 }
 

@@ -34,11 +34,19 @@ struct Recording
     int channels = 0;
     int channel = 0;            // the one read, from 1
     std::vector<float> samples; // full scale is 1
+    // The sample values of the format's extreme codes; -1 and 1 for
+    // floating-point and compressed formats.
+    float lowestCode = -1;
+    float highestCode = 1;
+    // Said of a file read all the same: one that holds less than its header promises.
+    QString note;
 };
 
-// Reads channel `channel` (from 1) of a sound file in blocks. An empty,
-// truncated or unreadable file, a missing channel or a claim of more than
-// kMaxSamples samples throws AudioError; a cancel throws Progress::Cancelled.
+// Reads channel `channel` (from 1) of a sound file in blocks, to its real
+// end, as libsndfile finds it: a WAV streamed through a pipe, whose header
+// cannot know its length, reads whole. An empty or unreadable file, one with
+// no sound left, a missing channel or more than kMaxSamples samples throws
+// AudioError; a cancel throws Progress::Cancelled.
 Recording readChannel(const QString &fileName, int channel, const Progress *progress = nullptr);
 // The same from bytes in memory; `name` is only for messages.
 Recording readChannel(const QByteArray &bytes, const QString &name, int channel,

@@ -53,6 +53,9 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
         input.nChannels = static_cast<unsigned>(request.inputChannels);
         RtAudio::StreamOptions options;
         options.numberOfBuffers = kQueuedBlocks;
+        // Real-time scheduling where the system grants it (a desktop's RealtimeKit
+        // or root): a loaded machine then still feeds the device in time.
+        options.flags = RTAUDIO_SCHEDULE_REALTIME;
         options.streamName = "Quenlari";
         unsigned frames = request.blockFrames;
         t_current = this;

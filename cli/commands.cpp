@@ -121,7 +121,7 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
 
 namespace {
 
-// A figure in JSON: null where there is no finite value (the dB of nothing).
+// A figure in JSON: null where there is no finite value (the dB of nothing, an undefined THD).
 QJsonValue finite(double value)
 {
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
@@ -129,8 +129,14 @@ QJsonValue finite(double value)
 
 QString fixed(double value, int decimals)
 {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QString::number(value, 'f', decimals);
 }
+
+constexpr double kLeastExplained = 0.9;
 
 } // namespace
 
@@ -145,7 +151,8 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 {QStringLiteral("n"), h.n},
                 {QStringLiteral("level_percent"), h.present ? finite(h.levelPercent) : QJsonValue()},
                 {QStringLiteral("dbc"), h.present ? finite(h.dbc) : QJsonValue()},
-                {QStringLiteral("phase_degrees"), h.present ? finite(h.phaseDegrees) : QJsonValue()},
+                {QStringLiteral("phase_degrees"),
+                 h.present ? finite(analysis::roundedPhase(h.phaseDegrees, 6)) : QJsonValue()},
             });
         }
         const QJsonObject report{
@@ -159,18 +166,23 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
             {QStringLiteral("dc_offset"), r.dcOffset},
             {QStringLiteral("peak_dbfs"), finite(r.peakDbfs)},
             {QStringLiteral("clipped_samples"), static_cast<qint64>(r.clippedSamples)},
+            {QStringLiteral("beyond_full_scale_samples"), static_cast<qint64>(r.beyondFullScale)},
             {QStringLiteral("harmonics"), harmonics},
-            {QStringLiteral("thd_f_percent"), r.thdF * 100},
+            {QStringLiteral("thd_f_percent"), finite(r.thdF * 100)},
             {QStringLiteral("thd_f_db"), finite(fundamentalPercentDb)},
-            {QStringLiteral("thd_r_percent"), r.thdR * 100},
+            {QStringLiteral("thd_r_percent"), finite(r.thdR * 100)},
             {QStringLiteral("thd_n_percent"), r.thdN * 100},
             {QStringLiteral("thd_n_db"), finite(analysis::decibels(r.thdN))},
-            {QStringLiteral("sinad_db"), finite(-analysis::decibels(r.thdN))},
+            {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-analysis::decibels(r.thdN)) : QJsonValue()},
+            {QStringLiteral("explained_percent"), r.explained * 100},
+            {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
         };
         return QJsonDocument(report).toJson(QJsonDocument::Compact) + '\n';
     }
     QString text;
     text += QStringLiteral("file            %1\n").arg(outcome.file);
+    if (!outcome.note.isEmpty())
+        text += QStringLiteral("note            %1\n").arg(outcome.note);
     text += QStringLiteral("recording       %1 Hz, channel %2 of %3, %4 frames (%5 s)\n")
                 .arg(outcome.sampleRate)
                 .arg(outcome.channel)
@@ -184,17 +196,19 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
     text += QStringLiteral("clipped         %1 samples%2\n")
                 .arg(r.clippedSamples)
                 .arg(r.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
+    if (r.beyondFullScale > 0)
+        text += QStringLiteral("beyond full scale %1 samples (floating point: not clipped)\n").arg(r.beyondFullScale);
     text += QStringLiteral("harmonic    level %      dBc   phase (deg)\n");
     for (const analysis::Harmonic &h : r.harmonics) {
         if (!h.present) {
-            text += QStringLiteral("%1    absent: above half the sample rate\n").arg(h.n, 8);
+            text += QStringLiteral("%1    absent: at or above half the sample rate\n").arg(h.n, 8);
             continue;
         }
         text += QStringLiteral("%1  %2  %3  %4\n")
                     .arg(h.n, 8)
                     .arg(fixed(h.levelPercent, 4), 9)
                     .arg(fixed(h.dbc, 2), 8)
-                    .arg(fixed(h.phaseDegrees, 2), 12);
+                    .arg(fixed(analysis::roundedPhase(h.phaseDegrees, 2), 2), 12);
     }
     text += QStringLiteral("THD_F           %1 %  (%2 dB)\n")
                 .arg(fixed(r.thdF * 100, 4), fixed(fundamentalPercentDb, 2));
@@ -203,6 +217,12 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 .arg(fixed(r.thdN * 100, 4), fixed(analysis::decibels(r.thdN), 2), fixed(r.bandLowHz, 0),
                      fixed(r.bandHighHz, 0));
     text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-analysis::decibels(r.thdN), 2));
+    if (!r.fundamentalInBand)
+        text += QStringLiteral("note            the band leaves the fundamental out: THD+N holds all that is in it\n");
+    if (r.explained < kLeastExplained)
+        text += QStringLiteral("warning         the fundamental and its harmonics carry only %1 % of the power: "
+                               "these figures may mean little\n")
+                    .arg(fixed(r.explained * 100, 0));
     return text.toUtf8();
 }
 

@@ -171,12 +171,17 @@ TEST(Analysis, ReportsHarmonicsAboveHalfTheRateAbsentAndCountsClippedSamples)
     tone.amplitude = 1.2; // beyond full scale, then clipped
     tone.levels = {3, 1, 0, 0, 0, 0};
     std::vector<float> samples = tone.samples();
+    for (float &sample : samples)
+        sample = std::clamp(sample, -1.0f, 1.0f);
+    // Clipped: the samples of every stretch of two or more at one rail.
     int clipped = 0;
-    for (float &sample : samples) {
-        if (std::fabs(sample) >= 1) {
-            sample = sample > 0 ? 1.0f : -1.0f;
-            ++clipped;
-        }
+    for (std::size_t i = 0; i < samples.size();) {
+        std::size_t end = i + 1;
+        while (end < samples.size() && samples[end] == samples[i])
+            ++end;
+        if (std::fabs(samples[i]) == 1 && end - i >= 2)
+            clipped += static_cast<int>(end - i);
+        i = end;
     }
     analysis::Settings settings;
     settings.harmonics = 10;

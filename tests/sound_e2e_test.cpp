@@ -97,7 +97,9 @@ TEST(SoundEndToEnd, TheToneComesOutOfTheSoundServerAsSet)
     const std::vector<float> heard = recorder.stop(0.05);
     ASSERT_GT(heard.size(), static_cast<std::size_t>(kRate)) << "heard " << heard.size() << " samples";
 
-    const analysis::Analysis result = analysis::analyse(heard, kRate, {});
+    // Past the stream's start, which the monitor may smear.
+    const analysis::Analysis result = analysis::analyse(
+        std::vector<float>(heard.begin() + static_cast<std::ptrdiff_t>(0.25 * kRate), heard.end()), kRate, {});
     EXPECT_NEAR(result.fundamentalHz, 997, 0.1);
     EXPECT_NEAR(result.thdF * 100, std::sqrt(9.0 + 144 + 1 + 49), 0.05);
     EXPECT_NEAR(result.peakDbfs, -12, 0.5);
@@ -124,13 +126,14 @@ TEST(SoundEndToEnd, AControlChangeIsHeard)
 }
 
 // A pure tone's 10 ms blocks, each fitted at the tone's own frequency: no
-// block may be quieter than the rest, and the phase may not jump.
+// block may be quieter than the rest, and the phase may not jump from one
+// block to the next.
 void expectSteady(const std::vector<float> &heard)
 {
     const analysis::Analysis whole = analysis::analyse(heard, kRate, {});
     const double step = 2 * M_PI * whole.fundamentalHz / kRate;
     constexpr std::size_t kBlock = 480;
-    double firstPhase = 0;
+    double previousPhase = 0;
     for (std::size_t block = 0; (block + 1) * kBlock <= heard.size(); ++block) {
         double c = 0, s = 0;
         for (std::size_t i = block * kBlock; i < (block + 1) * kBlock; ++i) {
@@ -140,12 +143,13 @@ void expectSteady(const std::vector<float> &heard)
         const double amplitude = 2 * std::hypot(c, s) / kBlock;
         const double phase = std::atan2(c, s) * 180 / M_PI;
         if (block == 0)
-            firstPhase = phase;
-        double drift = std::fmod(std::fabs(phase - firstPhase), 360.0);
-        drift = std::min(drift, 360 - drift);
+            previousPhase = phase;
+        double jump = std::fmod(std::fabs(phase - previousPhase), 360.0);
+        jump = std::min(jump, 360 - jump);
+        previousPhase = phase;
         ASSERT_NEAR(amplitude, whole.fundamentalAmplitude, 0.05 * whole.fundamentalAmplitude)
             << "block " << block << " of " << heard.size() / kBlock;
-        ASSERT_LT(drift, 5.0) << "block " << block << " of " << heard.size() / kBlock;
+        ASSERT_LT(jump, 2.0) << "block " << block << " of " << heard.size() / kBlock;
     }
 }
 
@@ -154,7 +158,7 @@ TEST(SoundEndToEnd, ABusyWindowLeavesNoGapAndNoPhaseJump)
     sound::Player player;
     Recorder recorder;
     tone::Tone pure;
-    pure.frequencyHz = 1000;
+    pure.frequencyHz = 997; // a gap of whole milliseconds shifts its phase
     pure.levels = {0, 0, 0, 0, 0, 0};
     ASSERT_EQ(player.play(pure).toStdString(), "");
     runFor(400);
