@@ -70,6 +70,9 @@ struct Analysis
     // harmonics carry: well below 1, the figures may mean little.
     double explained = 0;
     bool fundamentalInBand = true;
+    // How far the fundamental's peak stands above the spectrum's median where
+    // it was found: at least 30 dB, unless the fundamental was given.
+    double toneOverNoiseDb = 0;
     double bandLowHz = 0;
     double bandHighHz = 0;
     MagnitudeSpectrum spectrum; // when asked for

@@ -17,7 +17,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 // Records of this many segments and more are shared among the cores.
-constexpr std::size_t kSegmentsForParts = 64;
+constexpr std::size_t kSegmentsForParts = 16;
 constexpr int kParts = 8;
 
 // FFTW's planner is not thread-safe; its plans run on any thread.
@@ -116,9 +116,8 @@ std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 
 } // namespace
 
-Peak strongestPeak(const float *samples, std::size_t count, double rate, double lowestHz, double highestHz)
+PeakSpectrum::PeakSpectrum(const float *samples, std::size_t count, double rate, double lowestHz)
 {
-    // Zero-padded to at least twice the length, so the peak's bins are close together.
     RealTransform transform(powerOfTwoAtLeast(2 * count));
     const double mean = std::accumulate(samples, samples + count, 0.0) / double(count);
     const std::vector<double> window = blackmanHarris(count);
@@ -127,56 +126,65 @@ Peak strongestPeak(const float *samples, std::size_t count, double rate, double 
         in[i] = (samples[i] - mean) * window[i];
     std::fill(in + count, in + 2 * (transform.bins() - 1), 0.0);
     transform.run();
+    m_binHz = rate / double(2 * (transform.bins() - 1));
+    m_power.resize(transform.bins());
+    for (std::size_t k = 0; k < m_power.size(); ++k)
+        m_power[k] = transform.power(k);
+    const auto first = static_cast<std::size_t>(std::max(1.0, std::ceil(lowestHz / m_binHz)));
+    if (first + 2 < m_power.size()) {
+        std::vector<double> powers(m_power.begin() + std::ptrdiff_t(first), m_power.end() - 1);
+        std::nth_element(powers.begin(), powers.begin() + std::ptrdiff_t(powers.size() / 2), powers.end());
+        m_median = powers[powers.size() / 2];
+    }
+}
 
-    const double binHz = rate / double(2 * (transform.bins() - 1));
-    const auto first = static_cast<std::size_t>(std::max(1.0, std::ceil(lowestHz / binHz)));
-    const auto last = std::min(transform.bins() - 2, static_cast<std::size_t>(std::floor(highestHz / binHz)));
+Peak PeakSpectrum::strongest(double lowestHz, double highestHz) const
+{
+    const auto first = static_cast<std::size_t>(std::max(1.0, std::ceil(lowestHz / m_binHz)));
+    const auto last = std::min(m_power.size() - 2, static_cast<std::size_t>(std::floor(highestHz / m_binHz)));
     Peak peak;
     if (first >= last)
         return peak;
     std::size_t best = first;
-    std::vector<double> powers;
-    powers.reserve(last - first + 1);
-    for (std::size_t k = first; k <= last; ++k) {
-        powers.push_back(transform.power(k));
-        if (transform.power(k) > transform.power(best))
+    for (std::size_t k = first; k <= last; ++k)
+        if (m_power[k] > m_power[best])
             best = k;
-    }
-    std::nth_element(powers.begin(), powers.begin() + powers.size() / 2, powers.end());
-    const double median = powers[powers.size() / 2];
-    peak.overMedianDb = median > 0 ? 10 * std::log10(transform.power(best) / median) : 400;
+    // Digital silence holds no peak; a tone over digital silence stands out without measure.
+    if (!(m_power[best] > 0))
+        return peak;
+    peak.overMedianDb = m_median > 0 ? 10 * std::log10(m_power[best] / m_median) : 400;
     // A parabola through the log magnitudes of the peak and its neighbours.
-    const double left = std::log(transform.power(best - 1) + 1e-300),
-                 middle = std::log(transform.power(best) + 1e-300),
-                 right = std::log(transform.power(best + 1) + 1e-300);
+    const double left = std::log(m_power[best - 1] + 1e-300), middle = std::log(m_power[best] + 1e-300),
+                 right = std::log(m_power[best + 1] + 1e-300);
     const double curvature = left - 2 * middle + right;
     const double offset = curvature < 0 ? std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5) : 0.0;
-    peak.frequencyHz = (double(best) + offset) * binHz;
+    peak.frequencyHz = (double(best) + offset) * m_binHz;
     return peak;
 }
 
-double bandPower(std::size_t count, double rate, double lowHz, double highHz, const SignalSegment &signal,
-                 const Progress *progress)
+double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate, double lowHz,
+                 double highHz, const Progress *progress)
 {
-    const std::size_t wanted = powerOfTwoAtLeast(static_cast<std::size_t>(rate / 6));
-    const std::size_t length = std::min(count, wanted);
+    length = std::min(count, length);
     const std::vector<double> window = hann(length);
     const double windowPower = std::inner_product(window.begin(), window.end(), window.begin(), 0.0);
     const std::vector<std::size_t> starts = segmentStarts(count, length);
     const double binHz = rate / double(length);
-    const auto firstBin = static_cast<std::size_t>(std::max(0.0, std::ceil(lowHz / binHz)));
-    const auto lastBin = std::min(length / 2, static_cast<std::size_t>(std::floor(highHz / binHz)));
+    // A bin on an edge counts, whatever the last bits of the division say.
+    constexpr double kEdge = 1e-9;
+    const auto firstBin = static_cast<std::size_t>(std::max(0.0, std::ceil(lowHz / binHz - kEdge)));
+    const auto lastBin = std::min(length / 2, static_cast<std::size_t>(std::floor(highHz / binHz + kEdge)));
     // Many segments are shared among the cores in a fixed number of parts.
     const int parts = starts.size() >= kSegmentsForParts ? kParts : 1;
     std::vector<double> totals(parts, 0.0);
     forEachPart(parts, [&](int part) {
         RealTransform transform(length);
-        std::vector<double> segment(length);
+        const std::unique_ptr<double[]> segment(new double[length]); // written whole before each use
         const std::size_t first = starts.size() * part / parts, last = starts.size() * (part + 1) / parts;
         for (std::size_t s = first; s < last; ++s) {
             if (progress && s % 64 == 0)
                 progress->check();
-            signal(starts[s], segment.data(), length);
+            signal(starts[s], segment.get(), length);
             double *in = transform.input();
             for (std::size_t i = 0; i < length; ++i)
                 in[i] = segment[i] * window[i];

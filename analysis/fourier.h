@@ -12,22 +12,39 @@ namespace analysis {
 
 struct Peak
 {
-    double frequencyHz = 0;
+    double frequencyHz = 0;  // 0 where the range holds no bin
     double overMedianDb = 0; // how far the peak stands above the spectrum's median
 };
 
-// The strongest peak from `lowestHz` to `highestHz`, from a Blackman-Harris
-// window over the samples with their mean removed, refined between bins.
-Peak strongestPeak(const float *samples, std::size_t count, double rate, double lowestHz, double highestHz);
+// The power spectrum of a Blackman-Harris window over the samples with their
+// mean removed, zero-padded to twice their length, for finding tones; its
+// median is taken from `lowestHz` up.
+class PeakSpectrum
+{
+public:
+    PeakSpectrum(const float *samples, std::size_t count, double rate, double lowestHz);
+
+    // The strongest peak from `lowestHz` to `highestHz`, refined between bins.
+    Peak strongest(double lowestHz, double highestHz) const;
+    double binHz() const { return m_binHz; }
+
+private:
+    std::vector<double> m_power;
+    double m_binHz = 0;
+    double m_median = 0;
+};
 
 // Writes `length` samples of a signal from sample `first` on into `out`.
 using SignalSegment = std::function<void(std::size_t first, double *out, std::size_t length)>;
 
 // The mean square of a signal of `count` samples within [lowHz, highHz]:
-// Hann-windowed segments of about a sixth of a second, overlapping by half,
-// averaged (Welch).
-double bandPower(std::size_t count, double rate, double lowHz, double highHz, const SignalSegment &signal,
-                 const Progress *progress);
+// Hann-windowed segments of `length` samples, overlapping by half where the
+// record holds few of them, averaged (Welch). A bin counts where its centre
+// lies within the band: with segments of one second, bins one hertz apart,
+// a component 2 Hz or more inside an edge counts whole and one 2 Hz or more
+// outside does not count.
+double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate, double lowHz,
+                 double highHz, const Progress *progress);
 
 // The magnitude at each frequency in dB full scale (a full-scale sine at 0
 // dB), averaged over Blackman-Harris segments of up to `segment` samples.

@@ -175,6 +175,7 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
             {QStringLiteral("thd_n_db"), finite(analysis::decibels(r.thdN))},
             {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-analysis::decibels(r.thdN)) : QJsonValue()},
             {QStringLiteral("explained_percent"), r.explained * 100},
+            {QStringLiteral("tone_over_noise_db"), finite(r.toneOverNoiseDb)},
             {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
         };
         return QJsonDocument(report).toJson(QJsonDocument::Compact) + '\n';
@@ -191,6 +192,8 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 .arg(fixed(double(r.frames) / outcome.sampleRate, 3));
     text += QStringLiteral("fundamental     %1 Hz at %2 dBFS\n")
                 .arg(fixed(r.fundamentalHz, 6), fixed(r.fundamentalDbfs, 2));
+    text += QStringLiteral("tone over noise %1 dB (its peak over the spectrum's median)\n")
+                .arg(fixed(r.toneOverNoiseDb, 1));
     text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixed(r.dcOffset, 6));
     text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(r.peakDbfs, 2));
     text += QStringLiteral("clipped         %1 samples%2\n")

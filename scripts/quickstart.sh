@@ -17,7 +17,7 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev
+    libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev libeigen3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test, a sound server
     packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils)
@@ -77,7 +77,8 @@ scripts/package-test.sh build
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 build build-sanitize -DQUENLARI_SANITIZE=ON -DQUENLARI_BUILD_BENCH=OFF
 # The soak is shorter there: the sanitizers make each event several times slower.
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUENLARI_SOAK_EVENTS=25000 \
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUENLARI_SOAK_EVENTS=25000 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 count build-sanitize/ctest.log
 

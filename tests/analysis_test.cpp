@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -232,7 +233,7 @@ TEST(Analysis, RefusesWhatHoldsNoToneAndStopsWhenCancelled)
     EXPECT_THROW(analysis::analyse(Tone().samples(), 48000, {}, &progress), Progress::Cancelled);
 }
 
-TEST(Analysis, StartsFromAGivenFundamentalAndShowsTheSpectrum)
+TEST(Analysis, FindsAFundamentalWeakerThanItsSecondHarmonicAndShowsTheSpectrum)
 {
     // Harmonic 2 stronger than the fundamental: the strongest peak is not the fundamental.
     Tone tone;
@@ -244,7 +245,11 @@ TEST(Analysis, StartsFromAGivenFundamentalAndShowsTheSpectrum)
     const analysis::Analysis result = analysis::analyse(tone.samples(), tone.rate, settings);
     EXPECT_NEAR(result.fundamentalHz, 150, 1e-3);
     EXPECT_NEAR(result.levelPercent(2), 150, 0.01);
-    EXPECT_NEAR(analysis::analyse(tone.samples(), tone.rate, {}).fundamentalHz, 300, 1e-3);
+    // Found without help too: the strongest peak's subharmonic stands out.
+    const analysis::Analysis found = analysis::analyse(tone.samples(), tone.rate, {});
+    EXPECT_NEAR(found.fundamentalHz, 150, 1e-3);
+    EXPECT_NEAR(found.levelPercent(2), 150, 0.01);
+    EXPECT_NEAR(found.thdF * 100, std::hypot(150, 10), 0.01);
 
     // The fundamental of amplitude 0.5 shows near -6 dBFS (a window's scalloping aside).
     const analysis::MagnitudeSpectrum &spectrum = result.spectrum;
@@ -287,3 +292,117 @@ TEST(Analysis, EveryHostileRecordingIsAnalysedOrRefused)
 }
 
 } // namespace
+
+// A tone whose frequency drifts linearly from `start` by `drift` Hz over the
+// record, with harmonic 3 at `level3` percent delayed by `phase3` degrees,
+// and whatever `extra` adds; full scale 0.5, in single precision.
+std::vector<float> drifting(double seconds, double start, double drift, double level3, double phase3,
+                            const std::function<double(double)> &extra = {})
+{
+    constexpr double kRate = 48000;
+    const auto count = static_cast<std::size_t>(std::llround(seconds * kRate));
+    std::vector<float> out(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double t = double(i) / kRate;
+        const double angle = 2 * kPi * (start * t + drift / (2 * seconds) * t * t);
+        double value = std::sin(angle) + level3 / 100 * std::sin(3 * angle - phase3 * kPi / 180);
+        if (extra)
+            value += extra(t);
+        out[i] = static_cast<float>(0.5 * value);
+    }
+    return out;
+}
+
+TEST(Analysis, ASlowDriftOfFrequencyChangesNoFigure)
+{
+    // 0.1 % of harmonic 3 alone: THD+N is 0.1 / sqrt(1 + 0.001^2) %, 0.100 %.
+    struct Case
+    {
+        double seconds, drift; // Hz over the record, from 1 kHz
+    };
+    for (const Case c : {Case{10, 0.01}, Case{10, 0.1}, Case{60, 0.001}, Case{60, 0.1}, Case{2.5, 0.1},
+                         Case{1, 0.1}, Case{10, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.drift << " Hz over " << c.seconds << " s");
+        const analysis::Analysis result = analysis::analyse(drifting(c.seconds, 1000, c.drift, 0.1, 40), 48000, {});
+        EXPECT_NEAR(result.thdN * 100, 0.1, 0.005);
+        EXPECT_NEAR(result.levelPercent(3), 0.1, 0.005);
+        EXPECT_LT(angleBetween(result.harmonics[1].phaseDegrees, 40), 1.0);
+        EXPECT_NEAR(result.fundamentalHz, 1000 + c.drift / 2, 1e-3); // the mean frequency
+        EXPECT_NEAR(result.fundamentalDbfs, analysis::decibels(0.5), 0.01);
+    }
+}
+
+TEST(Analysis, TheBandsEdgesAreSharpAndTheReferenceIsTheWholeSignal)
+{
+    // A 1 % hum under a 1 kHz tone: 2 Hz or more inside the 20 Hz edge it counts
+    // whole, 1 / sqrt(1 + 0.01^2) %; 2 Hz or more outside it does not count.
+    const double whole = 1 / std::sqrt(1 + 1e-4);
+    for (double seconds : {1.0, 2.0, 3.7}) {
+        for (double hum : {22.0, 22.4, 25.0, 18.0, 17.6, 15.0}) {
+            SCOPED_TRACE(testing::Message() << hum << " Hz hum, " << seconds << " s");
+            const auto humAt = [hum](double t) { return 0.01 * std::sin(2 * kPi * hum * t + 0.3); };
+            const analysis::Analysis result = analysis::analyse(drifting(seconds, 1000, 0, 0, 0, humAt), 48000, {});
+            if (hum > 20)
+                EXPECT_NEAR(result.thdN * 100, whole, 0.03 * whole);
+            else
+                EXPECT_LT(result.thdN * 100, 0.03);
+        }
+    }
+    // A fundamental at or below the lower edge still counts in the reference: 1 % of harmonic 3 reads 1 %.
+    for (double fundamental : {15.0, 20.0, 50.0}) {
+        for (double seconds : {1.0, 2.5}) {
+            SCOPED_TRACE(testing::Message() << fundamental << " Hz, " << seconds << " s");
+            const analysis::Analysis result =
+                analysis::analyse(drifting(seconds, fundamental, 0, 1, 0), 48000, {});
+            EXPECT_NEAR(result.fundamentalHz, fundamental, 1e-4);
+            EXPECT_NEAR(result.thdN * 100, whole, 0.01);
+            EXPECT_EQ(result.fundamentalInBand, fundamental >= 20);
+        }
+    }
+    // A band that leaves the fundamental out holds only what is in it, here nothing but harmonic 3.
+    analysis::Settings narrow;
+    narrow.bandLowHz = 20;
+    narrow.bandHighHz = 500;
+    const analysis::Analysis result = analysis::analyse(drifting(1, 1000, 0, 1, 0), 48000, narrow);
+    EXPECT_FALSE(result.fundamentalInBand);
+    EXPECT_LT(result.thdN * 100, 0.01);
+}
+
+TEST(Analysis, AGivenFundamentalRescuesAWeakToneAndTheGateSearchesTheWholeRecord)
+{
+    // A 1234.5 Hz tone of amplitude 0.01 in white noise of RMS 0.1: its peak
+    // stands some 21 dB above the spectrum's median, below the gate's 30.
+    constexpr double kRate = 48000;
+    std::mt19937 random(7);
+    std::normal_distribution<double> gauss(0, 0.1);
+    std::vector<float> weak(static_cast<std::size_t>(10 * kRate));
+    for (std::size_t i = 0; i < weak.size(); ++i)
+        weak[i] = static_cast<float>(0.01 * std::sin(2 * kPi * 1234.5 * double(i) / kRate) + gauss(random));
+    EXPECT_THROW(analysis::analyse(weak, kRate, {}), analysis::AnalysisError);
+    analysis::Settings given;
+    given.fundamentalHz = 1234.5;
+    const analysis::Analysis rescued = analysis::analyse(weak, kRate, given);
+    EXPECT_NEAR(rescued.fundamentalHz, 1234.5, 0.01);
+    EXPECT_NEAR(rescued.fundamentalDbfs, -40, 0.5);
+    EXPECT_NEAR(rescued.toneOverNoiseDb, 21, 3);
+    EXPECT_LT(rescued.explained, 0.01); // and the report says the figures may mean little
+
+    // Five seconds of silence, then the tone: the gate finds it past the first stretch.
+    std::vector<float> late = drifting(8, 440, 0, 1, 0);
+    std::fill(late.begin(), late.begin() + static_cast<std::ptrdiff_t>(5 * kRate), 0.0f);
+    const analysis::Analysis found = analysis::analyse(late, kRate, {});
+    EXPECT_NEAR(found.fundamentalHz, 440, 1e-3);
+    EXPECT_GT(found.toneOverNoiseDb, 30);
+
+    // A chirp is no steady tone: whatever is fitted carries little of its power.
+    std::vector<float> chirp(static_cast<std::size_t>(2 * kRate));
+    for (std::size_t i = 0; i < chirp.size(); ++i) {
+        const double t = double(i) / kRate;
+        chirp[i] = static_cast<float>(0.5 * std::sin(2 * kPi * (100 * t + 1000 * t * t)));
+    }
+    try {
+        EXPECT_LT(analysis::analyse(chirp, kRate, {}).explained, 0.9);
+    } catch (const analysis::AnalysisError &) {
+        SUCCEED(); // or it is refused outright
+    }
+}

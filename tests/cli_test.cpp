@@ -381,7 +381,7 @@ TEST(CliAnalyze, GivesBackTheSettingsOfAToneItWroteInWavFloatAndFlac)
                                "explained_percent", "file", "frames", "fundamental_dbfs", "fundamental_hz",
                                "harmonics", "note", "peak_dbfs", "sample_rate",
                                "sinad_db", "thd_f_db", "thd_f_percent", "thd_n_db", "thd_n_percent",
-                               "thd_r_percent"}));
+                               "thd_r_percent", "tone_over_noise_db"}));
         EXPECT_EQ(report["frames"].toInt(), 110400);
         EXPECT_EQ(report["sample_rate"].toInt(), 48000);
         EXPECT_NEAR(report["fundamental_hz"].toDouble(), 997.3, 1e-3);
