@@ -34,6 +34,14 @@ constexpr std::size_t kSpectrumSegment = 65536;
 constexpr double kSegmentSeconds = 1; // THD+N's Welch segments
 constexpr double kPartSeconds = 1;    // the harmonics' fit of a long record
 
+// Whether harmonic n of a fundamental lies below half the rate, judged on the
+// fundamental rounded to kNominalHz: the same way every time, and never for a
+// harmonic so close to half the rate that its sine all but vanishes.
+bool belowHalfTheRate(int n, double fundamentalHz, double rate)
+{
+    return n * (std::nearbyint(fundamentalHz / kNominalHz) * kNominalHz) < rate / 2;
+}
+
 std::size_t partLength(double rate)
 {
     return std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(kPartSeconds * rate)));
@@ -331,7 +339,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
         progress->reach(0.25);
     const double startHz = start.theta * rate / (2 * kPi);
     int fitted = 1;
-    while (fitted < settings.harmonics && (fitted + 1) * startHz < rate / 2)
+    while (fitted < settings.harmonics && belowHalfTheRate(fitted + 1, startHz, rate))
         ++fitted;
     const Fitted fit = fitOverParts(samples, rate, fitted, start.theta, progress);
     if (progress)
@@ -351,11 +359,10 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     result.fundamentalDbfs = decibels(result.fundamentalAmplitude);
     double harmonicPower = 0;
     bool anyHarmonic = false;
-    const double nominalHz = std::nearbyint(result.fundamentalHz / kNominalHz) * kNominalHz;
     for (int n = 2; n <= settings.harmonics; ++n) {
         Harmonic harmonic;
         harmonic.n = n;
-        harmonic.present = n * nominalHz < rate / 2 && n <= int(fit.relative.size()) + 1;
+        harmonic.present = belowHalfTheRate(n, result.fundamentalHz, rate) && n <= int(fit.relative.size()) + 1;
         anyHarmonic = anyHarmonic || harmonic.present;
         if (harmonic.present) {
             const std::complex<double> relative = fit.relative[n - 2];

@@ -2,7 +2,9 @@
 
 #include "app/progress.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QtEndian>
 #include <QFileInfo>
 #include <QIODevice>
 
@@ -52,36 +54,48 @@ std::pair<float, float> extremeCodes(int format)
     }
 }
 
-// Bytes in memory as a read-only file.
-struct MemoryFile
+// A file to read, on any device (a QFile, or a QBuffer for bytes in memory),
+// with the first bytes read from `head` instead: a header mended before
+// libsndfile sees it.
+struct ReadFile
 {
-    const QByteArray &bytes;
+    QIODevice &device;
+    QByteArray head;
     sf_count_t position = 0;
 };
 
-sf_count_t memoryLength(void *data)
+sf_count_t readLength(void *data)
 {
-    return static_cast<MemoryFile *>(data)->bytes.size();
+    return static_cast<ReadFile *>(data)->device.size();
 }
 
-sf_count_t memorySeek(sf_count_t offset, int whence, void *data)
+sf_count_t readSeek(sf_count_t offset, int whence, void *data)
 {
-    auto *file = static_cast<MemoryFile *>(data);
-    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file->position : file->bytes.size();
+    auto *file = static_cast<ReadFile *>(data);
+    const sf_count_t size = file->device.size();
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file->position : size;
     const sf_count_t target = base + offset;
     if (target < 0)
         return -1;
-    file->position = std::min<sf_count_t>(target, file->bytes.size());
+    file->position = std::min(target, size);
     return file->position;
 }
 
-sf_count_t memoryRead(void *out, sf_count_t count, void *data)
+sf_count_t readBytes(void *out, sf_count_t count, void *data)
 {
-    auto *file = static_cast<MemoryFile *>(data);
-    const sf_count_t n = std::clamp<sf_count_t>(file->bytes.size() - file->position, 0, count);
-    std::copy_n(file->bytes.constData() + file->position, n, static_cast<char *>(out));
-    file->position += n;
-    return n;
+    auto *file = static_cast<ReadFile *>(data);
+    auto *to = static_cast<char *>(out);
+    sf_count_t done = 0;
+    if (file->position < file->head.size()) {
+        done = std::min<sf_count_t>(count, file->head.size() - file->position);
+        std::copy_n(file->head.constData() + file->position, done, to);
+    }
+    if (done < count && file->device.seek(file->position + done)) {
+        const qint64 got = file->device.read(to + done, count - done);
+        done += std::max<qint64>(0, got);
+    }
+    file->position += done;
+    return done;
 }
 
 sf_count_t noWrite(const void *, sf_count_t, void *)
@@ -89,9 +103,73 @@ sf_count_t noWrite(const void *, sf_count_t, void *)
     return 0;
 }
 
-sf_count_t memoryTell(void *data)
+sf_count_t readTell(void *data)
 {
-    return static_cast<MemoryFile *>(data)->position;
+    return static_cast<ReadFile *>(data)->position;
+}
+
+// The head of a file, mended, and what a WAV's header says its sound takes.
+struct Head
+{
+    QByteArray bytes;
+    qint64 promisedBytes = -1; // -1 where no header says, or it could not know
+};
+
+// A WAV written to a pipe cannot go back to fill in its sizes. Some writers
+// leave 0xFFFFFFFF there, which libsndfile reads as "to the end of the file",
+// or 0x7FFFF000; others leave 0, which it reads as no sound at all. The head
+// of a RIFF WAV whose RIFF or data size is 0 while sound follows comes with
+// that size made 0xFFFFFFFF; any other head unchanged.
+Head mendedHead(QByteArray head, qint64 fileSize)
+{
+    constexpr quint32 kPlaceholders = 0x7FFFF000;
+    constexpr int kHeader = 12, kChunkHeader = 8, kMostChunks = 64;
+    const auto size32 = [&](int at) {
+        return qFromLittleEndian<quint32>(reinterpret_cast<const uchar *>(head.constData() + at));
+    };
+    const auto unknown = [&](int at) { head.replace(at, 4, QByteArray(4, '\xFF')); };
+    if (head.size() < kHeader + kChunkHeader || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
+        return {head};
+    qint64 at = kHeader;
+    qint64 promised = -1;
+    for (int chunk = 0; chunk < kMostChunks && at + kChunkHeader <= head.size(); ++chunk) {
+        const quint32 length = size32(int(at) + 4);
+        if (head.mid(int(at), 4) == "data") {
+            if (length == 0 && fileSize > at + kChunkHeader) {
+                unknown(int(at) + 4);
+                if (size32(4) == 0)
+                    unknown(4);
+            } else if (length < kPlaceholders) {
+                promised = length;
+            }
+            break;
+        }
+        at += kChunkHeader + length + (length & 1);
+    }
+    return {head, promised};
+}
+
+// The bytes of one sample in an uncompressed format; 0 for the others.
+int bytesPerSample(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return 1;
+    case SF_FORMAT_PCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return 0;
+    }
 }
 
 // A device as a file for libsndfile to write (and read back, which FLAC does).
@@ -128,7 +206,7 @@ struct Closer
 };
 using SoundFilePointer = std::unique_ptr<SNDFILE, Closer>;
 
-Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, int channel,
+Recording readOpened(SNDFILE *opened, const SF_INFO &info, qint64 promisedBytes, const QString &name, int channel,
                      const Progress *progress)
 {
     SoundFilePointer file(opened);
@@ -148,7 +226,10 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
     recording.channel = channel;
     std::tie(recording.lowestCode, recording.highestCode) = extremeCodes(info.format);
     // Grown as the sound comes, so that a header's claim alone allocates nothing large.
-    const sf_count_t promised = std::max<sf_count_t>(0, info.frames);
+    // libsndfile cuts a WAV's count of frames to what the file holds; its header may have promised more.
+    const int frameBytes = bytesPerSample(info.format) * info.channels;
+    const sf_count_t promised = std::max<sf_count_t>(
+        {0, info.frames, promisedBytes > 0 && frameBytes > 0 ? promisedBytes / frameBytes : 0});
     recording.samples.reserve(static_cast<std::size_t>(std::min(promised, kReserveFrames)));
     std::vector<float> block(static_cast<std::size_t>(kBlockFrames * info.channels));
     const sf_count_t mostFrames = kMaxSamples / info.channels;
@@ -184,6 +265,17 @@ Recording readOpened(SNDFILE *opened, const SF_INFO &info, const QString &name, 
     return recording;
 }
 
+Recording readDevice(QIODevice &device, const QString &name, int channel, const Progress *progress)
+{
+    constexpr qint64 kHeadBytes = 65536;
+    const Head head = mendedHead(device.peek(kHeadBytes), device.size());
+    ReadFile file{device, head.bytes};
+    SF_VIRTUAL_IO io{readLength, readSeek, readBytes, noWrite, readTell};
+    SF_INFO info{};
+    SNDFILE *opened = sf_open_virtual(&io, SFM_READ, &info, &file);
+    return readOpened(opened, info, head.promisedBytes, name, channel, progress);
+}
+
 } // namespace
 
 AudioError::AudioError(const QString &fileName, const QString &reason)
@@ -191,29 +283,30 @@ AudioError::AudioError(const QString &fileName, const QString &reason)
 {
 }
 
+
 Recording readChannel(const QString &fileName, int channel, const Progress *progress)
 {
-    const QFileInfo file(fileName);
-    if (!file.exists())
+    const QFileInfo info(fileName);
+    if (!info.exists())
         throw AudioError(fileName, QStringLiteral("the file does not exist"));
-    if (!file.isFile())
+    if (!info.isFile())
         throw AudioError(fileName, QStringLiteral("it is not a file"));
-    if (file.size() == 0)
+    if (info.size() == 0)
         throw AudioError(fileName, QStringLiteral("it is empty"));
-    SF_INFO info{};
-    SNDFILE *opened = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
-    return readOpened(opened, info, fileName, channel, progress);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AudioError(fileName, file.errorString());
+    return readDevice(file, fileName, channel, progress);
 }
 
 Recording readChannel(const QByteArray &bytes, const QString &name, int channel, const Progress *progress)
 {
     if (bytes.isEmpty())
         throw AudioError(name, QStringLiteral("it is empty"));
-    MemoryFile memory{bytes};
-    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, noWrite, memoryTell};
-    SF_INFO info{};
-    SNDFILE *opened = sf_open_virtual(&io, SFM_READ, &info, &memory);
-    return readOpened(opened, info, name, channel, progress);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return readDevice(buffer, name, channel, progress);
 }
 
 Container containerFor(const QString &fileName)
