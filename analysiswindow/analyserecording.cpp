@@ -65,9 +65,15 @@ void Form1::startAnalysis(const QString &file, int channel)
         if (m_analysisProgress == progress)
             m_analysisProgress.reset();
         const Outcome outcome = watcher->result();
-        if (!outcome)
-            return; // cancelled: nothing to show
+        // Cancelled, even after the work's last look at its progress: nothing to show.
+        if (!outcome || progress->cancelled()) {
+            if (m_analysis)
+                m_analysis->keepShownChannel();
+            return;
+        }
         if (!outcome->error.isEmpty()) {
+            if (m_analysis)
+                m_analysis->keepShownChannel();
             showError(QT_TR_NOOP("Analysing a recording"), outcome->error.toUtf8().constData());
             return;
         }

@@ -178,6 +178,12 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
     plotSpectrum();
 }
 
+void AnalysisWindow::keepShownChannel()
+{
+    const QSignalBlocker quiet(m_channel);
+    m_channel->setValue(m_recording.channel);
+}
+
 void AnalysisWindow::showClamped(const QStringList &clamped)
 {
     m_clamped->setText(clamped.isEmpty() ? QStringLiteral("Shown in the plot.")
@@ -227,6 +233,7 @@ bool AnalysisWindow::chooseFile(const QString &title, const QString &filter, con
 {
     m_saveDialog.setDialogTitle(title);
     m_saveDialog.setFilter(filter);
+    m_saveDialog.setDefaultSuffix(suffix);
     m_saveDialog.setInitDir(QFileInfo(m_recording.file).absolutePath());
     if (m_saveDialog.fileName().isEmpty() || QFileInfo(m_saveDialog.fileName()).suffix() != suffix)
         m_saveDialog.setFileName(QFileInfo(m_recording.file).absolutePath() + QLatin1Char('/') +

@@ -27,6 +27,8 @@ public:
     AnalysisWindow();
 
     void showAnalysis(const analysis::AnalysedRecording &recording);
+    // Sets the channel chooser back to the channel shown, when another could not be analysed.
+    void keepShownChannel();
     // Said under the buttons after "Use in the plot": what had to be moved into range.
     void showClamped(const QStringList &clamped);
     CommonDialog &saveDialog() { return m_saveDialog; }

@@ -1,6 +1,7 @@
 #include "picture/commondialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 QString CommonDialog::nameFilter() const
 {
@@ -25,6 +26,8 @@ bool CommonDialog::show(QWidget *parent, bool saving)
     std::optional<QString> chosen;
     if (m_answer) {
         chosen = m_answer(*this);
+        if (chosen && !m_defaultSuffix.isEmpty() && QFileInfo(*chosen).suffix().isEmpty())
+            *chosen += QLatin1Char('.') + m_defaultSuffix;
     } else {
         // The toolkit's own dialog, so the filter shows and matches the same everywhere.
         QFileDialog dialog(parent, m_dialogTitle, m_initDir);
@@ -32,6 +35,7 @@ bool CommonDialog::show(QWidget *parent, bool saving)
         dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(nameFilter());
+        dialog.setDefaultSuffix(m_defaultSuffix);
         if (!m_fileName.isEmpty())
             dialog.selectFile(m_fileName);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())

@@ -21,6 +21,10 @@ public:
     void setFilter(const QString &filter) { m_filter = filter; }
     void setFlags(int flags) { m_flags = flags; }
     void setDialogTitle(const QString &title) { m_dialogTitle = title; }
+    // Added, as the toolkit's dialog adds it, to a name typed without an
+    // extension, before the dialog asks whether to replace a file: "x" is
+    // "x.wav", and an existing x.wav is asked about.
+    void setDefaultSuffix(const QString &suffix) { m_defaultSuffix = suffix; }
 
     QString initDir() const { return m_initDir; }
     QString filter() const { return m_filter; }
@@ -53,6 +57,7 @@ private:
     QString m_filter;
     int m_flags = 0;
     QString m_dialogTitle;
+    QString m_defaultSuffix;
     QString m_fileName;
     Answer m_answer;
 };

@@ -38,12 +38,11 @@ std::optional<QString> Form1::chooseSaveFile(const QString &title, const QString
     m_saveDialog.setDialogTitle(title);
     m_saveDialog.setFilter(filter);
     m_saveDialog.setFileName(QDir(folder).filePath(proposedName));
+    // A name typed without an extension gets the proposed one before the dialog asks about replacing.
+    m_saveDialog.setDefaultSuffix(QFileInfo(proposedName).suffix());
     if (!m_saveDialog.ShowSave(this))
         return std::nullopt;
-    // A name typed without an extension gets the proposed one.
-    const QString chosen = m_saveDialog.fileName();
-    return QFileInfo(chosen).suffix().isEmpty() ? chosen + QLatin1Char('.') + QFileInfo(proposedName).suffix()
-                                                : chosen;
+    return m_saveDialog.fileName();
 }
 
 void Form1::mnuSavePlot_Click()

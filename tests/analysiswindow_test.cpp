@@ -18,7 +18,9 @@
 
 #include <sndfile.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -233,6 +235,66 @@ TEST(AnalysisWindow, ALongAnalysisLeavesTheWindowWorkingAndCanBeCancelled)
     EXPECT_EQ(Analysing::window(), nullptr);
     EXPECT_EQ(test.errors.count(), 0);
     EXPECT_EQ(test.form.findChild<QProgressDialog *>("dlgAnalysing"), nullptr);
+}
+
+TEST(AnalysisWindow, AChannelThatCannotBeAnalysedLeavesTheChooserOnTheChannelShown)
+{
+    Analysing test;
+    const QString stereo = test.folder.filePath(QStringLiteral("half.wav"));
+    {
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE *file = sf_open(QFile::encodeName(stereo).constData(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        std::vector<double> frames(2 * 24000, 0.0); // channel 2 silent
+        for (int i = 0; i < 24000; ++i)
+            frames[2 * i] = 0.5 * std::sin(2 * M_PI * 300 * i / 48000);
+        sf_writef_double(file, frames.data(), 24000);
+        sf_close(file);
+    }
+    AnalysisWindow *window = test.analyse(stereo);
+    ASSERT_NE(window, nullptr);
+    auto *channel = window->findChild<QSpinBox *>("spnChannel");
+    for (int attempt = 1; attempt <= 2; ++attempt) { // and choosing it again tries again
+        channel->setValue(2);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return test.errors.count() == attempt; }, 20000));
+        EXPECT_TRUE(test.errors.last().at(0).toString().contains("silent"));
+        EXPECT_EQ(channel->value(), 1);
+        EXPECT_EQ(window->recording().channel, 1);
+        EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("channel 1 of 2"));
+    }
+}
+
+TEST(AnalysisWindow, ACancelThatComesAfterTheWorkHasEndedShowsNothing)
+{
+    Analysing test;
+    const QString path = test.write("short.wav", tone::Tone(), 0.5);
+    test.form.recordingDialog().setAnswer([path](const CommonDialog &) { return path; });
+    test.form.findChild<QAction *>("mnuAnalyse")->trigger();
+    auto *dialog = test.form.findChild<QProgressDialog *>("dlgAnalysing");
+    ASSERT_NE(dialog, nullptr);
+    // The work ends while the window is busy; the person's Cancel is the next thing it sees.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    emit dialog->canceled();
+    QTest::qWait(300);
+    EXPECT_EQ(Analysing::window(), nullptr);
+    EXPECT_EQ(test.errors.count(), 0);
+}
+
+TEST(AnalysisWindow, ASaveNameTypedWithoutItsExtensionGetsIt)
+{
+    Analysing test;
+    AnalysisWindow *window = test.analyse(test.write("tone.wav", tone::Tone(), 1));
+    ASSERT_NE(window, nullptr);
+    const QString plain = test.folder.filePath(QStringLiteral("spectrum"));
+    window->saveDialog().setAnswer([plain](const CommonDialog &) { return plain; });
+    window->findChild<QPushButton *>("cmdSaveCsv")->click();
+    window->findChild<QPushButton *>("cmdSavePng")->click();
+    EXPECT_TRUE(QFile::exists(plain + QStringLiteral(".csv")));
+    EXPECT_TRUE(QFile::exists(plain + QStringLiteral(".png")));
+    EXPECT_FALSE(QFile::exists(plain));
 }
 
 } // namespace

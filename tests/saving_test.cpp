@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -223,6 +226,46 @@ TEST(Habits, ShortcutsReachTheirMenuItems)
     QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(exits.count(), 1);
     EXPECT_FALSE(form.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST(Saving, ANameTypedWithoutItsExtensionIsAskedAboutBeforeReplacingAFile)
+{
+    // The toolkit's own dialog: "x" typed where x.wav exists asks before replacing it.
+    QTemporaryDir folder;
+    const QString existing = folder.filePath(QStringLiteral("x.wav"));
+    {
+        QFile file(existing);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    Form1 form;
+    form.saveDialog().setFileName(folder.filePath(QStringLiteral("earlier.wav")));
+    QString asked;
+    QTimer::singleShot(200, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("x"));
+        QTimer::singleShot(200, [&, dialog] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(QMessageBox::No)->click(); // keep it
+            }
+            QTimer::singleShot(100, dialog, &QFileDialog::reject);
+        });
+        QTest::keyClick(name, Qt::Key_Return); // as the Save button does
+    });
+    form.findChild<QAction *>("mnuSaveTone")->trigger();
+    EXPECT_TRUE(asked.contains("x.wav")) << asked.toStdString();
+    QFile kept(existing);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 1);
 }
 
 } // namespace
