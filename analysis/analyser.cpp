@@ -82,7 +82,8 @@ HarmonicFit fundamentalStart(const std::vector<float> &samples, double rate, con
     for (;;) {
         if (progress)
             progress->check();
-        auto spectrum = std::make_unique<PeakSpectrum>(samples.data() + offset, first, rate, kLowestFundamentalHz);
+        auto spectrum =
+            std::make_unique<PeakSpectrum>(samples.data() + offset, first, rate, kLowestFundamentalHz);
         const Peak peak = search(*spectrum);
         if (!bestSpectrum || (peak.frequencyHz > 0 && peak.overMedianDb > best.overMedianDb)) {
             best = peak;
@@ -167,7 +168,8 @@ Fitted fittedOf(const HarmonicFit &fit)
     const double psi1 = std::atan2(fit.cosine[0], fit.sine[0]);
     for (int n = 2; n <= fit.harmonics(); ++n) {
         const double a = fit.cosine[n - 1], b = fit.sine[n - 1];
-        fitted.relative.push_back(std::polar(std::hypot(a, b) / fitted.amplitude, n * psi1 - std::atan2(a, b)));
+        fitted.relative.push_back(
+            std::polar(std::hypot(a, b) / fitted.amplitude, n * psi1 - std::atan2(a, b)));
     }
     return fitted;
 }
@@ -191,8 +193,10 @@ Fitted fitOverParts(const std::vector<float> &samples, double rate, int harmonic
     }
     std::vector<HarmonicFit> fits(parts);
     forEachPart(static_cast<int>(parts), [&](int part) {
-        const std::size_t begin = count * std::size_t(part) / parts, end = count * std::size_t(part + 1) / parts;
-        fits[std::size_t(part)] = fitHarmonics(samples.data() + begin, end - begin, harmonics, theta, progress);
+        const std::size_t begin = count * std::size_t(part) / parts,
+                          end = count * std::size_t(part + 1) / parts;
+        fits[std::size_t(part)] =
+            fitHarmonics(samples.data() + begin, end - begin, harmonics, theta, progress);
     });
     Fitted combined;
     combined.relative.assign(std::size_t(harmonics - 1), 0.0);
@@ -213,7 +217,8 @@ Fitted fitOverParts(const std::vector<float> &samples, double rate, int harmonic
         const double centre = double(begin) + fit.centre;
         double phase = std::atan2(fit.cosine[0], fit.sine[0]);
         if (!phases.empty()) {
-            const double expected = previousPhase + (previousTheta + fit.theta) / 2 * (centre - previousCentre);
+            const double expected =
+                previousPhase + (previousTheta + fit.theta) / 2 * (centre - previousCentre);
             phase += 2 * kPi * std::nearbyint((expected - phase) / (2 * kPi));
         }
         centres.push_back(centre);
@@ -362,7 +367,8 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     for (int n = 2; n <= settings.harmonics; ++n) {
         Harmonic harmonic;
         harmonic.n = n;
-        harmonic.present = belowHalfTheRate(n, result.fundamentalHz, rate) && n <= int(fit.relative.size()) + 1;
+        harmonic.present =
+            belowHalfTheRate(n, result.fundamentalHz, rate) && n <= int(fit.relative.size()) + 1;
         anyHarmonic = anyHarmonic || harmonic.present;
         if (harmonic.present) {
             const std::complex<double> relative = fit.relative[n - 2];
@@ -378,22 +384,25 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     const double undefined = std::numeric_limits<double>::quiet_NaN();
     result.thdF = anyHarmonic ? std::sqrt(harmonicPower / fundamentalPower) : undefined;
     result.thdR = anyHarmonic ? std::sqrt(harmonicPower / (fundamentalPower + harmonicPower)) : undefined;
-    result.explained = signalPower > 0 ? std::min(1.0, (fundamentalPower + harmonicPower) / 2 / signalPower) : 0;
+    result.explained =
+        signalPower > 0 ? std::min(1.0, (fundamentalPower + harmonicPower) / 2 / signalPower) : 0;
 
     // THD+N: everything but DC and the fundamental, within the band, over all within it.
     result.bandLowHz = settings.bandLowHz;
     result.bandHighHz = std::min(settings.bandHighHz, rate / 2);
     if (result.bandLowHz >= result.bandHighHz)
-        throw AnalysisError(QStringLiteral("the THD+N band starts at %1 Hz, at or above half the sample rate (%2 Hz)")
-                                .arg(result.bandLowHz)
-                                .arg(rate / 2)
-                                .toStdString());
+        throw AnalysisError(
+            QStringLiteral("the THD+N band starts at %1 Hz, at or above half the sample rate (%2 Hz)")
+                .arg(result.bandLowHz)
+                .arg(rate / 2)
+                .toStdString());
     // Segments of a second, where the record has one, make the band's edges sharp.
-    const std::size_t segment = std::min(count, static_cast<std::size_t>(std::llround(rate * kSegmentSeconds)));
+    const std::size_t segment =
+        std::min(count, static_cast<std::size_t>(std::llround(rate * kSegmentSeconds)));
     const FundamentalRemoval removal(samples, fit.theta, rate, progress);
-    const double noiseAndDistortion =
-        bandPower([&](std::size_t first, double *out, std::size_t length) { removal.residual(first, out, length); },
-                  count, segment, rate, result.bandLowHz, result.bandHighHz, progress);
+    const double noiseAndDistortion = bandPower(
+        [&](std::size_t first, double *out, std::size_t length) { removal.residual(first, out, length); },
+        count, segment, rate, result.bandLowHz, result.bandHighHz, progress);
     result.fundamentalInBand =
         result.fundamentalHz >= result.bandLowHz && result.fundamentalHz <= result.bandHighHz;
     // The reference is the whole signal less DC, wherever the band lies.

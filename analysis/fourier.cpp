@@ -162,8 +162,8 @@ Peak PeakSpectrum::strongest(double lowestHz, double highestHz) const
     return peak;
 }
 
-double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate, double lowHz,
-                 double highHz, const Progress *progress)
+double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate,
+                 double lowHz, double highHz, const Progress *progress)
 {
     length = std::min(count, length);
     const std::vector<double> window = hann(length);

@@ -43,8 +43,8 @@ using SignalSegment = std::function<void(std::size_t first, double *out, std::si
 // lies within the band: with segments of one second, bins one hertz apart,
 // a component 2 Hz or more inside an edge counts whole and one 2 Hz or more
 // outside does not count.
-double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate, double lowHz,
-                 double highHz, const Progress *progress);
+double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate,
+                 double lowHz, double highHz, const Progress *progress);
 
 // The magnitude at each frequency in dB full scale (a full-scale sine at 0
 // dB), averaged over Blackman-Harris segments of up to `segment` samples.

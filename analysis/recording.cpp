@@ -33,8 +33,9 @@ AnalysedRecording analyseRecording(const QString &file, int channel, const Setti
     try {
         if (progress)
             progress->setSpan(0, kReadingShare);
-        const audio::Recording recording = file == kStandardInput ? readStandardInput(channel, progress)
-                                                                  : audio::readChannel(file, channel, progress);
+        const audio::Recording recording = file == kStandardInput
+                                               ? readStandardInput(channel, progress)
+                                               : audio::readChannel(file, channel, progress);
         analysed.sampleRate = recording.sampleRate;
         analysed.channels = recording.channels;
         if (progress)

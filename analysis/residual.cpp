@@ -127,7 +127,8 @@ Eigen::LDLT<Matrix> factoredGram(double theta, std::size_t length)
     const double perSample = 1 / std::max(1.0, centre);
     Matrix gram = Matrix::Zero();
     for (std::size_t i = 0; i < length; ++i) {
-        const double u = double(i) - centre, c = std::cos(theta * u), s = std::sin(theta * u), v = u * perSample;
+        const double u = double(i) - centre, c = std::cos(theta * u), s = std::sin(theta * u),
+                     v = u * perSample;
         const Vector basis(c, v * c, s, v * s);
         gram.noalias() += basis * basis.transpose();
     }
@@ -158,7 +159,8 @@ FundamentalRemoval::FundamentalRemoval(const std::vector<float> &samples, double
     m_pieces.resize(pieces);
     const int parts = static_cast<int>(std::min<std::size_t>(kParts, pieces));
     forEachPart(parts, [&](int part) {
-        const std::size_t first = pieces * std::size_t(part) / parts, last = pieces * std::size_t(part + 1) / parts;
+        const std::size_t first = pieces * std::size_t(part) / parts,
+                          last = pieces * std::size_t(part + 1) / parts;
         for (std::size_t index = first; index < last; ++index) {
             if (progress && index % 64 == 0)
                 progress->check();
@@ -188,8 +190,8 @@ void FundamentalRemoval::residual(std::size_t first, double *out, std::size_t le
         const Piece &piece = m_pieces[index];
         const std::size_t from = first + done - piece.begin;
         const std::size_t to = std::min(piece.end, first + length) - piece.begin;
-        subtractPiece(m_samples.data() + piece.begin, out + done - from, from, to, piece.end - piece.begin, m_theta,
-                      m_mean, piece.fitted);
+        subtractPiece(m_samples.data() + piece.begin, out + done - from, from, to, piece.end - piece.begin,
+                      m_theta, m_mean, piece.fitted);
         done += to - from;
     }
 }

@@ -4,9 +4,9 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QtEndian>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <sndfile.h>
 
@@ -206,8 +206,8 @@ struct Closer
 };
 using SoundFilePointer = std::unique_ptr<SNDFILE, Closer>;
 
-Recording readOpened(SNDFILE *opened, const SF_INFO &info, qint64 promisedBytes, const QString &name, int channel,
-                     const Progress *progress)
+Recording readOpened(SNDFILE *opened, const SF_INFO &info, qint64 promisedBytes, const QString &name,
+                     int channel, const Progress *progress)
 {
     SoundFilePointer file(opened);
     if (!file)
@@ -282,7 +282,6 @@ AudioError::AudioError(const QString &fileName, const QString &reason)
     : QuenlariError(QStringLiteral("%1: %2").arg(fileName, reason).toStdString())
 {
 }
-
 
 Recording readChannel(const QString &fileName, int channel, const Progress *progress)
 {

@@ -10,8 +10,8 @@ namespace audiodevice {
 
 struct Device
 {
-    int index = 0;        // as the API numbers it
-    std::string name;     // e.g. "Built-in Audio Analog Stereo", "Monitor of Null Output"
+    int index = 0;    // as the API numbers it
+    std::string name; // e.g. "Built-in Audio Analog Stereo", "Monitor of Null Output"
     int outputChannels = 0;
     int inputChannels = 0;
     std::vector<int> rates; // the rates it takes, in Hz

@@ -72,8 +72,7 @@ public:
     static void closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> keep);
 
 private:
-    static int callback(void *output, void *input, unsigned frames, double time, unsigned status,
-                        void *self);
+    static int callback(void *output, void *input, unsigned frames, double time, unsigned status, void *self);
 
     std::unique_ptr<RtAudio> m_audio;
     Processor &m_processor;

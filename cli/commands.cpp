@@ -200,7 +200,8 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 .arg(r.clippedSamples)
                 .arg(r.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
     if (r.beyondFullScale > 0)
-        text += QStringLiteral("beyond full scale %1 samples (floating point: not clipped)\n").arg(r.beyondFullScale);
+        text += QStringLiteral("beyond full scale %1 samples (floating point: not clipped)\n")
+                    .arg(r.beyondFullScale);
     text += QStringLiteral("harmonic    level %      dBc   phase (deg)\n");
     for (const analysis::Harmonic &h : r.harmonics) {
         if (!h.present) {
@@ -221,11 +222,13 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                      fixed(r.bandHighHz, 0));
     text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-analysis::decibels(r.thdN), 2));
     if (!r.fundamentalInBand)
-        text += QStringLiteral("note            the band leaves the fundamental out: THD+N holds all that is in it\n");
+        text += QStringLiteral(
+            "note            the band leaves the fundamental out: THD+N holds all that is in it\n");
     if (r.explained < kLeastExplained)
-        text += QStringLiteral("warning         the fundamental and its harmonics carry only %1 % of the power: "
-                               "these figures may mean little\n")
-                    .arg(fixed(r.explained * 100, 0));
+        text +=
+            QStringLiteral("warning         the fundamental and its harmonics carry only %1 % of the power: "
+                           "these figures may mean little\n")
+                .arg(fixed(r.explained * 100, 0));
     return text.toUtf8();
 }
 

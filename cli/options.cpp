@@ -283,10 +283,11 @@ Options parse(const QStringList &arguments)
                        QStringLiteral("takes more than 0 and at most 86400 seconds"));
         else if ((options.command == Command::Wav || options.rowsPerSample) && *rate > 0 &&
                  std::llround(*seconds * *rate) < 1)
-            check.fail(QStringLiteral("seconds"), QStringLiteral("is shorter than one sample: at %1 Hz it takes "
-                                                                 "at least %2 s")
-                                                      .arg(*rate)
-                                                      .arg(0.5 / *rate));
+            check.fail(QStringLiteral("seconds"),
+                       QStringLiteral("is shorter than one sample: at %1 Hz it takes "
+                                      "at least %2 s")
+                           .arg(*rate)
+                           .arg(0.5 / *rate));
     }
     if (options.command == Command::Wav) {
         if (!(*bits == 16 || *bits == 24 || *bits == 32))

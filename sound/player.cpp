@@ -69,7 +69,8 @@ QString Player::play(const tone::Tone &tone)
     try {
         session->stream = std::make_unique<audiodevice::Stream>(request, *session);
     } catch (const audiodevice::StreamError &error) {
-        return QStringLiteral("the audio output could not be opened (%1)").arg(QString::fromStdString(error.what()));
+        return QStringLiteral("the audio output could not be opened (%1)")
+            .arg(QString::fromStdString(error.what()));
     }
     m_session = std::move(session);
     m_watch.start();

@@ -323,7 +323,8 @@ TEST(Analysis, ASlowDriftOfFrequencyChangesNoFigure)
     for (const Case c : {Case{10, 0.01}, Case{10, 0.1}, Case{60, 0.001}, Case{60, 0.1}, Case{2.5, 0.1},
                          Case{1, 0.1}, Case{10, 0}}) {
         SCOPED_TRACE(testing::Message() << c.drift << " Hz over " << c.seconds << " s");
-        const analysis::Analysis result = analysis::analyse(drifting(c.seconds, 1000, c.drift, 0.1, 40), 48000, {});
+        const analysis::Analysis result =
+            analysis::analyse(drifting(c.seconds, 1000, c.drift, 0.1, 40), 48000, {});
         EXPECT_NEAR(result.thdN * 100, 0.1, 0.005);
         EXPECT_NEAR(result.levelPercent(3), 0.1, 0.005);
         EXPECT_LT(angleBetween(result.harmonics[1].phaseDegrees, 40), 1.0);
@@ -341,7 +342,8 @@ TEST(Analysis, TheBandsEdgesAreSharpAndTheReferenceIsTheWholeSignal)
         for (double hum : {22.0, 22.4, 25.0, 18.0, 17.6, 15.0}) {
             SCOPED_TRACE(testing::Message() << hum << " Hz hum, " << seconds << " s");
             const auto humAt = [hum](double t) { return 0.01 * std::sin(2 * kPi * hum * t + 0.3); };
-            const analysis::Analysis result = analysis::analyse(drifting(seconds, 1000, 0, 0, 0, humAt), 48000, {});
+            const analysis::Analysis result =
+                analysis::analyse(drifting(seconds, 1000, 0, 0, 0, humAt), 48000, {});
             if (hum > 20)
                 EXPECT_NEAR(result.thdN * 100, whole, 0.03 * whole);
             else

@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,24 @@ struct Analysing
         format.seconds = seconds;
         audio::writeTone(file, path, audio::containerFor(path), tone, format);
         EXPECT_TRUE(file.commit());
+        return path;
+    }
+    // Half a second of two channels at 48 kHz, 24 bits.
+    QString stereo(const char *name, const std::function<double(int frame, int channel)> &value)
+    {
+        const QString path = folder.filePath(QLatin1String(name));
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr);
+        std::vector<double> frames(2 * 24000);
+        for (int i = 0; i < 24000; ++i)
+            for (int channel = 0; channel < 2; ++channel)
+                frames[std::size_t(2 * i + channel)] = value(i, channel);
+        sf_writef_double(file, frames.data(), 24000);
+        sf_close(file);
         return path;
     }
     // Chooses the file and waits for the analysis to end.
@@ -165,22 +184,9 @@ TEST(AnalysisWindow, SavesTheSpectrumAsPngAndCsvWholeOrNotAtAll)
 TEST(AnalysisWindow, AnotherChannelCanBeChosen)
 {
     Analysing test;
-    const QString stereo = test.folder.filePath(QStringLiteral("stereo.wav"));
-    {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE *file = sf_open(QFile::encodeName(stereo).constData(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr);
-        std::vector<double> frames(2 * 24000);
-        for (int i = 0; i < 24000; ++i) {
-            frames[2 * i] = 0.5 * std::sin(2 * M_PI * 300 * i / 48000);
-            frames[2 * i + 1] = 0.5 * std::sin(2 * M_PI * 770 * i / 48000);
-        }
-        sf_writef_double(file, frames.data(), 24000);
-        sf_close(file);
-    }
+    const QString stereo = test.stereo("stereo.wav", [](int i, int channel) {
+        return 0.5 * std::sin(2 * M_PI * (channel == 0 ? 300 : 770) * i / 48000);
+    });
     AnalysisWindow *window = test.analyse(stereo);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->findChild<QLabel *>("lblRecording")->text().contains("channel 1 of 2"));
@@ -240,20 +246,9 @@ TEST(AnalysisWindow, ALongAnalysisLeavesTheWindowWorkingAndCanBeCancelled)
 TEST(AnalysisWindow, AChannelThatCannotBeAnalysedLeavesTheChooserOnTheChannelShown)
 {
     Analysing test;
-    const QString stereo = test.folder.filePath(QStringLiteral("half.wav"));
-    {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE *file = sf_open(QFile::encodeName(stereo).constData(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr);
-        std::vector<double> frames(2 * 24000, 0.0); // channel 2 silent
-        for (int i = 0; i < 24000; ++i)
-            frames[2 * i] = 0.5 * std::sin(2 * M_PI * 300 * i / 48000);
-        sf_writef_double(file, frames.data(), 24000);
-        sf_close(file);
-    }
+    const QString stereo = test.stereo("half.wav", [](int i, int channel) { // channel 2 silent
+        return channel == 0 ? 0.5 * std::sin(2 * M_PI * 300 * i / 48000) : 0.0;
+    });
     AnalysisWindow *window = test.analyse(stereo);
     ASSERT_NE(window, nullptr);
     auto *channel = window->findChild<QSpinBox *>("spnChannel");

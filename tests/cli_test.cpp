@@ -378,12 +378,27 @@ TEST(CliAnalyze, GivesBackTheSettingsOfAToneItWroteInWavFloatAndFlac)
             0);
         const QJsonObject report = analyzed({file});
         SCOPED_TRACE(bits);
-        EXPECT_EQ(report.keys(),
-                  (QStringList{"beyond_full_scale_samples", "channel", "channels", "clipped_samples", "dc_offset",
-                               "explained_percent", "file", "frames", "fundamental_dbfs", "fundamental_hz",
-                               "harmonics", "note", "peak_dbfs", "sample_rate",
-                               "sinad_db", "thd_f_db", "thd_f_percent", "thd_n_db", "thd_n_percent",
-                               "thd_r_percent", "tone_over_noise_db"}));
+        EXPECT_EQ(report.keys(), (QStringList{"beyond_full_scale_samples",
+                                              "channel",
+                                              "channels",
+                                              "clipped_samples",
+                                              "dc_offset",
+                                              "explained_percent",
+                                              "file",
+                                              "frames",
+                                              "fundamental_dbfs",
+                                              "fundamental_hz",
+                                              "harmonics",
+                                              "note",
+                                              "peak_dbfs",
+                                              "sample_rate",
+                                              "sinad_db",
+                                              "thd_f_db",
+                                              "thd_f_percent",
+                                              "thd_n_db",
+                                              "thd_n_percent",
+                                              "thd_r_percent",
+                                              "tone_over_noise_db"}));
         EXPECT_EQ(report["frames"].toInt(), 110400);
         EXPECT_EQ(report["sample_rate"].toInt(), 48000);
         EXPECT_NEAR(report["fundamental_hz"].toDouble(), 997.3, 1e-3);
@@ -468,9 +483,8 @@ TEST(CliAnalyze, EveryBadRecordingIsNamedWithItsReasonAndExitsTwo)
         ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
     writeSound(path("silent.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, [](int, int) { return 0.0; });
-    writeSound(path("infinite.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000, [](int i, int) {
-        return i == 1000 ? HUGE_VAL : 0.5 * std::sin(2 * M_PI * 300 * i / 48000);
-    });
+    writeSound(path("infinite.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000,
+               [](int i, int) { return i == 1000 ? HUGE_VAL : 0.5 * std::sin(2 * M_PI * 300 * i / 48000); });
     writeSound(path("noheader.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 0, [](int, int) { return 0.0; });
     std::mt19937 random(1);
     std::normal_distribution<double> gauss(0, 0.1);
@@ -537,7 +551,8 @@ TEST(CliAnalyze, EveryBadRecordingIsNamedWithItsReasonAndExitsTwo)
         EXPECT_TRUE(run.out.contains("its header promises")) << run.out.toStdString();
         EXPECT_TRUE(run.out.contains("fundamental     300.000")) << run.out.toStdString();
     }
-    EXPECT_TRUE(cli({QStringLiteral("analyze"), path("truncated.wav")}).out.contains("20000 frames, fewer than the 48000"));
+    EXPECT_TRUE(cli({QStringLiteral("analyze"), path("truncated.wav")})
+                    .out.contains("20000 frames, fewer than the 48000"));
 }
 
 TEST(CliAnalyze, ClipsOnlyWhereTheFormatsExtremeCodesRepeat)
@@ -545,7 +560,9 @@ TEST(CliAnalyze, ClipsOnlyWhereTheFormatsExtremeCodesRepeat)
     QTemporaryDir folder;
     const auto path = [&](const char *name) { return folder.filePath(QLatin1String(name)); };
     const auto sine = [](double amplitude, double lowest, double highest) {
-        return [=](int i, int) { return std::clamp(amplitude * std::sin(2 * M_PI * 1000 * i / 48000), lowest, highest); };
+        return [=](int i, int) {
+            return std::clamp(amplitude * std::sin(2 * M_PI * 1000 * i / 48000), lowest, highest);
+        };
     };
     // A full-scale 16-bit sine touches code 32767 once a period: not clipped.
     writeSound(path("full16.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000, sine(1, -1, 1));
@@ -599,7 +616,8 @@ TEST(CliAnalyze, ReadsStreamedWavsToTheirEndAndStandardInput)
         EXPECT_EQ(report["frames"].toInt(), 48000);
         EXPECT_NEAR(report["fundamental_hz"].toDouble(), 440, 1e-3);
     }
-    const Outcome piped = cli({QStringLiteral("analyze"), QStringLiteral("--json"), QStringLiteral("-")}, tone);
+    const Outcome piped =
+        cli({QStringLiteral("analyze"), QStringLiteral("--json"), QStringLiteral("-")}, tone);
     EXPECT_EQ(piped.status, 0) << piped.err.toStdString();
     const QJsonObject report = QJsonDocument::fromJson(piped.out).object();
     EXPECT_EQ(report["file"].toString(), "-");
@@ -623,7 +641,8 @@ TEST(CliAnalyze, PrintsWhatIsUndefinedAsSuchAndPhasesBelow360)
     EXPECT_TRUE(text.out.contains("THD_R           n/a %")) << text.out.toStdString();
 
     // A band that holds no bin holds nothing: THD+N 0, SINAD infinite.
-    const Outcome empty = cli({QStringLiteral("analyze"), QStringLiteral("--band"), QStringLiteral("1000.2,1000.8"), high});
+    const Outcome empty =
+        cli({QStringLiteral("analyze"), QStringLiteral("--band"), QStringLiteral("1000.2,1000.8"), high});
     EXPECT_TRUE(empty.out.contains("SINAD           inf dB")) << empty.out.toStdString();
     EXPECT_TRUE(QJsonDocument::fromJson(cli({QStringLiteral("analyze"), QStringLiteral("--json"),
                                              QStringLiteral("--band"), QStringLiteral("1000.2,1000.8"), high})
@@ -646,11 +665,12 @@ TEST(CliAnalyze, PrintsWhatIsUndefinedAsSuchAndPhasesBelow360)
 
     // Harmonics just short of a whole turn print below 360 after rounding.
     const QString turn = folder.filePath(QStringLiteral("turn.wav"));
-    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("--seconds"), QStringLiteral("1"), QStringLiteral("--levels"),
-                   QStringLiteral("5,5,5,5,5,5"), QStringLiteral("--phases"),
-                   QStringLiteral("359.999,359.996,359.9951,0.001,359.99,359.9999"), QStringLiteral("-o"), turn})
-                  .status,
-              0);
+    ASSERT_EQ(
+        cli({QStringLiteral("wav"), QStringLiteral("--seconds"), QStringLiteral("1"),
+             QStringLiteral("--levels"), QStringLiteral("5,5,5,5,5,5"), QStringLiteral("--phases"),
+             QStringLiteral("359.999,359.996,359.9951,0.001,359.99,359.9999"), QStringLiteral("-o"), turn})
+            .status,
+        0);
     const Outcome turned = cli({QStringLiteral("analyze"), turn});
     EXPECT_FALSE(turned.out.contains("360.00")) << turned.out.toStdString();
     for (const QJsonValue &h : analyzed({turn})["harmonics"].toArray()) {

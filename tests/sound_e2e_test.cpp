@@ -57,7 +57,6 @@ public:
             runFor(50);
         EXPECT_GT(m_parec.bytesAvailable(), 0);
         runFor(100); // silence first, so that the sound's start is heard
-
     }
     // The sound from its first to its last audible sample, less `margin` seconds at either end.
     std::vector<float> stop(double margin)
@@ -99,7 +98,8 @@ TEST(SoundEndToEnd, TheToneComesOutOfTheSoundServerAsSet)
 
     // Past the stream's start, which the monitor may smear.
     const analysis::Analysis result = analysis::analyse(
-        std::vector<float>(heard.begin() + static_cast<std::ptrdiff_t>(0.25 * kRate), heard.end()), kRate, {});
+        std::vector<float>(heard.begin() + static_cast<std::ptrdiff_t>(0.25 * kRate), heard.end()), kRate,
+        {});
     EXPECT_NEAR(result.fundamentalHz, 997, 0.1);
     EXPECT_NEAR(result.thdF * 100, std::sqrt(9.0 + 144 + 1 + 49), 0.05);
     EXPECT_NEAR(result.peakDbfs, -12, 0.5);
@@ -122,7 +122,6 @@ TEST(SoundEndToEnd, AControlChangeIsHeard)
     const analysis::Analysis result = analysis::analyse(heard, kRate, {});
     EXPECT_NEAR(result.fundamentalHz, 440, 0.1);
     EXPECT_LT(result.thdF * 100, 0.05);
-
 }
 
 // A pure tone's 10 ms blocks, each fitted at the tone's own frequency: no
