@@ -38,6 +38,7 @@ if ! pactl info >/dev/null 2>&1; then
     skip "the PulseAudio server did not start"
 fi
 pactl set-default-sink quenlari
+pactl set-default-source quenlari.monitor
 # Silence played at a low latency keeps the null sink awake, as a sound
 # card's output is: left idle it wakes only every two seconds, and a stream
 # that starts then waits that long.

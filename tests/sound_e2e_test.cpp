@@ -3,6 +3,8 @@
 // comes back from the sink's monitor, and is analysed.
 
 #include "analysis/analyser.h"
+#include "audiodevice/devices.h"
+#include "audiodevice/stream.h"
 #include "sound/player.h"
 
 #include <QEventLoop>
@@ -10,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -203,6 +206,64 @@ TEST(SoundEndToEnd, PlayRightAfterStopPlaysAndStopNeverWaitsForTheServer)
     EXPECT_LT(took, std::chrono::milliseconds(100));
     EXPECT_FALSE(player.isPlaying());
     EXPECT_EQ(stopped.count(), 2);
+}
+
+TEST(SoundEndToEnd, TheServersDevicesAreListedAndADuplexStreamHearsWhatItPlays)
+{
+    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    EXPECT_EQ(devices.api, "pulse");
+    const audiodevice::Device *output = devices.defaultOutput();
+    const audiodevice::Device *input = devices.defaultInput();
+    ASSERT_NE(output, nullptr);
+    ASSERT_NE(input, nullptr);
+    EXPECT_GE(output->outputChannels, 1);
+    EXPECT_GE(input->inputChannels, 1);
+    EXPECT_TRUE(input->name.find("Monitor") != std::string::npos) << input->name;
+    EXPECT_NE(std::find(output->rates.begin(), output->rates.end(), 48000), output->rates.end());
+    EXPECT_EQ(devices.find(std::to_string(input->index)), input);
+    EXPECT_EQ(devices.find(input->name), input);
+    EXPECT_EQ(devices.find("no such device"), nullptr);
+
+    // Plays 997 Hz at -12 dBFS and keeps what comes back, on the device's own thread.
+    class Loop : public audiodevice::Processor
+    {
+    public:
+        bool process(const float *in, float *out, std::size_t frames) noexcept override
+        {
+            for (std::size_t i = 0; i < frames; ++i, ++m_played)
+                out[i] = float(0.25 * std::sin(2 * M_PI * 997 * double(m_played) / kRate));
+            const std::size_t kept = m_kept.load(std::memory_order_relaxed);
+            const std::size_t room = std::min(frames, heard.size() - kept);
+            std::copy(in, in + room, heard.begin() + std::ptrdiff_t(kept));
+            m_kept.store(kept + room, std::memory_order_release);
+            return true;
+        }
+        std::size_t kept() const { return m_kept.load(std::memory_order_acquire); }
+        std::vector<float> heard = std::vector<float>(static_cast<std::size_t>(3 * kRate));
+
+    private:
+        long long m_played = 0;
+        std::atomic<std::size_t> m_kept{0};
+    } loop;
+    audiodevice::StreamRequest request;
+    request.api = devices.api;
+    request.outputDevice = output->index;
+    request.outputChannels = 1;
+    request.inputDevice = input->index;
+    request.inputChannels = 1;
+    {
+        audiodevice::Stream stream(request, loop);
+        EXPECT_EQ(stream.rate(), 48000);
+        for (int waited = 0; loop.kept() < loop.heard.size() && waited < 10000; waited += 50)
+            runFor(50);
+        EXPECT_EQ(stream.failure(), "");
+    }
+    ASSERT_EQ(loop.kept(), loop.heard.size());
+    // The last second: what the monitor heard of what was played.
+    const std::vector<float> last(loop.heard.end() - static_cast<std::ptrdiff_t>(kRate), loop.heard.end());
+    const analysis::Analysis result = analysis::analyse(last, kRate, {});
+    EXPECT_NEAR(result.fundamentalHz, 997, 0.01);
+    EXPECT_NEAR(result.fundamentalDbfs, -12.04, 0.1);
 }
 
 // Last: the server does not come back.
