@@ -16,8 +16,11 @@ namespace {
 // How long a closing stream may take to play out what it queued before it is cut.
 constexpr auto kMostPlayOut = std::chrono::milliseconds(1000);
 constexpr auto kPlayOutPoll = std::chrono::milliseconds(5);
-// The blocks the sound system queues ahead: some 85 ms at 1024 frames and 48 kHz.
-constexpr unsigned kQueuedBlocks = 4;
+// The blocks the sound system queues ahead: some 130 ms at 1024 frames and
+// 48 kHz. The callback runs at real-time priority where granted, but the sound
+// server's client library forwards what it writes on a thread of its own at
+// normal priority, which a loaded machine may keep waiting for some 100 ms.
+constexpr unsigned kQueuedBlocks = 6;
 
 // RtAudio's error callback is a plain function: it learns whose stream failed
 // from the thread it runs on, the stream's own (or, while opening, the opener's).
