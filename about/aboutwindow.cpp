@@ -1,9 +1,9 @@
 #include "about/aboutwindow.h"
 
-#include "app/design.h"
 #include "app/form1.h"
 #include "app/icon.h"
 #include "app/version.h"
+#include "base/design.h"
 
 #include <QLabel>
 #include <QPushButton>

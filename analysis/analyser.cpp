@@ -1,9 +1,10 @@
 #include "analysis/analyser.h"
 
 #include "analysis/harmonicfit.h"
-#include "analysis/parallel.h"
 #include "analysis/residual.h"
-#include "app/progress.h"
+#include "base/parallel.h"
+#include "base/progress.h"
+#include "dsp/soundmath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +16,7 @@ namespace analysis {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using dsp::kPi;
 constexpr double kLowestFundamentalHz = 10;
 // A tone's peak stands at least this far above the spectrum's median; white
 // noise alone reaches some 15 dB.
@@ -260,11 +261,6 @@ double Analysis::levelPercent(int n) const
     return 0;
 }
 
-double decibels(double fraction)
-{
-    return 20 * std::log10(fraction);
-}
-
 double roundedPhase(double degrees, int decimals)
 {
     const double scale = std::pow(10.0, decimals);
@@ -336,7 +332,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     result.clippedSamples = clippedSamples(samples, settings.lowestCode, settings.highestCode);
     const double mean = sum / double(count);
     const double signalPower = std::max(0.0, sumOfSquares / double(count) - mean * mean);
-    result.peakDbfs = peak > 0 ? decibels(peak) : -std::numeric_limits<double>::infinity();
+    result.peakDbfs = peak > 0 ? dsp::decibels(peak) : -std::numeric_limits<double>::infinity();
     if (least == most)
         throw AnalysisError(most == 0 ? "it is silent" : "it holds one constant value and no tone");
 
@@ -362,7 +358,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
                 .toStdString());
     result.dcOffset = fit.dc;
     result.fundamentalAmplitude = fit.amplitude;
-    result.fundamentalDbfs = decibels(result.fundamentalAmplitude);
+    result.fundamentalDbfs = dsp::decibels(result.fundamentalAmplitude);
     double harmonicPower = 0;
     bool anyHarmonic = false;
     for (int n = 2; n <= settings.harmonics; ++n) {
@@ -375,7 +371,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
             const std::complex<double> relative = fit.relative[n - 2];
             harmonic.amplitude = std::abs(relative) * result.fundamentalAmplitude;
             harmonic.levelPercent = 100 * std::abs(relative);
-            harmonic.dbc = decibels(std::abs(relative));
+            harmonic.dbc = dsp::decibels(std::abs(relative));
             harmonic.phaseDegrees = wrapDegrees(std::arg(relative) * 180 / kPi);
             harmonicPower += harmonic.amplitude * harmonic.amplitude;
         }

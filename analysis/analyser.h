@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/fourier.h"
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <QString>
 
@@ -85,8 +85,6 @@ struct Analysis
 // short, no peak well above the noise); Progress::Cancelled when cancelled.
 Analysis analyse(const std::vector<float> &samples, double rate, const Settings &settings,
                  const Progress *progress = nullptr);
-
-double decibels(double fraction); // 20 log10
 
 // A phase rounded to `decimals` places, in [0, 360) after the rounding.
 double roundedPhase(double degrees, int decimals);

@@ -1,7 +1,8 @@
 #include "analysis/fourier.h"
 
-#include "analysis/parallel.h"
-#include "app/progress.h"
+#include "base/parallel.h"
+#include "base/progress.h"
+#include "dsp/soundmath.h"
 
 #include <fftw3.h>
 
@@ -15,7 +16,7 @@ namespace analysis {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using dsp::kPi;
 // Records of this many segments and more are shared among the cores.
 constexpr std::size_t kSegmentsForParts = 16;
 constexpr int kParts = 8;
@@ -152,7 +153,7 @@ Peak PeakSpectrum::strongest(double lowestHz, double highestHz) const
     // Digital silence holds no peak; a tone over digital silence stands out without measure.
     if (!(m_power[best] > 0))
         return peak;
-    peak.overMedianDb = m_median > 0 ? 10 * std::log10(m_power[best] / m_median) : 400;
+    peak.overMedianDb = m_median > 0 ? dsp::powerDecibels(m_power[best] / m_median) : 400;
     // A parabola through the log magnitudes of the peak and its neighbours.
     const double left = std::log(m_power[best - 1] + 1e-300), middle = std::log(m_power[best] + 1e-300),
                  right = std::log(m_power[best + 1] + 1e-300);
@@ -225,7 +226,7 @@ MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, dou
     for (std::size_t k = 1; k < power.size(); ++k) {
         const double magnitude = std::sqrt(power[k] / double(starts.size())) / gain;
         spectrum.frequencyHz.push_back(double(k) * rate / double(length));
-        spectrum.dbfs.push_back(20 * std::log10(std::max(magnitude, 1e-15)));
+        spectrum.dbfs.push_back(dsp::decibels(std::max(magnitude, 1e-15)));
     }
     return spectrum;
 }

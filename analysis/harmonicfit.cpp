@@ -1,19 +1,23 @@
 #include "analysis/harmonicfit.h"
 
-#include "analysis/parallel.h"
-#include "app/progress.h"
+#include "base/parallel.h"
+#include "base/progress.h"
+#include "dsp/oscillator.h"
+
+#include <Eigen/Dense>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 namespace analysis {
 
 namespace {
 
-// The exact sine and cosine of the fundamental are taken this often; in
-// between they turn by one step a sample.
-constexpr std::size_t kAnchorEvery = 1024;
+using dsp::kAnchorEvery;
+using dsp::kLanes;
+using dsp::Lanes;
 // The frequency has converged when its last step moves the record's ends by
 // less than this (radians of the fundamental).
 constexpr double kConvergedPhase = 1e-3;
@@ -34,21 +38,16 @@ KernelSums directSums(double phi, std::size_t length)
 {
     const double centre = (double(length) - 1) / 2;
     KernelSums sums;
-    const double stepCos = std::cos(phi), stepSin = std::sin(phi);
-    double c = 1, s = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const double u = double(i) - centre;
-        if (i % kAnchorEvery == 0) {
-            c = std::cos(phi * u);
-            s = std::sin(phi * u);
+    dsp::Oscillator<double> turning(phi);
+    dsp::forEachAnchorSpan(0, length, [&](std::size_t begin, std::size_t end) {
+        turning.anchor(phi * (double(begin) - centre));
+        for (std::size_t i = begin; i < end; ++i, turning.turn()) {
+            const double u = double(i) - centre;
+            sums.k += turning.cosine();
+            sums.j += u * turning.sine();
+            sums.m += u * u * turning.cosine();
         }
-        sums.k += c;
-        sums.j += u * s;
-        sums.m += u * u * c;
-        const double turned = s * stepCos + c * stepSin;
-        c = c * stepCos - s * stepSin;
-        s = turned;
-    }
+    });
     return sums;
 }
 
@@ -77,24 +76,16 @@ struct Projections
     std::vector<double> cosine, sine, cosineU, sineU;
 };
 
-// Four samples side by side: the projections' inner loop works on them at
-// once, in one 256-bit register where the processor has AVX2, in two
-// 128-bit ones otherwise.
-using Lanes = double __attribute__((vector_size(32)));
-constexpr int kLanes = 4;
-
 // One block of samples from u = `u0` on: adds its sums to the totals.
 __attribute__((target_clones("avx2", "default"))) void projectBlock(const float *samples, std::size_t length,
                                                                     double u0, double theta, int harmonics,
                                                                     bool weighted, Projections &total)
 {
-    Lanes c1, s1, u;
-    for (int lane = 0; lane < kLanes; ++lane) {
+    Lanes u;
+    for (int lane = 0; lane < kLanes; ++lane)
         u[lane] = u0 + lane;
-        c1[lane] = std::cos(theta * u[lane]);
-        s1[lane] = std::sin(theta * u[lane]);
-    }
-    const double stepCos = std::cos(kLanes * theta), stepSin = std::sin(kLanes * theta);
+    dsp::Oscillator<Lanes> fundamental(kLanes * theta);
+    fundamental.anchor(theta * u);
     Lanes sumC[kMostFitted] = {}, sumS[kMostFitted] = {}, sumCU[kMostFitted] = {}, sumSU[kMostFitted] = {};
     Lanes sumConstant = {};
     std::size_t i = 0;
@@ -102,8 +93,8 @@ __attribute__((target_clones("avx2", "default"))) void projectBlock(const float 
         const Lanes y = {samples[i], samples[i + 1], samples[i + 2], samples[i + 3]};
         const Lanes yu = y * u;
         sumConstant += y;
-        const Lanes twoC1 = 2 * c1;
-        Lanes cPrevious = {1, 1, 1, 1}, sPrevious = {}, c = c1, s = s1;
+        const Lanes twoC1 = 2 * fundamental.cosine();
+        Lanes cPrevious = {1, 1, 1, 1}, sPrevious = {}, c = fundamental.cosine(), s = fundamental.sine();
         for (int n = 0; n < harmonics; ++n) {
             sumC[n] += y * c;
             sumS[n] += y * s;
@@ -119,9 +110,7 @@ __attribute__((target_clones("avx2", "default"))) void projectBlock(const float 
             c = cNext;
             s = sNext;
         }
-        const Lanes turned = s1 * stepCos + c1 * stepSin;
-        c1 = c1 * stepCos - s1 * stepSin;
-        s1 = turned;
+        fundamental.turn();
         u += kLanes;
     }
     for (int lane = 0; lane < kLanes; ++lane) {
@@ -185,86 +174,58 @@ Projections project(const float *samples, std::size_t count, int harmonics, doub
     return total;
 }
 
-// Solves a small symmetric system by Gaussian elimination with partial
-// pivoting, the columns scaled to unit diagonal first. Empty when singular,
-// as for a record that holds nothing at the frequency tried.
-std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b)
+// Solves the normal equations, which are symmetric and positive semi-definite.
+// The unknowns are scaled to a unit diagonal first, so that one threshold on
+// the factor's pivots tells a singular system from a well-posed one whatever
+// the levels: empty when singular, as for a record that holds nothing at the
+// frequency tried.
+std::optional<Eigen::VectorXd> solve(const Eigen::MatrixXd &a, const Eigen::VectorXd &b)
 {
-    const std::size_t n = b.size();
-    std::vector<double> scale(n, 1.0);
-    for (std::size_t i = 0; i < n; ++i)
-        if (a[i][i] > 0)
-            scale[i] = 1 / std::sqrt(a[i][i]);
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < n; ++j)
-            a[i][j] *= scale[i] * scale[j];
-        b[i] *= scale[i];
-    }
-    for (std::size_t column = 0; column < n; ++column) {
-        std::size_t pivot = column;
-        for (std::size_t row = column + 1; row < n; ++row)
-            if (std::fabs(a[row][column]) > std::fabs(a[pivot][column]))
-                pivot = row;
-        if (!(std::fabs(a[pivot][column]) > 1e-14))
-            return {};
-        std::swap(a[column], a[pivot]);
-        std::swap(b[column], b[pivot]);
-        for (std::size_t row = column + 1; row < n; ++row) {
-            const double factor = a[row][column] / a[column][column];
-            for (std::size_t j = column; j < n; ++j)
-                a[row][j] -= factor * a[column][j];
-            b[row] -= factor * b[column];
-        }
-    }
-    std::vector<double> x(n);
-    for (std::size_t i = n; i-- > 0;) {
-        double sum = b[i];
-        for (std::size_t j = i + 1; j < n; ++j)
-            sum -= a[i][j] * x[j];
-        x[i] = sum / a[i][i];
-    }
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] *= scale[i];
-    return x;
+    const Eigen::VectorXd scale =
+        a.diagonal().unaryExpr([](double d) { return d > 0 ? 1 / std::sqrt(d) : 1.0; });
+    const Eigen::LDLT<Eigen::MatrixXd> factor(scale.asDiagonal() * a * scale.asDiagonal());
+    constexpr double kSmallestPivot = 1e-14;
+    if (factor.info() != Eigen::Success || !(factor.vectorD().cwiseAbs().minCoeff() > kSmallestPivot))
+        return std::nullopt;
+    return Eigen::VectorXd(scale.cwiseProduct(factor.solve(scale.cwiseProduct(b))));
 }
 
 // The normal equations of DC, the cosines and the sines: unknowns in the
 // order d, a_1 .. a_H, b_1 .. b_H. Sums with both a cosine and a sine vanish.
 struct Normal
 {
-    std::vector<std::vector<double>> matrix;
-    std::vector<double> right;
+    Eigen::MatrixXd matrix;
+    Eigen::VectorXd right;
 };
 
 Normal linearSystem(const Projections &p, const std::vector<KernelSums> &sums, std::size_t count,
                     int harmonics)
 {
     const int size = 2 * harmonics + 1;
-    Normal normal{std::vector<std::vector<double>>(size, std::vector<double>(size, 0.0)),
-                  std::vector<double>(size, 0.0)};
-    auto &g = normal.matrix;
-    g[0][0] = double(count);
+    Normal normal{Eigen::MatrixXd::Zero(size, size), Eigen::VectorXd::Zero(size)};
+    Eigen::MatrixXd &g = normal.matrix;
+    g(0, 0) = double(count);
     normal.right[0] = p.constant;
     for (int n = 1; n <= harmonics; ++n) {
-        g[0][n] = g[n][0] = sums[n].k;
+        g(0, n) = g(n, 0) = sums[n].k;
         normal.right[n] = p.cosine[n - 1];
         normal.right[harmonics + n] = p.sine[n - 1];
         for (int m = 1; m <= harmonics; ++m) {
             const double difference = sums[std::abs(n - m)].k, total = sums[n + m].k;
-            g[n][m] = (difference + total) / 2;
-            g[harmonics + n][harmonics + m] = (difference - total) / 2;
+            g(n, m) = (difference + total) / 2;
+            g(harmonics + n, harmonics + m) = (difference - total) / 2;
         }
     }
     return normal;
 }
 
-HarmonicFit fromSolution(const std::vector<double> &x, double theta, std::size_t count, int harmonics)
+HarmonicFit fromSolution(const Eigen::VectorXd &x, double theta, std::size_t count, int harmonics)
 {
     HarmonicFit fit;
     fit.theta = theta;
     fit.dc = x[0];
-    fit.cosine.assign(x.begin() + 1, x.begin() + 1 + harmonics);
-    fit.sine.assign(x.begin() + 1 + harmonics, x.begin() + 1 + 2 * harmonics);
+    fit.cosine.assign(x.data() + 1, x.data() + 1 + harmonics);
+    fit.sine.assign(x.data() + 1 + harmonics, x.data() + 1 + 2 * harmonics);
     fit.centre = (double(count) - 1) / 2;
     return fit;
 }
@@ -284,8 +245,8 @@ HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonic
 {
     const Projections p = project(samples, count, harmonics, theta, false, nullptr);
     const Normal normal = linearSystem(p, allKernelSums(theta, count, harmonics), count, harmonics);
-    const std::vector<double> x = solve(normal.matrix, normal.right);
-    if (x.empty()) {
+    const std::optional<Eigen::VectorXd> x = solve(normal.matrix, normal.right);
+    if (!x) {
         if (explained)
             *explained = -1;
         HarmonicFit none;
@@ -294,10 +255,10 @@ HarmonicFit fitAtFrequency(const float *samples, std::size_t count, int harmonic
     }
     if (explained) {
         *explained = 0;
-        for (std::size_t i = 0; i < x.size(); ++i)
-            *explained += x[i] * normal.right[i];
+        for (Eigen::Index i = 0; i < x->size(); ++i)
+            *explained += (*x)[i] * normal.right[i];
     }
-    return fromSolution(x, theta, count, harmonics);
+    return fromSolution(*x, theta, count, harmonics);
 }
 
 HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics, double theta,
@@ -310,21 +271,21 @@ HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics,
         const std::vector<KernelSums> sums = allKernelSums(theta, count, h);
         Normal normal = linearSystem(p, sums, count, h);
         // The amplitudes at this frequency shape the frequency's derivative column.
-        const std::vector<double> linear = solve(normal.matrix, normal.right);
-        if (linear.empty())
+        const std::optional<Eigen::VectorXd> linear = solve(normal.matrix, normal.right);
+        if (!linear)
             break;
-        const double *a = linear.data() + 1;
-        const double *b = linear.data() + 1 + h;
+        const double *a = linear->data() + 1;
+        const double *b = linear->data() + 1 + h;
         auto jSum = [&](int k) { return k >= 0 ? sums[k].j : -sums[-k].j; }; // J is odd
         auto mSum = [&](int k) { return sums[std::abs(k)].m; };              // M is even
 
         const int size = 2 * h + 2;
         const int last = size - 1;
-        for (auto &row : normal.matrix)
-            row.push_back(0);
-        normal.matrix.emplace_back(size, 0.0);
-        normal.right.push_back(0);
-        auto &g = normal.matrix;
+        normal.matrix.conservativeResize(size, size);
+        normal.matrix.row(last).setZero();
+        normal.matrix.col(last).setZero();
+        normal.right.conservativeResize(size);
+        Eigen::MatrixXd &g = normal.matrix;
         double dd = 0, dConstant = 0, dRight = 0;
         for (int n = 1; n <= h; ++n) {
             dConstant -= n * a[n - 1] * jSum(n);
@@ -335,25 +296,25 @@ HarmonicFit fitHarmonics(const float *samples, std::size_t count, int harmonics,
                        b[n - 1] * b[m - 1] * (mSum(n - m) + mSum(n + m)) / 2);
             }
         }
-        g[0][last] = g[last][0] = dConstant;
+        g(0, last) = g(last, 0) = dConstant;
         for (int m = 1; m <= h; ++m) {
             double withCosine = 0, withSine = 0;
             for (int n = 1; n <= h; ++n) {
                 withCosine -= n * a[n - 1] * (jSum(n + m) + jSum(n - m)) / 2;
                 withSine += n * b[n - 1] * (jSum(m + n) + jSum(m - n)) / 2;
             }
-            g[m][last] = g[last][m] = withCosine;
-            g[h + m][last] = g[last][h + m] = withSine;
+            g(m, last) = g(last, m) = withCosine;
+            g(h + m, last) = g(last, h + m) = withSine;
         }
-        g[last][last] = dd;
+        g(last, last) = dd;
         normal.right[last] = dRight;
 
-        const std::vector<double> x = solve(normal.matrix, normal.right);
-        if (x.empty() || !std::isfinite(x[last]))
+        const std::optional<Eigen::VectorXd> x = solve(normal.matrix, normal.right);
+        if (!x || !std::isfinite((*x)[last]))
             break;
-        const double step = x[last];
+        const double step = (*x)[last];
         theta += step;
-        fit = fromSolution(x, theta, count, h);
+        fit = fromSolution(*x, theta, count, h);
         fit.iterations = iteration;
         if (std::fabs(step) * double(count) < kConvergedPhase) {
             fit.converged = true;

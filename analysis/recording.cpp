@@ -1,7 +1,7 @@
 #include "analysis/recording.h"
 
-#include "app/progress.h"
 #include "audio/soundfile.h"
+#include "base/progress.h"
 
 #include <QFile>
 

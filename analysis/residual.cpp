@@ -1,7 +1,9 @@
 #include "analysis/residual.h"
 
-#include "analysis/parallel.h"
-#include "app/progress.h"
+#include "base/parallel.h"
+#include "base/progress.h"
+#include "dsp/oscillator.h"
+#include "dsp/soundmath.h"
 
 #include <Eigen/Dense>
 
@@ -13,81 +15,73 @@ namespace analysis {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using dsp::kPi;
 constexpr double kPieceSeconds = 0.1;
 constexpr double kLeastPeriods = 10;
-constexpr std::size_t kAnchorEvery = 1024;
 constexpr int kParts = 8;
 constexpr int kTerms = 4; // the cosine and the sine, each constant and linear in time
-constexpr int kLanes = 4;
+using dsp::kLanes;
+using dsp::Lanes;
 
 using Vector = Eigen::Matrix<double, kTerms, 1>;
 using Matrix = Eigen::Matrix<double, kTerms, kTerms>;
 
-// Four samples side by side, in one 256-bit register where the processor
-// has AVX2: the cosine and sine of each turn four steps at a time.
-using Lanes = double __attribute__((vector_size(32)));
-
-// The cosine and sine of the fundamental at four samples from `at` on, time
-// counted from `centre`, and v, the time in half spans.
+// The cosine and sine of the fundamental at four samples, time counted from
+// the piece's centre, and v, the time in half spans.
 struct Basis
 {
-    Lanes c, s, v;
+    Basis(double theta, std::size_t at, double centre, double perSample)
+        : wave(kLanes * theta), perSample(perSample)
+    {
+        Lanes u;
+        for (int lane = 0; lane < kLanes; ++lane)
+            u[lane] = double(at + std::size_t(lane)) - centre;
+        wave.anchor(theta * u);
+        v = u * perSample;
+    }
+    // Four samples on.
+    void turn()
+    {
+        wave.turn();
+        v += kLanes * perSample;
+    }
+    const Lanes &c() const { return wave.cosine(); }
+    const Lanes &s() const { return wave.sine(); }
+
+    dsp::Oscillator<Lanes> wave;
+    double perSample;
+    Lanes v;
 };
 
-// Four samples on: the cosine and sine turned by four steps.
-void turn(Basis &b, double stepCos, double stepSin, double perSample)
-{
-    const Lanes turned = b.s * stepCos + b.c * stepSin;
-    b.c = b.c * stepCos - b.s * stepSin;
-    b.s = turned;
-    b.v += kLanes * perSample;
-}
-
-Basis basisAt(double theta, std::size_t at, double centre, double perSample)
-{
-    Basis basis;
-    for (int lane = 0; lane < kLanes; ++lane) {
-        const double u = double(at + std::size_t(lane)) - centre;
-        basis.c[lane] = std::cos(theta * u);
-        basis.s[lane] = std::sin(theta * u);
-        basis.v[lane] = u * perSample;
-    }
-    return basis;
-}
-
 // The sums of (y - mean) against the cosine and the sine, each alone and times
-// v, over a piece of `length` samples: set exactly every kAnchorEvery samples
-// and turned in between.
+// v, over a piece of `length` samples.
 __attribute__((target_clones("avx2", "default"))) std::array<double, kTerms>
 projectPiece(const float *y, std::size_t length, double theta, double mean)
 {
     const double centre = (double(length) - 1) / 2;
     const double perSample = 1 / std::max(1.0, centre);
-    const double stepCos = std::cos(kLanes * theta), stepSin = std::sin(kLanes * theta);
     Lanes sumC = {}, sumVC = {}, sumS = {}, sumVS = {};
     std::array<double, kTerms> total{};
-    for (std::size_t block = 0; block < length; block += kAnchorEvery) {
-        const std::size_t end = std::min(length, block + kAnchorEvery);
-        Basis b = basisAt(theta, block, centre, perSample);
-        std::size_t i = block;
+    dsp::forEachAnchorSpan(0, length, [&](std::size_t begin, std::size_t end) {
+        Basis b(theta, begin, centre, perSample);
+        std::size_t i = begin;
         for (; i + kLanes <= end; i += kLanes) {
             const Lanes x = Lanes{y[i], y[i + 1], y[i + 2], y[i + 3]} - mean;
-            const Lanes xc = x * b.c, xs = x * b.s;
+            const Lanes xc = x * b.c(), xs = x * b.s();
             sumC += xc;
             sumVC += xc * b.v;
             sumS += xs;
             sumVS += xs * b.v;
-            turn(b, stepCos, stepSin, perSample);
+            b.turn();
         }
         for (int lane = 0; i < end; ++i, ++lane) {
             const double x = y[i] - mean;
-            total[0] += x * b.c[lane];
-            total[1] += x * b.v[lane] * b.c[lane];
-            total[2] += x * b.s[lane];
-            total[3] += x * b.v[lane] * b.s[lane];
+            total[0] += x * b.c()[lane];
+            total[1] += x * b.v[lane] * b.c()[lane];
+            total[2] += x * b.s()[lane];
+            total[3] += x * b.v[lane] * b.s()[lane];
         }
-    }
+    });
     for (int lane = 0; lane < kLanes; ++lane) {
         total[0] += sumC[lane];
         total[1] += sumVC[lane];
@@ -105,22 +99,21 @@ subtractPiece(const float *y, double *r, std::size_t from, std::size_t to, std::
 {
     const double centre = (double(length) - 1) / 2;
     const double perSample = 1 / std::max(1.0, centre);
-    const double stepCos = std::cos(kLanes * theta), stepSin = std::sin(kLanes * theta);
-    for (std::size_t block = from; block < to; block = (block / kAnchorEvery + 1) * kAnchorEvery) {
-        const std::size_t end = std::min(to, (block / kAnchorEvery + 1) * kAnchorEvery);
-        Basis b = basisAt(theta, block, centre, perSample);
-        std::size_t i = block;
+    dsp::forEachAnchorSpan(from, to, [&](std::size_t begin, std::size_t end) {
+        Basis b(theta, begin, centre, perSample);
+        std::size_t i = begin;
         for (; i + kLanes <= end; i += kLanes) {
             const Lanes x = Lanes{y[i], y[i + 1], y[i + 2], y[i + 3]} - mean;
-            const Lanes rest = x - (fitted[0] + fitted[1] * b.v) * b.c - (fitted[2] + fitted[3] * b.v) * b.s;
+            const Lanes rest =
+                x - (fitted[0] + fitted[1] * b.v) * b.c() - (fitted[2] + fitted[3] * b.v) * b.s();
             for (int lane = 0; lane < kLanes; ++lane)
                 r[i + std::size_t(lane)] = rest[lane];
-            turn(b, stepCos, stepSin, perSample);
+            b.turn();
         }
         for (int lane = 0; i < end; ++i, ++lane)
-            r[i] = y[i] - mean - (fitted[0] + fitted[1] * b.v[lane]) * b.c[lane] -
-                   (fitted[2] + fitted[3] * b.v[lane]) * b.s[lane];
-    }
+            r[i] = y[i] - mean - (fitted[0] + fitted[1] * b.v[lane]) * b.c()[lane] -
+                   (fitted[2] + fitted[3] * b.v[lane]) * b.s()[lane];
+    });
 }
 
 // The normal equations' matrix of a piece, factored: the same for every piece of one length.

@@ -4,21 +4,12 @@
 #include "analysis/recording.h"
 #include "analysiswindow/analysiswindow.h"
 #include "app/form1.h"
-#include "app/progress.h"
 #include "app/updown.h"
+#include "base/progress.h"
 
 #include <QDir>
 #include <QFutureWatcher>
 #include <QProgressDialog>
-#include <QTimer>
-#include <QtConcurrent>
-
-#include <optional>
-
-namespace {
-constexpr int kProgressSteps = 1000;
-constexpr int kProgressPollMs = 50;
-} // namespace
 
 void Form1::mnuAnalyse_Click()
 {
@@ -36,45 +27,34 @@ void Form1::mnuAnalyse_Click()
 
 void Form1::startAnalysis(const QString &file, int channel)
 {
-    if (m_analysisProgress)
-        m_analysisProgress->cancel(); // the newest request wins
-    // The worker writes how far it got; the window reads it now and then.
-    auto done = std::make_shared<std::atomic<int>>(0);
-    auto progress = std::make_shared<Progress>([done](double fraction) {
-        done->store(static_cast<int>(fraction * kProgressSteps), std::memory_order_relaxed);
-    });
-    m_analysisProgress = progress;
+    m_analysisRun.cancel(); // the newest request wins
 
     auto *dialog = new QProgressDialog(tr("Analysing %1…").arg(QDir::toNativeSeparators(file)), tr("Cancel"),
-                                       0, kProgressSteps, this);
+                                       0, Progress::kSteps, this);
     dialog->setObjectName(QStringLiteral("dlgAnalysing"));
     // Not modal: the window goes on working meanwhile; a new analysis replaces this one.
     dialog->setWindowModality(Qt::NonModal);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
-    auto *poll = new QTimer(dialog);
-    connect(poll, &QTimer::timeout, dialog, [dialog, done] { dialog->setValue(done->load()); });
-    poll->start(kProgressPollMs);
-    connect(dialog, &QProgressDialog::canceled, dialog, [progress] { progress->cancel(); });
 
-    using Outcome = std::optional<analysis::AnalysedRecording>;
+    using Outcome = analysis::AnalysedRecording;
     auto *watcher = new QFutureWatcher<Outcome>(this);
-    connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher, dialog, progress] {
+    connect(watcher, &QFutureWatcher<Outcome>::progressValueChanged, dialog, &QProgressDialog::setValue);
+    connect(dialog, &QProgressDialog::canceled, watcher, &QFutureWatcher<Outcome>::cancel);
+    connect(watcher, &QFutureWatcher<Outcome>::finished, this, [this, watcher, dialog] {
         dialog->deleteLater();
         watcher->deleteLater();
-        if (m_analysisProgress == progress)
-            m_analysisProgress.reset();
-        const Outcome outcome = watcher->result();
         // Cancelled, even after the work's last look at its progress: nothing to show.
-        if (!outcome || progress->cancelled()) {
+        if (watcher->isCanceled() || watcher->future().resultCount() == 0) {
             if (m_analysis)
                 m_analysis->keepShownChannel();
             return;
         }
-        if (!outcome->error.isEmpty()) {
+        const Outcome outcome = watcher->result();
+        if (!outcome.error.isEmpty()) {
             if (m_analysis)
                 m_analysis->keepShownChannel();
-            showError(QT_TR_NOOP("Analysing a recording"), outcome->error.toUtf8().constData());
+            showError(QT_TR_NOOP("Analysing a recording"), outcome.error.toUtf8().constData());
             return;
         }
         if (!m_analysis) {
@@ -82,20 +62,18 @@ void Form1::startAnalysis(const QString &file, int channel)
             connect(m_analysis, &AnalysisWindow::useInPlot, this, &Form1::useAnalysis);
             connect(m_analysis, &AnalysisWindow::channelChosen, this, &Form1::startAnalysis);
         }
-        m_analysis->showAnalysis(*outcome);
+        m_analysis->showAnalysis(outcome);
         m_analysis->show();
         m_analysis->raise();
         m_analysis->activateWindow();
     });
     analysis::Settings settings;
     settings.spectrum = true;
-    watcher->setFuture(QtConcurrent::run([file, channel, settings, progress]() -> Outcome {
-        try {
-            return analysis::analyseRecording(file, channel, settings, progress.get());
-        } catch (const Progress::Cancelled &) {
-            return std::nullopt;
-        }
-    }));
+    const QFuture<Outcome> run = runWithProgress<Outcome>([file, channel, settings](Progress &progress) {
+        return analysis::analyseRecording(file, channel, settings, &progress);
+    });
+    m_analysisRun = run;
+    watcher->setFuture(run);
 }
 
 void Form1::useAnalysis(const analysis::PlotValues &values)

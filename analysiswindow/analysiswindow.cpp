@@ -1,5 +1,9 @@
 #include "analysiswindow/analysiswindow.h"
 
+#include "base/errors.h"
+#include "base/savefile.h"
+#include "dsp/soundmath.h"
+
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -7,7 +11,6 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -155,9 +158,9 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
                        "DC offset: %11; peak: %12 dBFS\n"
                        "Clipped samples: %13")
             .arg(number(r.fundamentalHz, 3), number(r.fundamentalDbfs, 2), number(r.thdF * 100, 4),
-                 number(analysis::decibels(r.thdF), 2), number(r.thdR * 100, 4), number(r.thdN * 100, 4),
-                 number(analysis::decibels(r.thdN), 2), number(r.bandLowHz, 0), number(r.bandHighHz, 0))
-            .arg(number(-analysis::decibels(r.thdN), 2), number(r.dcOffset, 6), number(r.peakDbfs, 2))
+                 number(dsp::decibels(r.thdF), 2), number(r.thdR * 100, 4), number(r.thdN * 100, 4),
+                 number(dsp::decibels(r.thdN), 2), number(r.bandLowHz, 0), number(r.bandHighHz, 0))
+            .arg(number(-dsp::decibels(r.thdN), 2), number(r.dcOffset, 6), number(r.peakDbfs, 2))
             .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
                                       : QStringLiteral("0")));
     QStringList remarks;
@@ -208,7 +211,7 @@ void AnalysisWindow::plotSpectrum()
     marks->setLineStyle(QCPGraph::lsNone);
     marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red), QBrush(Qt::white), 7));
     auto mark = [&](int n, double amplitude) {
-        const double hz = n * r.fundamentalHz, db = std::max(kFloorDbfs, analysis::decibels(amplitude));
+        const double hz = n * r.fundamentalHz, db = std::max(kFloorDbfs, dsp::decibels(amplitude));
         marks->addData(hz, db);
         auto *label = new QCPItemText(m_plot);
         label->position->setCoords(hz, db + 3);
@@ -229,48 +232,51 @@ void AnalysisWindow::plotSpectrum()
     m_plot->replot();
 }
 
-bool AnalysisWindow::chooseFile(const QString &title, const QString &filter, const QString &suffix)
+std::optional<QString> AnalysisWindow::chooseFile(const QString &title, const QString &filter,
+                                                  const QString &suffix)
 {
-    m_saveDialog.setDialogTitle(title);
-    m_saveDialog.setFilter(filter);
-    m_saveDialog.setDefaultSuffix(suffix);
-    m_saveDialog.setInitDir(QFileInfo(m_recording.file).absolutePath());
-    if (m_saveDialog.fileName().isEmpty() || QFileInfo(m_saveDialog.fileName()).suffix() != suffix)
-        m_saveDialog.setFileName(QFileInfo(m_recording.file).absolutePath() + QLatin1Char('/') +
-                                 QFileInfo(m_recording.file).completeBaseName() +
-                                 QStringLiteral("-spectrum.") + suffix);
-    return m_saveDialog.ShowSave(this);
+    // The last name chosen for this kind of file, or one beside the recording.
+    const QString last = m_saveDialog.fileName();
+    const QFileInfo recording(m_recording.file);
+    const QString proposed = !last.isEmpty() && QFileInfo(last).suffix() == suffix
+                                 ? last
+                                 : recording.absolutePath() + QLatin1Char('/') + recording.completeBaseName() +
+                                       QStringLiteral("-spectrum.") + suffix;
+    return m_saveDialog.chooseSave(this, title, filter, proposed);
 }
 
-void AnalysisWindow::saveWhole(const QString &name, const std::function<bool(QIODevice &)> &write)
+void AnalysisWindow::save(const QString &name, const std::function<bool(QIODevice &)> &write)
 {
-    QSaveFile file(name);
-    if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
-        return;
-    const QString message = QStringLiteral("Could not save \"%1\": %2.").arg(name, file.errorString());
-    auto *box =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("Analysis"), message, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-    emit errorShown(message);
+    try {
+        saveWhole(name, write);
+    } catch (const QuenlariError &error) {
+        const QString message = tr("%1 failed: %2.").arg(tr("Saving the spectrum"), QString::fromUtf8(error.what()));
+        auto *box =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Analysis"), message, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        emit errorShown(message);
+    }
 }
 
 void AnalysisWindow::saveAsPng()
 {
-    if (!chooseFile(QStringLiteral("Save the Spectrum as PNG"), QStringLiteral("PNG picture  (*.png)|*.png"),
-                    QStringLiteral("png")))
+    const auto name = chooseFile(QStringLiteral("Save the Spectrum as PNG"),
+                                 QStringLiteral("PNG picture  (*.png)|*.png"), QStringLiteral("png"));
+    if (!name)
         return;
     const QPixmap picture = m_plot->toPixmap(kPngWidth, kPngHeight);
-    saveWhole(m_saveDialog.fileName(), [&](QIODevice &file) { return picture.save(&file, "PNG"); });
+    save(*name, [&](QIODevice &file) { return picture.save(&file, "PNG"); });
 }
 
 void AnalysisWindow::saveAsCsv()
 {
-    if (!chooseFile(QStringLiteral("Save the Spectrum as CSV"), QStringLiteral("CSV table  (*.csv)|*.csv"),
-                    QStringLiteral("csv")))
+    const auto name = chooseFile(QStringLiteral("Save the Spectrum as CSV"),
+                                 QStringLiteral("CSV table  (*.csv)|*.csv"), QStringLiteral("csv"));
+    if (!name)
         return;
     const analysis::MagnitudeSpectrum &spectrum = m_recording.result.spectrum;
-    saveWhole(m_saveDialog.fileName(), [&](QIODevice &file) {
+    save(*name, [&](QIODevice &file) {
         // The decimal point whatever the user's locale, so any program reads it.
         QByteArray text("frequency_hz,dbfs\n");
         for (std::size_t k = 0; k < spectrum.frequencyHz.size(); ++k)

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QIODevice;
 
@@ -43,9 +44,9 @@ private:
     void plotSpectrum();
     void saveAsPng();
     void saveAsCsv();
-    bool chooseFile(const QString &title, const QString &filter, const QString &suffix);
+    std::optional<QString> chooseFile(const QString &title, const QString &filter, const QString &suffix);
     // Writes the whole file or nothing; says which file and why when it cannot.
-    void saveWhole(const QString &name, const std::function<bool(QIODevice &)> &write);
+    void save(const QString &name, const std::function<bool(QIODevice &)> &write);
 
     analysis::AnalysedRecording m_recording;
     CommonDialog m_saveDialog;

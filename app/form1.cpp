@@ -3,10 +3,10 @@
 #include "about/aboutwindow.h"
 #include "analysiswindow/analysiswindow.h"
 #include "app/caption.h"
-#include "app/errors.h"
-#include "app/numbertext.h"
-#include "app/progress.h"
 #include "app/updown.h"
+#include "base/errors.h"
+#include "base/numbertext.h"
+#include "base/progress.h"
 #include "sound/player.h"
 #include "surface/picturebox.h"
 
@@ -87,8 +87,7 @@ void Form1::closeEvent(QCloseEvent *event)
         m_about->close();
     if (m_analysis)
         m_analysis->close();
-    if (m_analysisProgress)
-        m_analysisProgress->cancel();
+    m_analysisRun.cancel();
     m_player->stopNow();
     QMainWindow::closeEvent(event);
 }

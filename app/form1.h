@@ -5,6 +5,7 @@
 #include "plot/redraw.h"
 #include "surface/drawingsurface.h"
 
+#include <QFuture>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -21,7 +22,6 @@ class Player;
 namespace tone {
 struct Tone;
 }
-class Progress;
 namespace analysis {
 struct PlotValues;
 }
@@ -129,7 +129,7 @@ private:
     QPointer<QMessageBox> m_errorBox;
     QPointer<AboutWindow> m_about; // at most one, destroyed when closed
     QPointer<AnalysisWindow> m_analysis; // the same
-    std::shared_ptr<Progress> m_analysisProgress; // of the analysis running, if any
+    QFuture<void> m_analysisRun; // the analysis running, if any
     CommonDialog CmDialog1;
     CommonDialog m_recordingDialog;
     CommonDialog m_saveDialog; // Save Plot As, Save Tone As, Export Samples

@@ -4,10 +4,10 @@
 #include "app/form1.h"
 
 #include "app/caption.h"
-#include "app/design.h"
 #include "app/icon.h"
 #include "app/shape.h"
 #include "app/updown.h"
+#include "base/design.h"
 #include "surface/picturebox.h"
 
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #include "audio/soundfile.h"
 
-#include "app/progress.h"
+#include "base/progress.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "controls/thd.h"
+#include "dsp/soundmath.h"
 #include "plot/redraw.h"
 
 #include <QIODevice>
@@ -43,12 +44,12 @@ QString percent(double fraction, int decimals)
 
 QString decibelText(double fraction)
 {
-    return fraction > 0 ? QString::number(tone::decibels(fraction), 'f', 2) : QStringLiteral("-inf");
+    return fraction > 0 ? QString::number(dsp::decibels(fraction), 'f', 2) : QStringLiteral("-inf");
 }
 
 QJsonValue decibelJson(double fraction)
 {
-    return fraction > 0 ? QJsonValue(tone::decibels(fraction)) : QJsonValue(QJsonValue::Null);
+    return fraction > 0 ? QJsonValue(dsp::decibels(fraction)) : QJsonValue(QJsonValue::Null);
 }
 
 } // namespace
@@ -143,7 +144,7 @@ constexpr double kLeastExplained = 0.9;
 QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
 {
     const analysis::Analysis &r = outcome.result;
-    const double fundamentalPercentDb = analysis::decibels(r.thdF);
+    const double fundamentalPercentDb = dsp::decibels(r.thdF);
     if (json) {
         QJsonArray harmonics;
         for (const analysis::Harmonic &h : r.harmonics) {
@@ -172,8 +173,8 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
             {QStringLiteral("thd_f_db"), finite(fundamentalPercentDb)},
             {QStringLiteral("thd_r_percent"), finite(r.thdR * 100)},
             {QStringLiteral("thd_n_percent"), r.thdN * 100},
-            {QStringLiteral("thd_n_db"), finite(analysis::decibels(r.thdN))},
-            {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-analysis::decibels(r.thdN)) : QJsonValue()},
+            {QStringLiteral("thd_n_db"), finite(dsp::decibels(r.thdN))},
+            {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-dsp::decibels(r.thdN)) : QJsonValue()},
             {QStringLiteral("explained_percent"), r.explained * 100},
             {QStringLiteral("tone_over_noise_db"), finite(r.toneOverNoiseDb)},
             {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
@@ -218,9 +219,9 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 .arg(fixed(r.thdF * 100, 4), fixed(fundamentalPercentDb, 2));
     text += QStringLiteral("THD_R           %1 %\n").arg(fixed(r.thdR * 100, 4));
     text += QStringLiteral("THD+N           %1 %  (%2 dB, %3 to %4 Hz)\n")
-                .arg(fixed(r.thdN * 100, 4), fixed(analysis::decibels(r.thdN), 2), fixed(r.bandLowHz, 0),
+                .arg(fixed(r.thdN * 100, 4), fixed(dsp::decibels(r.thdN), 2), fixed(r.bandLowHz, 0),
                      fixed(r.bandHighHz, 0));
-    text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-analysis::decibels(r.thdN), 2));
+    text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-dsp::decibels(r.thdN), 2));
     if (!r.fundamentalInBand)
         text += QStringLiteral(
             "note            the band leaves the fundamental out: THD+N holds all that is in it\n");

@@ -2,12 +2,12 @@
 // command line, with the tone as audio and the plot as a picture.
 
 #include "app/version.h"
+#include "base/savefile.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <QtConcurrent>
 
@@ -44,13 +44,10 @@ int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &wri
             std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
             return kFailed;
         }
-        QSaveFile file(name);
-        if (file.open(QIODevice::WriteOnly) && write(file) && file.commit())
-            return 0;
-        std::fprintf(stderr, "quenlari-cli: could not write %s: %s\n", qPrintable(name),
-                     qPrintable(file.errorString()));
+        saveWhole(name, write);
+        return 0;
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "quenlari-cli: could not write %s\n", error.what());
+        std::fprintf(stderr, "quenlari-cli: %s\n", error.what());
     }
     return kFailed;
 }

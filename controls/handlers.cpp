@@ -1,9 +1,9 @@
 // The handlers of the parameter controls and the calculate button.
 
-#include "app/errors.h"
 #include "app/form1.h"
-#include "app/numbertext.h"
 #include "app/updown.h"
+#include "base/errors.h"
+#include "base/numbertext.h"
 #include "controls/thd.h"
 
 #include "app/caption.h"

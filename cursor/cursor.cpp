@@ -1,6 +1,6 @@
 #include "cursor/cursor.h"
 
-#include "app/numbertext.h"
+#include "base/numbertext.h"
 
 cursor::SampleMemoryFullError::SampleMemoryFullError()
     : QuenlariError("the sample memory is full (" + std::to_string(MainState::kMaxSamples) +

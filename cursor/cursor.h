@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/errors.h"
 #include "app/mainstate.h"
+#include "base/errors.h"
 #include "surface/drawingsurface.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "app/caption.h"
 #include "app/form1.h"
-#include "app/numbertext.h"
+#include "base/numbertext.h"
 #include "cursor/cursor.h"
 
 void Form1::Picture1_MouseMove(float x, float y)

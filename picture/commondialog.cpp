@@ -21,6 +21,20 @@ bool CommonDialog::ShowSave(QWidget *parent)
     return show(parent, true);
 }
 
+std::optional<QString> CommonDialog::chooseSave(QWidget *parent, const QString &title, const QString &filter,
+                                                const QString &proposed)
+{
+    const QFileInfo proposal(proposed);
+    setInitDir(proposal.absolutePath());
+    setDialogTitle(title);
+    setFilter(filter);
+    setFileName(proposed);
+    setDefaultSuffix(proposal.suffix());
+    if (!ShowSave(parent))
+        return std::nullopt;
+    return m_fileName;
+}
+
 bool CommonDialog::show(QWidget *parent, bool saving)
 {
     std::optional<QString> chosen;

@@ -40,6 +40,11 @@ public:
     bool ShowOpen(QWidget *parent);
     // The same for a file to write; the toolkit asks before replacing one.
     bool ShowSave(QWidget *parent);
+    // The program's one way to ask for a file to write: the dialog opens on
+    // `proposed` (a full path) in its folder, and a name typed without an
+    // extension gets the proposed one. The chosen name, or nothing for a cancel.
+    std::optional<QString> chooseSave(QWidget *parent, const QString &title, const QString &filter,
+                                      const QString &proposed);
 
     // What tests put in place of a person: given the dialog as it is set,
     // the chosen full path, or nothing for a cancel.

@@ -1,7 +1,7 @@
 #include "plot/redraw.h"
 
-#include "app/errors.h"
-#include "app/numbertext.h"
+#include "base/errors.h"
+#include "base/numbertext.h"
 
 #include <cmath>
 

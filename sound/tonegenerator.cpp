@@ -1,5 +1,7 @@
 #include "sound/tonegenerator.h"
 
+#include "dsp/soundmath.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,7 +10,7 @@ namespace sound {
 namespace {
 
 constexpr std::size_t kChunk = 2048; // samples rendered at a time
-constexpr double kPi = 3.14159265358979323846;
+using dsp::kPi;
 
 // 0 to 1 over a fade, smooth at both ends.
 double raisedCosine(double fraction)

@@ -1,6 +1,6 @@
 #include "surface/drawingsurface.h"
 
-#include "app/design.h"
+#include "base/design.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,5 +1,8 @@
 #include "synthesis/tone.h"
 
+#include "dsp/oscillator.h"
+#include "dsp/soundmath.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,7 +10,7 @@ namespace tone {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using dsp::kPi;
 
 double sumOfSquares(const Tone &tone, int firstHarmonic, int stride)
 {
@@ -52,34 +55,27 @@ void render(const Tone &tone, double rate, long long first, double *out, std::si
         level[n] = tone.levels[n - 2] / kFundamentalLevel;
     }
     const double cyclesPerSample = tone.frequencyHz / rate;
-    const double stepSin = std::sin(2 * kPi * cyclesPerSample), stepCos = std::cos(2 * kPi * cyclesPerSample);
-    constexpr std::size_t kExactEvery = 1024;
-    double s1 = 0, c1 = 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i % kExactEvery == 0) {
-            // The fundamental's phase from the sample number itself now and then, so
-            // no error builds up over a long file; in between it turns by one step a sample.
-            const double cycles = cyclesPerSample * static_cast<double>(first + static_cast<long long>(i));
-            const double theta = 2 * kPi * (cycles - std::floor(cycles));
-            s1 = std::sin(theta);
-            c1 = std::cos(theta);
-        } else {
-            const double turned = s1 * stepCos + c1 * stepSin;
-            c1 = c1 * stepCos - s1 * stepSin;
-            s1 = turned;
+    dsp::Oscillator<double> fundamental(2 * kPi * cyclesPerSample);
+    dsp::forEachAnchorSpan(0, count, [&](std::size_t begin, std::size_t end) {
+        // The fundamental's phase from the sample number itself now and then, so
+        // no error builds up over a long file; in between it turns by one step a sample.
+        const double cycles = cyclesPerSample * static_cast<double>(first + static_cast<long long>(begin));
+        fundamental.anchor(2 * kPi * (cycles - std::floor(cycles)));
+        for (std::size_t i = begin; i < end; ++i, fundamental.turn()) {
+            const double s1 = fundamental.sine(), c1 = fundamental.cosine();
+            double sPrevious = 0, cPrevious = 1, s = s1, c = c1, sum = s1;
+            for (int n = 2; n <= kComponents; ++n) {
+                const double sNext = 2 * c1 * s - sPrevious; // sin(n theta), cos(n theta) by recurrence
+                const double cNext = 2 * c1 * c - cPrevious;
+                sPrevious = s;
+                cPrevious = c;
+                s = sNext;
+                c = cNext;
+                sum += level[n] * (s * cosPhase[n] - c * sinPhase[n]); // sin(n theta - phi)
+            }
+            out[i] = sum;
         }
-        double sPrevious = 0, cPrevious = 1, s = s1, c = c1, sum = s1;
-        for (int n = 2; n <= kComponents; ++n) {
-            const double sNext = 2 * c1 * s - sPrevious; // sin(n theta), cos(n theta) by recurrence
-            const double cNext = 2 * c1 * c - cPrevious;
-            sPrevious = s;
-            cPrevious = c;
-            s = sNext;
-            c = cNext;
-            sum += level[n] * (s * cosPhase[n] - c * sinPhase[n]); // sin(n theta - phi)
-        }
-        out[i] = sum;
-    }
+    });
 }
 
 Figures analyse(const Tone &tone)
@@ -118,11 +114,6 @@ Figures analyse(const Tone &tone)
     figures.peak = peak;
     figures.crestFactor = peak / std::sqrt((1 + harmonics) / 2);
     return figures;
-}
-
-double decibels(double fraction)
-{
-    return 20 * std::log10(fraction);
 }
 
 } // namespace tone

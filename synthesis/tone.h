@@ -42,6 +42,5 @@ struct Figures
     double crestFactor;   // peak over the sum's RMS
 };
 Figures analyse(const Tone &tone);
-double decibels(double fraction);
 
 } // namespace tone

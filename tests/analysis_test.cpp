@@ -1,10 +1,12 @@
 #include "analysis/analyser.h"
 #include "analysis/recording.h"
-#include "app/progress.h"
 #include "audio/soundfile.h"
+#include "base/progress.h"
+#include "dsp/soundmath.h"
 
 #include <QDir>
 #include <QFile>
+#include <QThreadPool>
 
 #include <cmath>
 #include <functional>
@@ -147,7 +149,7 @@ TEST(Analysis, MeasuresThdPlusNoiseInItsBand)
     const double harmonic = std::pow(0.005, 2) / 2, noise = 1e-6 * 19980 / 24000, fundamental = 0.25 / 2;
     const double truth = std::sqrt((harmonic + noise) / (fundamental + harmonic + noise));
     const analysis::Analysis result = analysis::analyse(samples, tone.rate, {});
-    EXPECT_NEAR(analysis::decibels(result.thdN), analysis::decibels(truth), 0.2);
+    EXPECT_NEAR(dsp::decibels(result.thdN), dsp::decibels(truth), 0.2);
     EXPECT_NEAR(result.levelPercent(3), 1, 0.01);
 
     // A narrower band leaves out the harmonic (3 kHz) and most of the noise.
@@ -155,8 +157,8 @@ TEST(Analysis, MeasuresThdPlusNoiseInItsBand)
     narrow.bandLowHz = 500;
     narrow.bandHighHz = 2000;
     const double narrowTruth = std::sqrt(1e-6 * 1500 / 24000 / (fundamental + 1e-6 * 1500 / 24000));
-    EXPECT_NEAR(analysis::decibels(analysis::analyse(samples, tone.rate, narrow).thdN),
-                analysis::decibels(narrowTruth), 0.2);
+    EXPECT_NEAR(dsp::decibels(analysis::analyse(samples, tone.rate, narrow).thdN),
+                dsp::decibels(narrowTruth), 0.2);
 
     // A band wholly above half the sample rate holds nothing to measure.
     analysis::Settings above;
@@ -228,9 +230,50 @@ TEST(Analysis, RefusesWhatHoldsNoToneAndStopsWhenCancelled)
     tone.frequency = 20; // one period
     EXPECT_THROW(analysis::analyse(tone.samples(), tone.rate, {}), analysis::AnalysisError);
 
-    Progress progress;
-    progress.cancel();
+    QPromise<void> promise;
+    promise.start();
+    promise.future().cancel();
+    Progress progress(promise);
     EXPECT_THROW(analysis::analyse(Tone().samples(), 48000, {}, &progress), Progress::Cancelled);
+}
+
+TEST(Analysis, GivesTheSameFiguresBitForBitOnOneThreadAndOnMany)
+{
+    // Long enough for every stage to work in parts: the fit a second at a
+    // time, the projections, the fundamental's removal, the band's segments.
+    Tone tone;
+    tone.seconds = 12;
+    tone.frequency = 997;
+    std::vector<float> samples = tone.samples();
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0, 1e-4f);
+    for (float &sample : samples)
+        sample += noise(random);
+    analysis::Settings settings;
+    settings.spectrum = true;
+
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    std::vector<analysis::Analysis> results;
+    for (const int count : {1, threads, 8}) {
+        pool->setMaxThreadCount(count);
+        results.push_back(analysis::analyse(samples, tone.rate, settings));
+    }
+    pool->setMaxThreadCount(threads);
+    const analysis::Analysis &one = results.front();
+    for (const analysis::Analysis &other : results) {
+        EXPECT_EQ(other.fundamentalHz, one.fundamentalHz);
+        EXPECT_EQ(other.fundamentalAmplitude, one.fundamentalAmplitude);
+        EXPECT_EQ(other.thdF, one.thdF);
+        EXPECT_EQ(other.thdN, one.thdN);
+        EXPECT_EQ(other.explained, one.explained);
+        ASSERT_EQ(other.harmonics.size(), one.harmonics.size());
+        for (std::size_t k = 0; k < one.harmonics.size(); ++k) {
+            EXPECT_EQ(other.harmonics[k].amplitude, one.harmonics[k].amplitude);
+            EXPECT_EQ(other.harmonics[k].phaseDegrees, one.harmonics[k].phaseDegrees);
+        }
+        EXPECT_EQ(other.spectrum.dbfs, one.spectrum.dbfs);
+    }
 }
 
 TEST(Analysis, FindsAFundamentalWeakerThanItsSecondHarmonicAndShowsTheSpectrum)
@@ -329,7 +372,7 @@ TEST(Analysis, ASlowDriftOfFrequencyChangesNoFigure)
         EXPECT_NEAR(result.levelPercent(3), 0.1, 0.005);
         EXPECT_LT(angleBetween(result.harmonics[1].phaseDegrees, 40), 1.0);
         EXPECT_NEAR(result.fundamentalHz, 1000 + c.drift / 2, 1e-3); // the mean frequency
-        EXPECT_NEAR(result.fundamentalDbfs, analysis::decibels(0.5), 0.01);
+        EXPECT_NEAR(result.fundamentalDbfs, dsp::decibels(0.5), 0.01);
     }
 }
 

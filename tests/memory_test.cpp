@@ -2,7 +2,7 @@
 // redraw or move, and the process does not grow with use.
 
 #include "app/form1.h"
-#include "app/numbertext.h"
+#include "base/numbertext.h"
 #include "cursor/cursor.h"
 #include "plot/redraw.h"
 #include "sound/tonegenerator.h"

@@ -1,6 +1,6 @@
 #include "controls/thd.h"
 
-#include "app/numbertext.h"
+#include "base/numbertext.h"
 
 #include <QLocale>
 

@@ -2,9 +2,9 @@
 // The sound follows every control at once; the plot keeps its own rule (a
 // level or phase shows at the next "Calcul Quenlari").
 
-#include "app/errors.h"
 #include "app/form1.h"
 #include "app/updown.h"
+#include "base/errors.h"
 #include "sound/player.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "app/design.h"
+#include "base/design.h"
 
 #include <cmath>
 
