@@ -1,4 +1,5 @@
 #include "analysis/analyser.h"
+#include "analysis/harmonicfit.h"
 #include "analysis/recording.h"
 #include "audio/soundfile.h"
 #include "base/progress.h"
@@ -273,6 +274,29 @@ TEST(Analysis, GivesTheSameFiguresBitForBitOnOneThreadAndOnMany)
             EXPECT_EQ(other.harmonics[k].phaseDegrees, one.harmonics[k].phaseDegrees);
         }
         EXPECT_EQ(other.spectrum.dbfs, one.spectrum.dbfs);
+    }
+}
+
+TEST(Analysis, TheFitSaysWhenItsEquationsAreSingular)
+{
+    Tone tone;
+    tone.bits = 0;
+    const std::vector<float> samples = tone.samples();
+    const double theta = 2 * kPi * tone.frequency / tone.rate;
+    double explained = 0;
+    const analysis::HarmonicFit fit = analysis::fitAtFrequency(samples.data(), samples.size(), 3, theta, &explained);
+    ASSERT_EQ(fit.harmonics(), 3);
+    EXPECT_NEAR(std::hypot(fit.cosine[0], fit.sine[0]), tone.amplitude, 1e-6);
+    EXPECT_NEAR(std::hypot(fit.cosine[2], fit.sine[2]), tone.amplitude * tone.levels[1] / 100, 1e-6);
+    EXPECT_GT(explained, 0);
+
+    // Fewer samples than unknowns; and at half the rate, where harmonic 2
+    // turns a whole circle a sample and cannot be told from DC.
+    for (const auto &[count, at] : {std::pair<std::size_t, double>{5, theta}, {samples.size(), kPi}}) {
+        const analysis::HarmonicFit none = analysis::fitAtFrequency(samples.data(), count, 7, at, &explained);
+        EXPECT_EQ(explained, -1) << count << " samples at " << at;
+        EXPECT_EQ(none.harmonics(), 0);
+        EXPECT_FALSE(analysis::fitHarmonics(samples.data(), count, 7, at).converged);
     }
 }
 
