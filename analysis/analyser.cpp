@@ -396,7 +396,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     // Segments of a second, where the record has one, make the band's edges sharp.
     const std::size_t segment =
         std::min(count, static_cast<std::size_t>(std::llround(rate * kSegmentSeconds)));
-    const FundamentalRemoval removal(samples, fit.theta, rate, progress);
+    const FundamentalRemoval removal(samples, fit.theta, fit.dc, rate, progress);
     const double noiseAndDistortion = bandPower(
         [&](std::size_t first, double *out, std::size_t length) { removal.residual(first, out, length); },
         count, segment, rate, result.bandLowHz, result.bandHighHz, progress);

@@ -133,9 +133,9 @@ Eigen::LDLT<Matrix> factoredGram(double theta, std::size_t length)
 
 } // namespace
 
-FundamentalRemoval::FundamentalRemoval(const std::vector<float> &samples, double theta, double rate,
+FundamentalRemoval::FundamentalRemoval(const std::vector<float> &samples, double theta, double dc, double rate,
                                        const Progress *progress)
-    : m_samples(samples), m_theta(theta)
+    : m_samples(samples), m_theta(theta), m_dc(dc)
 {
     const std::size_t count = samples.size();
     const double periodSamples = 2 * kPi / theta;
@@ -148,9 +148,6 @@ FundamentalRemoval::FundamentalRemoval(const std::vector<float> &samples, double
     const Eigen::LDLT<Matrix> gramLonger = factoredGram(theta, shorter + 1);
     // DC comes out of the whole record at once: fitted piece by piece it would
     // take some of whatever is slow (hum below the band, say) and leave steps.
-    for (float sample : samples)
-        m_mean += sample;
-    m_mean /= double(count);
 
     m_pieces.resize(pieces);
     const int parts = static_cast<int>(std::min<std::size_t>(kParts, pieces));
@@ -165,7 +162,7 @@ FundamentalRemoval::FundamentalRemoval(const std::vector<float> &samples, double
             piece.end = count * (index + 1) / pieces;
             const std::size_t length = piece.end - piece.begin;
             const float *y = samples.data() + piece.begin;
-            const std::array<double, kTerms> sums = projectPiece(y, length, theta, m_mean);
+            const std::array<double, kTerms> sums = projectPiece(y, length, theta, m_dc);
             const Vector fitted = (length == shorter ? gramShorter : gramLonger).solve(Vector(sums.data()));
             std::copy(fitted.data(), fitted.data() + kTerms, piece.fitted.begin());
         }
@@ -187,7 +184,7 @@ void FundamentalRemoval::residual(std::size_t first, double *out, std::size_t le
         const std::size_t from = first + done - piece.begin;
         const std::size_t to = std::min(piece.end, first + length) - piece.begin;
         subtractPiece(m_samples.data() + piece.begin, out + done - from, from, to, piece.end - piece.begin,
-                      m_theta, m_mean, piece.fitted);
+                      m_theta, m_dc, piece.fitted);
         done += to - from;
     }
 }

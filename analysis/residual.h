@@ -8,7 +8,7 @@ class Progress;
 
 namespace analysis {
 
-// Takes the record's mean and its fundamental out, the fundamental piece by
+// Takes the record's DC and its fundamental out, the fundamental piece by
 // piece: in each piece of some tenth of a second (ten periods at the least) a
 // least-squares fit of a fundamental whose amplitude and phase may change
 // linearly over the piece. So a slow drift of frequency or level leaves
@@ -17,11 +17,13 @@ namespace analysis {
 class FundamentalRemoval
 {
 public:
-    // `theta`: the fundamental in radians a sample. Fits every piece.
-    FundamentalRemoval(const std::vector<float> &samples, double theta, double rate,
+    // `theta`: the fundamental in radians a sample; `dc`: the record's DC, as
+    // the fit of the fundamental and its harmonics found it (a record of a few
+    // periods that end part-way has a mean apart from its DC). Fits every piece.
+    FundamentalRemoval(const std::vector<float> &samples, double theta, double dc, double rate,
                        const Progress *progress = nullptr);
 
-    // Writes the record less its mean and fundamental, from sample `first` on.
+    // Writes the record less its DC and fundamental, from sample `first` on.
     void residual(std::size_t first, double *out, std::size_t length) const;
 
 private:
@@ -34,7 +36,7 @@ private:
 
     const std::vector<float> &m_samples;
     double m_theta;
-    double m_mean = 0;
+    double m_dc = 0;
     std::vector<Piece> m_pieces;
 };
 

@@ -300,6 +300,25 @@ TEST(Analysis, TheFitSaysWhenItsEquationsAreSingular)
     }
 }
 
+TEST(Analysis, AShortRecordThatEndsPartWayThroughAPeriodKeepsItsNoiseFloor)
+{
+    // A quarter second of a pure tone, a whole number of periods or not: its
+    // mean is not its DC, and the floor must not rise for that.
+    for (const double hz : {20.0, 25.2, 50.4, 100.79, 997.0}) {
+        Tone tone;
+        tone.seconds = 0.25;
+        tone.frequency = hz;
+        tone.theta1 = 0.3;
+        tone.levels.assign(6, 0);
+        tone.bits = 0;
+        analysis::Settings settings;
+        settings.fundamentalHz = hz;
+        const analysis::Analysis result = analysis::analyse(tone.samples(), tone.rate, settings);
+        EXPECT_LT(dsp::decibels(result.thdN), -120) << hz << " Hz";
+        EXPECT_NEAR(result.fundamentalDbfs, dsp::decibels(tone.amplitude), 1e-6) << hz << " Hz";
+    }
+}
+
 TEST(Analysis, FindsAFundamentalWeakerThanItsSecondHarmonicAndShowsTheSpectrum)
 {
     // Harmonic 2 stronger than the fundamental: the strongest peak is not the fundamental.
