@@ -40,6 +40,20 @@ RtAudio::Api apiNamed(const std::string &name)
     throw StreamError("the sound system \"" + name + "\" is not available");
 }
 
+// The device's number in this listing: the one named `name`, else `index`.
+unsigned numbered(RtAudio &audio, const std::string &name, int index, bool output)
+{
+    if (name.empty())
+        return static_cast<unsigned>(std::max(0, index));
+    const unsigned count = audio.getDeviceCount();
+    for (unsigned i = 0; i < count; ++i) {
+        const RtAudio::DeviceInfo info = audio.getDeviceInfo(i);
+        if (info.probed && info.name == name && (output ? info.outputChannels : info.inputChannels) > 0)
+            return i;
+    }
+    throw StreamError("the audio device \"" + name + "\" is gone");
+}
+
 } // namespace
 
 Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor(processor)
@@ -50,9 +64,11 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
         m_audio = std::make_unique<RtAudio>(apiNamed(request.api));
         m_audio->showWarnings(false);
         RtAudio::StreamParameters output, input;
-        output.deviceId = static_cast<unsigned>(std::max(0, request.outputDevice));
+        if (request.outputDevice >= 0)
+            output.deviceId = numbered(*m_audio, request.outputName, request.outputDevice, true);
         output.nChannels = static_cast<unsigned>(request.outputChannels);
-        input.deviceId = static_cast<unsigned>(std::max(0, request.inputDevice));
+        if (request.inputDevice >= 0)
+            input.deviceId = numbered(*m_audio, request.inputName, request.inputDevice, false);
         input.nChannels = static_cast<unsigned>(request.inputChannels);
         RtAudio::StreamOptions options;
         options.numberOfBuffers = kQueuedBlocks;

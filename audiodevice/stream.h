@@ -38,6 +38,9 @@ struct StreamRequest
     int outputChannels = 0;
     int inputDevice = -1;
     int inputChannels = 0;
+    // Where given, the devices are found again by these names: the sound
+    // system may number its devices differently from one listing to the next.
+    std::string outputName, inputName;
     int rate = 48000;
     // Frames a block; the sound system queues a few blocks ahead of what is heard.
     unsigned blockFrames = 1024;

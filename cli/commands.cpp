@@ -141,46 +141,50 @@ constexpr double kLeastExplained = 0.9;
 
 } // namespace
 
-QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
+QJsonObject analysisJson(const analysis::AnalysedRecording &outcome)
 {
     const analysis::Analysis &r = outcome.result;
-    const double fundamentalPercentDb = dsp::decibels(r.thdF);
-    if (json) {
-        QJsonArray harmonics;
-        for (const analysis::Harmonic &h : r.harmonics) {
-            harmonics.append(QJsonObject{
-                {QStringLiteral("n"), h.n},
-                {QStringLiteral("level_percent"), h.present ? finite(h.levelPercent) : QJsonValue()},
-                {QStringLiteral("dbc"), h.present ? finite(h.dbc) : QJsonValue()},
-                {QStringLiteral("phase_degrees"),
-                 h.present ? finite(analysis::roundedPhase(h.phaseDegrees, 6)) : QJsonValue()},
-            });
-        }
-        const QJsonObject report{
-            {QStringLiteral("file"), outcome.file},
-            {QStringLiteral("sample_rate"), outcome.sampleRate},
-            {QStringLiteral("channels"), outcome.channels},
-            {QStringLiteral("channel"), outcome.channel},
-            {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
-            {QStringLiteral("fundamental_hz"), r.fundamentalHz},
-            {QStringLiteral("fundamental_dbfs"), finite(r.fundamentalDbfs)},
-            {QStringLiteral("dc_offset"), r.dcOffset},
-            {QStringLiteral("peak_dbfs"), finite(r.peakDbfs)},
-            {QStringLiteral("clipped_samples"), static_cast<qint64>(r.clippedSamples)},
-            {QStringLiteral("beyond_full_scale_samples"), static_cast<qint64>(r.beyondFullScale)},
-            {QStringLiteral("harmonics"), harmonics},
-            {QStringLiteral("thd_f_percent"), finite(r.thdF * 100)},
-            {QStringLiteral("thd_f_db"), finite(fundamentalPercentDb)},
-            {QStringLiteral("thd_r_percent"), finite(r.thdR * 100)},
-            {QStringLiteral("thd_n_percent"), r.thdN * 100},
-            {QStringLiteral("thd_n_db"), finite(dsp::decibels(r.thdN))},
-            {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-dsp::decibels(r.thdN)) : QJsonValue()},
-            {QStringLiteral("explained_percent"), r.explained * 100},
-            {QStringLiteral("tone_over_noise_db"), finite(r.toneOverNoiseDb)},
-            {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
-        };
-        return QJsonDocument(report).toJson(QJsonDocument::Compact) + '\n';
+    QJsonArray harmonics;
+    for (const analysis::Harmonic &h : r.harmonics) {
+        harmonics.append(QJsonObject{
+            {QStringLiteral("n"), h.n},
+            {QStringLiteral("level_percent"), h.present ? finite(h.levelPercent) : QJsonValue()},
+            {QStringLiteral("dbc"), h.present ? finite(h.dbc) : QJsonValue()},
+            {QStringLiteral("phase_degrees"),
+             h.present ? finite(analysis::roundedPhase(h.phaseDegrees, 6)) : QJsonValue()},
+        });
     }
+    return QJsonObject{
+        {QStringLiteral("file"), outcome.file},
+        {QStringLiteral("sample_rate"), outcome.sampleRate},
+        {QStringLiteral("channels"), outcome.channels},
+        {QStringLiteral("channel"), outcome.channel},
+        {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
+        {QStringLiteral("fundamental_hz"), r.fundamentalHz},
+        {QStringLiteral("fundamental_dbfs"), finite(r.fundamentalDbfs)},
+        {QStringLiteral("dc_offset"), r.dcOffset},
+        {QStringLiteral("peak_dbfs"), finite(r.peakDbfs)},
+        {QStringLiteral("clipped_samples"), static_cast<qint64>(r.clippedSamples)},
+        {QStringLiteral("beyond_full_scale_samples"), static_cast<qint64>(r.beyondFullScale)},
+        {QStringLiteral("harmonics"), harmonics},
+        {QStringLiteral("thd_f_percent"), finite(r.thdF * 100)},
+        {QStringLiteral("thd_f_db"), finite(dsp::decibels(r.thdF))},
+        {QStringLiteral("thd_r_percent"), finite(r.thdR * 100)},
+        {QStringLiteral("thd_n_percent"), r.thdN * 100},
+        {QStringLiteral("thd_n_db"), finite(dsp::decibels(r.thdN))},
+        {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-dsp::decibels(r.thdN)) : QJsonValue()},
+        {QStringLiteral("explained_percent"), r.explained * 100},
+        {QStringLiteral("tone_over_noise_db"), finite(r.toneOverNoiseDb)},
+        {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
+    };
+}
+
+QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
+{
+    if (json)
+        return QJsonDocument(analysisJson(outcome)).toJson(QJsonDocument::Compact) + '\n';
+    const analysis::Analysis &r = outcome.result;
+    const double fundamentalPercentDb = dsp::decibels(r.thdF);
     QString text;
     text += QStringLiteral("file            %1\n").arg(outcome.file);
     if (!outcome.note.isEmpty())

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QJsonObject>
 
 class QIODevice;
 
@@ -25,5 +26,6 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
 
 // An analysed recording as a readable table, or as one JSON object on one line.
 QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json);
+QJsonObject analysisJson(const analysis::AnalysedRecording &outcome);
 
 } // namespace cli

@@ -4,6 +4,7 @@
 #include "app/version.h"
 #include "base/savefile.h"
 #include "cli/commands.h"
+#include "cli/measurecommand.h"
 #include "cli/options.h"
 
 #include <QFile>
@@ -64,7 +65,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(message));
     });
     // Analysing draws nothing: it starts without the graphics, some 15 ms sooner.
-    const bool drawing = !(argc > 1 && std::strcmp(argv[1], "analyze") == 0);
+    const bool drawing = !(argc > 1 && (std::strcmp(argv[1], "analyze") == 0 || std::strcmp(argv[1], "devices") == 0 ||
+                                        std::strcmp(argv[1], "measure") == 0));
     std::unique_ptr<QCoreApplication> app;
     if (drawing) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -122,6 +124,10 @@ int main(int argc, char *argv[])
         }
         return status;
     }
+    case cli::Command::Devices:
+        return cli::listDevices(options.json);
+    case cli::Command::Measure:
+        return cli::measureDevice(options.measure, options.json);
     case cli::Command::Csv: {
         const long long rows =
             options.rowsPerSample ? static_cast<long long>(audio::sampleCount(options.wav)) : 0;

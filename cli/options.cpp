@@ -19,6 +19,10 @@ Commands:
   wav    the tone as a WAV or FLAC file (-o FILE.wav, -o FILE.flac)
   csv    the waveform as a table (-o FILE.csv)
   analyze FILE...  the fundamental, harmonics, THD and THD+N of recordings (WAV, FLAC, AIFF, Ogg, ...)
+  devices  the sound system's output and input devices
+  measure  plays a stimulus, records the device's answer and analyses it; with --sweep,
+           distortion against frequency or level, one report a step as each step ends.
+           A pure sine unless --levels or --phases make it the tone of those harmonics.
 
 Levels are percent of the fundamental, phases degrees, for harmonics 2 to 7 in order.
 -o - writes to standard output.)";
@@ -39,6 +43,15 @@ QStringList extraOptions(Command command)
     case Command::Analyze:
         return {QStringLiteral("json"), QStringLiteral("channel"), QStringLiteral("fundamental"),
                 QStringLiteral("harmonics"), QStringLiteral("band")};
+    case Command::Devices:
+        return {QStringLiteral("json")};
+    case Command::Measure:
+        return {QStringLiteral("json"),       QStringLiteral("output"),     QStringLiteral("input"),
+                QStringLiteral("channel"),    QStringLiteral("level"),      QStringLiteral("seconds"),
+                QStringLiteral("sweep"),      QStringLiteral("from"),       QStringLiteral("to"),
+                QStringLiteral("per-octave"), QStringLiteral("step"),       QStringLiteral("settle"),
+                QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
+                QStringLiteral("levels"),     QStringLiteral("phases")};
     default:
         return {};
     }
@@ -127,6 +140,99 @@ void parseAnalysis(const QCommandLineParser &parser, Checker &check, Options &op
         settings.harmonics = static_cast<int>(*harmonics);
 }
 
+void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &options)
+{
+    MeasureOptions &m = options.measure;
+    m.devices.output = parser.value(QStringLiteral("output")).toStdString();
+    m.devices.input = parser.value(QStringLiteral("input")).toStdString();
+    const auto channel = check.number(QStringLiteral("channel"), 1);
+    if (channel && !(*channel >= 1 && *channel <= 1024 && whole(*channel)))
+        check.fail(QStringLiteral("channel"), QStringLiteral("takes a channel number from 1"));
+    else if (channel)
+        m.devices.channel = static_cast<int>(*channel);
+    const auto level = check.number(QStringLiteral("level"), -12);
+    if (level && !(*level >= measure::kLowestStimulusDbfs && *level <= 0))
+        check.fail(QStringLiteral("level"), QStringLiteral("takes -80 to 0 dBFS"));
+    const auto frequency = check.number(QStringLiteral("freq"), 1000);
+    if (frequency && !(*frequency >= measure::kLowestStimulusHz && *frequency <= 0.45 * 48000))
+        check.fail(QStringLiteral("freq"), QStringLiteral("takes 10 Hz to 0.45 times the rate (21600 Hz)"));
+    if (check.error.isEmpty()) {
+        m.stimulus = measure::sine(*frequency, *level);
+        // The tone of those harmonics, where any is given.
+        if (parser.isSet(QStringLiteral("levels")) || parser.isSet(QStringLiteral("phases"))) {
+            m.stimulus.tone = options.tone;
+            m.stimulus.tone.frequencyHz = *frequency;
+        }
+        for (double harmonicLevel : m.stimulus.tone.levels)
+            if (!(harmonicLevel >= 0 && harmonicLevel <= 100))
+                check.fail(QStringLiteral("levels"), QStringLiteral("takes levels from 0 to 100 percent"));
+    }
+    const auto seconds = check.number(QStringLiteral("seconds"), 1);
+    if (seconds && !(*seconds >= 0.25 && *seconds <= 10))
+        check.fail(QStringLiteral("seconds"), QStringLiteral("takes 0.25 to 10 seconds"));
+    else if (seconds)
+        m.seconds = *seconds;
+    const auto settle = check.number(QStringLiteral("settle"), 100);
+    if (settle && !(*settle >= 0 && *settle <= 10000))
+        check.fail(QStringLiteral("settle"), QStringLiteral("takes 0 to 10000 ms"));
+    else if (settle)
+        m.timing.settleSeconds = *settle / 1000;
+    for (const char *name : {"input-cal", "output-cal"}) {
+        const QString option = QString::fromLatin1(name);
+        if (!parser.isSet(option))
+            continue;
+        const auto volts = check.number(option, 0);
+        if (volts && !(*volts > 0 && *volts <= 1000))
+            check.fail(option, QStringLiteral("takes the volts rms of a full-scale sine, above 0"));
+        else if (volts)
+            (option == QLatin1String("input-cal") ? m.calibration.inputVolts : m.calibration.outputVolts) = *volts;
+    }
+    const QString sweep = parser.value(QStringLiteral("sweep"));
+    if (sweep.isEmpty()) {
+        for (const char *name : {"from", "to", "per-octave", "step"})
+            if (parser.isSet(QString::fromLatin1(name)))
+                check.fail(QString::fromLatin1(name), QStringLiteral("belongs to --sweep"));
+        return;
+    }
+    if (sweep == QLatin1String("frequency")) {
+        m.sweep = Sweep::Frequency;
+        if (parser.isSet(QStringLiteral("step")))
+            check.fail(QStringLiteral("step"), QStringLiteral("belongs to --sweep level"));
+        const auto from = check.number(QStringLiteral("from"), 20);
+        const auto to = check.number(QStringLiteral("to"), 20000);
+        const auto perOctave = check.number(QStringLiteral("per-octave"), 3);
+        if (from && to && !(*from >= measure::kLowestStimulusHz && *from <= *to && *to <= 0.45 * 48000))
+            check.fail(QStringLiteral("from"),
+                       QStringLiteral("the sweep runs up from 10 Hz to at most 0.45 times the rate (21600 Hz)"));
+        if (perOctave && !(*perOctave >= 1 && *perOctave <= 48 && whole(*perOctave)))
+            check.fail(QStringLiteral("per-octave"), QStringLiteral("takes 1 to 48 steps"));
+        if (check.error.isEmpty()) {
+            m.from = *from;
+            m.to = *to;
+            m.perOctave = static_cast<int>(*perOctave);
+        }
+    } else if (sweep == QLatin1String("level")) {
+        m.sweep = Sweep::Level;
+        if (parser.isSet(QStringLiteral("per-octave")))
+            check.fail(QStringLiteral("per-octave"), QStringLiteral("belongs to --sweep frequency"));
+        const auto from = check.number(QStringLiteral("from"), -40);
+        const auto to = check.number(QStringLiteral("to"), 0);
+        const auto step = check.number(QStringLiteral("step"), 1);
+        for (const auto &[name, value] : {std::pair{"from", from}, std::pair{"to", to}})
+            if (value && !(*value >= measure::kLowestStimulusDbfs && *value <= 0))
+                check.fail(QString::fromLatin1(name), QStringLiteral("takes -80 to 0 dBFS"));
+        if (step && !(*step >= 0.1 && *step <= 80))
+            check.fail(QStringLiteral("step"), QStringLiteral("takes 0.1 to 80 dB"));
+        if (check.error.isEmpty()) {
+            m.from = *from;
+            m.to = *to;
+            m.stepDb = *step;
+        }
+    } else {
+        check.fail(QStringLiteral("sweep"), QStringLiteral("takes frequency or level"));
+    }
+}
+
 } // namespace
 
 Options parse(const QStringList &arguments)
@@ -135,7 +241,8 @@ Options parse(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kSummary));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("thd, plot, wav, csv or analyze"));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("thd, plot, wav, csv, analyze, devices or measure"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
@@ -146,9 +253,10 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("phases"), QStringLiteral("Phases P2,...,P7, degrees (default 0,20,0,165,0,0)."),
          QStringLiteral("list")},
         {{QStringLiteral("o"), QStringLiteral("output")},
-         QStringLiteral("The file to write, - for standard output."),
+         QStringLiteral("The file to write, - for standard output; measure: the output device, by index or "
+                        "name (default: the system's)."),
          QStringLiteral("file")},
-        {QStringLiteral("json"), QStringLiteral("thd, analyze: JSON, one object a line.")},
+        {QStringLiteral("json"), QStringLiteral("thd, analyze, devices, measure: JSON, one object a line.")},
         {QStringLiteral("seconds"), QStringLiteral("wav, csv: length in seconds (wav: default 5)."),
          QStringLiteral("s")},
         {QStringLiteral("rate"), QStringLiteral("wav, csv: samples a second (default 48000)."),
@@ -169,6 +277,27 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("band"),
          QStringLiteral("analyze: THD+N's band (default 20,20000, cut at half the rate)."),
          QStringLiteral("lo,hi")},
+        {QStringLiteral("input"),
+         QStringLiteral("measure: the input device, by index or name (default: the system's)."),
+         QStringLiteral("device")},
+        {QStringLiteral("level"), QStringLiteral("measure: the stimulus's peak, -80 to 0 dBFS (default -12)."),
+         QStringLiteral("dbfs")},
+        {QStringLiteral("sweep"), QStringLiteral("measure: frequency or level."), QStringLiteral("kind")},
+        {QStringLiteral("from"),
+         QStringLiteral("measure: the sweep's start, Hz or dBFS (default 20 Hz, -40 dBFS)."),
+         QStringLiteral("value")},
+        {QStringLiteral("to"), QStringLiteral("measure: the sweep's end, Hz or dBFS (default 20000 Hz, 0 dBFS)."),
+         QStringLiteral("value")},
+        {QStringLiteral("per-octave"), QStringLiteral("measure: frequency steps an octave (default 3)."),
+         QStringLiteral("n")},
+        {QStringLiteral("step"), QStringLiteral("measure: the level sweep's step, dB (default 1)."),
+         QStringLiteral("db")},
+        {QStringLiteral("settle"),
+         QStringLiteral("measure: the wait after each change, ms (default 100)."), QStringLiteral("ms")},
+        {QStringLiteral("input-cal"),
+         QStringLiteral("measure: volts rms at the input for a full-scale sine."), QStringLiteral("v")},
+        {QStringLiteral("output-cal"),
+         QStringLiteral("measure: volts rms at the output for a full-scale sine."), QStringLiteral("v")},
     });
     options.helpText = parser.helpText();
 
@@ -194,11 +323,16 @@ Options parse(const QStringList &arguments)
         options.command = Command::Csv;
     else if (command == QLatin1String("analyze"))
         options.command = Command::Analyze;
+    else if (command == QLatin1String("devices"))
+        options.command = Command::Devices;
+    else if (command == QLatin1String("measure"))
+        options.command = Command::Measure;
     else {
-        options.error =
-            command.isEmpty()
-                ? QStringLiteral("a command is needed: thd, plot, wav, csv or analyze")
-                : QStringLiteral("unknown command \"%1\": use thd, plot, wav, csv or analyze").arg(command);
+        options.error = command.isEmpty()
+                            ? QStringLiteral("a command is needed: thd, plot, wav, csv, analyze, devices or measure")
+                            : QStringLiteral("unknown command \"%1\": use thd, plot, wav, csv, analyze, devices or "
+                                             "measure")
+                                  .arg(command);
         return options;
     }
     if (options.command == Command::Analyze) {
@@ -213,14 +347,18 @@ Options parse(const QStringList &arguments)
     }
     const QStringList allowed = extraOptions(options.command);
     QStringList toneOptions{QStringLiteral("freq"), QStringLiteral("levels"), QStringLiteral("phases")};
-    if (options.command != Command::Analyze)
+    if (options.command != Command::Analyze && options.command != Command::Devices)
         toneOptions.clear(); // every other command takes them
     for (const QString &name :
          toneOptions + QStringList{QStringLiteral("json"), QStringLiteral("output"),
                                    QStringLiteral("seconds"), QStringLiteral("rate"), QStringLiteral("bits"),
                                    QStringLiteral("peak-dbfs"), QStringLiteral("no-dither"),
                                    QStringLiteral("channel"), QStringLiteral("fundamental"),
-                                   QStringLiteral("harmonics"), QStringLiteral("band")}) {
+                                   QStringLiteral("harmonics"), QStringLiteral("band"),
+                                   QStringLiteral("input"), QStringLiteral("level"), QStringLiteral("sweep"),
+                                   QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("per-octave"),
+                                   QStringLiteral("step"), QStringLiteral("settle"), QStringLiteral("input-cal"),
+                                   QStringLiteral("output-cal")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
@@ -244,6 +382,13 @@ Options parse(const QStringList &arguments)
     options.json = parser.isSet(QStringLiteral("json"));
     if (options.command == Command::Analyze) {
         parseAnalysis(parser, check, options);
+        options.error = check.error;
+        return options;
+    }
+    if (options.command == Command::Devices)
+        return options;
+    if (options.command == Command::Measure) {
+        parseMeasure(parser, check, options);
         options.error = check.error;
         return options;
     }

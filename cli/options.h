@@ -1,8 +1,9 @@
 #pragma once
 
-#include "synthesis/tone.h"
 #include "analysis/analyser.h"
 #include "audio/tonewriter.h"
+#include "measure/measurement.h"
+#include "synthesis/tone.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,7 +12,22 @@
 // line naming the option and what it accepts.
 namespace cli {
 
-enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze };
+enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze, Devices, Measure };
+
+enum class Sweep { None, Frequency, Level };
+
+struct MeasureOptions
+{
+    measure::Devices devices;
+    measure::Stimulus stimulus = measure::sine(1000, -12);
+    double seconds = 1; // one measurement: the block recorded
+    Sweep sweep = Sweep::None;
+    double from = 0, to = 0; // Hz or dBFS
+    int perOctave = 3;
+    double stepDb = 1;
+    measure::SweepTiming timing;
+    measure::Calibration calibration;
+};
 
 struct Options
 {
@@ -25,6 +41,7 @@ struct Options
     QStringList files;          // analyze: the recordings, in order
     int channel = 1;            // analyze: from 1
     analysis::Settings analysis;
+    MeasureOptions measure;
     QString error;              // set when the command line is refused
     QString helpText;
 };

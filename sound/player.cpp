@@ -64,6 +64,7 @@ QString Player::play(const tone::Tone &tone)
     audiodevice::StreamRequest request;
     request.api = devices.api;
     request.outputDevice = output->index;
+    request.outputName = output->name;
     request.outputChannels = 1;
     request.rate = rate;
     try {

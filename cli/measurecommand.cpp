@@ -1,0 +1,204 @@
+#include "cli/measurecommand.h"
+
+#include "audiodevice/devices.h"
+#include "cli/commands.h"
+#include "dsp/soundmath.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <cmath>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+constexpr int kNoMeasurement = 2;
+
+void print(const QByteArray &text)
+{
+    std::fputs(text.constData(), stdout);
+    std::fflush(stdout); // a lab script follows the steps as they end
+}
+
+int failed(const std::string &why)
+{
+    std::fprintf(stderr, "quenlari-cli: %s\n", why.c_str());
+    return kNoMeasurement;
+}
+
+QString fixed(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("n/a");
+}
+
+analysis::AnalysedRecording asRecording(const measure::Session &session, const measure::Reading &reading)
+{
+    analysis::AnalysedRecording recording;
+    recording.file = QString::fromStdString(session.inputName());
+    recording.sampleRate = session.rate();
+    recording.channels = session.inputChannels();
+    recording.result = reading.result;
+    return recording;
+}
+
+QJsonObject readingJson(const measure::Session &session, const measure::Reading &reading, int channel,
+                        const measure::Calibration &calibration)
+{
+    QJsonObject object;
+    if (reading.state != measure::State::NoSignal) {
+        analysis::AnalysedRecording recording = asRecording(session, reading);
+        recording.channel = channel;
+        object = analysisJson(recording);
+    } else {
+        object.insert(QStringLiteral("file"), QString::fromStdString(session.inputName()));
+        object.insert(QStringLiteral("sample_rate"), session.rate());
+        object.insert(QStringLiteral("channel"), channel);
+        object.insert(QStringLiteral("why"), QString::fromStdString(reading.why));
+    }
+    object.insert(QStringLiteral("state"), QString::fromLatin1(measure::stateText(reading.state)));
+    object.insert(QStringLiteral("stimulus_hz"), reading.stimulus.frequencyHz());
+    object.insert(QStringLiteral("stimulus_dbfs"), reading.stimulus.peakDbfs);
+    object.insert(QStringLiteral("overloaded_samples"), static_cast<qint64>(reading.overloaded));
+    // Levels in volts where a calibration is given: rms of a sine whose peak is at that many dBFS.
+    if (calibration.outputVolts) {
+        const measure::Volts out = measure::voltsOf(reading.stimulus.peakDbfs, *calibration.outputVolts);
+        object.insert(QStringLiteral("stimulus_volts_rms"), out.rms);
+        object.insert(QStringLiteral("stimulus_dbu"), out.dbu);
+    }
+    if (calibration.inputVolts && reading.state != measure::State::NoSignal) {
+        const measure::Volts in = measure::voltsOf(reading.result.fundamentalDbfs, *calibration.inputVolts);
+        object.insert(QStringLiteral("fundamental_volts_rms"), in.rms);
+        object.insert(QStringLiteral("fundamental_dbv"), in.dbv);
+        object.insert(QStringLiteral("fundamental_dbu"), in.dbu);
+    }
+    return object;
+}
+
+QByteArray stepRow(const measure::Reading &reading)
+{
+    const analysis::Analysis &r = reading.result;
+    QString row = QStringLiteral("%1 %2  ")
+                      .arg(fixed(reading.stimulus.frequencyHz(), 2), 10)
+                      .arg(fixed(reading.stimulus.peakDbfs, 2), 7);
+    if (reading.state == measure::State::NoSignal)
+        return (row + QString::fromLatin1(measure::stateText(reading.state)) + QLatin1Char('\n')).toUtf8();
+    row += QStringLiteral("%1 %2 %3 %4 %5")
+               .arg(fixed(r.fundamentalHz, 3), 11)
+               .arg(fixed(r.fundamentalDbfs, 2), 8)
+               .arg(fixed(dsp::decibels(r.thdF), 2), 8)
+               .arg(fixed(dsp::decibels(r.thdN), 2), 8)
+               .arg(r.clippedSamples + reading.overloaded, 8);
+    if (reading.state == measure::State::Overload)
+        row += QStringLiteral("  input overload");
+    return (row + QLatin1Char('\n')).toUtf8();
+}
+
+} // namespace
+
+int listDevices(bool json)
+{
+    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    if (devices.api.empty())
+        return failed("no sound system answers: there is no audio device");
+    for (const audiodevice::Device &device : devices.devices) {
+        if (json) {
+            QJsonArray rates;
+            for (int rate : device.rates)
+                rates.append(rate);
+            const QJsonObject object{
+                {QStringLiteral("index"), device.index},
+                {QStringLiteral("name"), QString::fromStdString(device.name)},
+                {QStringLiteral("api"), QString::fromStdString(devices.api)},
+                {QStringLiteral("output_channels"), device.outputChannels},
+                {QStringLiteral("input_channels"), device.inputChannels},
+                {QStringLiteral("rates"), rates},
+                {QStringLiteral("preferred_rate"), device.preferredRate},
+                {QStringLiteral("default_output"), device.defaultOutput},
+                {QStringLiteral("default_input"), device.defaultInput},
+            };
+            print(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+            continue;
+        }
+        QString defaults;
+        if (device.defaultOutput)
+            defaults += QStringLiteral(", default output");
+        if (device.defaultInput)
+            defaults += QStringLiteral(", default input");
+        print(QStringLiteral("%1  %2  (%3 out, %4 in, %5 Hz%6)\n")
+                  .arg(device.index, 3)
+                  .arg(QString::fromStdString(device.name))
+                  .arg(device.outputChannels)
+                  .arg(device.inputChannels)
+                  .arg(device.preferredRate)
+                  .arg(defaults)
+                  .toUtf8());
+    }
+    return 0;
+}
+
+int measureDevice(const MeasureOptions &options, bool json)
+{
+    try {
+        std::vector<measure::Stimulus> steps;
+        if (options.sweep == Sweep::Frequency) {
+            for (double hz : measure::frequencySteps(options.from, options.to, options.perOctave)) {
+                measure::Stimulus step = options.stimulus;
+                step.tone.frequencyHz = hz;
+                steps.push_back(step);
+            }
+        } else if (options.sweep == Sweep::Level) {
+            for (double dbfs : measure::levelSteps(options.from, options.to, options.stepDb)) {
+                measure::Stimulus step = options.stimulus;
+                step.peakDbfs = dbfs;
+                steps.push_back(step);
+            }
+        }
+        measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());
+        const double highest = measure::kHighestStimulusShare * session.rate();
+        for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps)
+            if (step.frequencyHz() > highest)
+                return failed("the stimulus at " + std::to_string(step.frequencyHz()) +
+                              " Hz lies above 0.45 times the device's rate of " + std::to_string(session.rate()) +
+                              " Hz");
+        if (steps.empty()) {
+            const std::vector<float> samples = session.recordSettled(
+                options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),
+                nullptr);
+            const measure::Reading reading = measure::read(samples, session.rate(), options.stimulus);
+            if (reading.state == measure::State::NoSignal)
+                return failed("no signal on the input (" + reading.why + ")");
+            if (json) {
+                print(QJsonDocument(readingJson(session, reading, options.devices.channel, options.calibration))
+                          .toJson(QJsonDocument::Compact) +
+                      '\n');
+            } else {
+                analysis::AnalysedRecording recording = asRecording(session, reading);
+                recording.channel = options.devices.channel;
+                print(QStringLiteral("stimulus        %1 Hz at %2 dBFS, out to %3\nstate           %4\n")
+                          .arg(fixed(reading.stimulus.frequencyHz(), 3), fixed(reading.stimulus.peakDbfs, 2),
+                               QString::fromStdString(session.outputName()),
+                               QString::fromLatin1(measure::stateText(reading.state)))
+                          .toUtf8() +
+                      analysisReport(recording, false));
+            }
+            return 0;
+        }
+        if (!json)
+            print("  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n");
+        measure::sweep(session, steps, options.timing, nullptr, [&](const measure::Reading &reading) {
+            print(json ? QJsonDocument(readingJson(session, reading, options.devices.channel, options.calibration))
+                                 .toJson(QJsonDocument::Compact) +
+                             '\n'
+                       : stepRow(reading));
+        });
+        return 0;
+    } catch (const measure::MeasureError &error) {
+        return failed(error.what());
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,219 @@
+#include "measure/measurement.h"
+
+#include "base/progress.h"
+#include "dsp/soundmath.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace measure {
+
+namespace {
+
+constexpr double kLeastPeriods = 10;
+constexpr float kOverloadLevel = 32767.0f / 32768.0f;
+// A tone must stand this far above the spectrum's median to be a tone.
+constexpr double kToneOverNoiseDb = 30;
+
+} // namespace
+
+const char *stateText(State state)
+{
+    switch (state) {
+    case State::Measured:
+        return "measured";
+    case State::NoSignal:
+        return "no signal on the input";
+    case State::Overload:
+        return "input overload";
+    }
+    return "";
+}
+
+analysis::Settings settingsFor(const Stimulus &stimulus)
+{
+    analysis::Settings settings;
+    settings.harmonics = kMeasuredHarmonics;
+    settings.fundamentalHz = stimulus.frequencyHz();
+    return settings;
+}
+
+int64_t overloadedSamples(const std::vector<float> &samples)
+{
+    int64_t overloaded = 0, run = 0;
+    for (float sample : samples) {
+        run = std::fabs(sample) >= kOverloadLevel ? run + 1 : 0;
+        overloaded += run == 2 ? 2 : run > 2 ? 1 : 0;
+    }
+    return overloaded;
+}
+
+Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus)
+{
+    Reading reading;
+    reading.stimulus = stimulus;
+    reading.overloaded = overloadedSamples(samples);
+    try {
+        analysis::Settings settings = settingsFor(stimulus);
+        settings.fundamentalHz = std::min(*settings.fundamentalHz, rate * kHighestStimulusShare);
+        reading.result = analysis::analyse(samples, rate, settings);
+    } catch (const analysis::AnalysisError &error) {
+        reading.why = error.what();
+        return reading;
+    }
+    if (reading.result.toneOverNoiseDb < kToneOverNoiseDb) {
+        reading.why = "the stimulus stands only " + std::to_string(int(reading.result.toneOverNoiseDb)) +
+                      " dB above the noise";
+        return reading;
+    }
+    reading.state = reading.overloaded > 0 ? State::Overload : State::Measured;
+    return reading;
+}
+
+std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
+{
+    return static_cast<std::size_t>(std::ceil(std::max(kLeastPeriods / frequencyHz, leastSeconds) * rate));
+}
+
+std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave)
+{
+    std::vector<double> steps;
+    if (!(fromHz > 0 && toHz >= fromHz && perOctave >= 1))
+        return steps;
+    // The last point is the top itself, unless a step already lands within a hundredth of an octave of it.
+    constexpr double kNear = 0.01;
+    const double octaves = std::log2(toHz / fromHz);
+    for (int k = 0; double(k) / perOctave <= octaves + 1e-9; ++k)
+        steps.push_back(fromHz * std::exp2(double(k) / perOctave));
+    if (octaves - std::log2(steps.back() / fromHz) > kNear)
+        steps.push_back(toHz);
+    return steps;
+}
+
+std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
+{
+    std::vector<double> steps;
+    if (!(stepDb > 0))
+        return steps;
+    const double direction = toDbfs >= fromDbfs ? 1 : -1;
+    const auto count = static_cast<int>(std::floor(std::fabs(toDbfs - fromDbfs) / stepDb + 1e-9));
+    for (int k = 0; k <= count; ++k)
+        steps.push_back(fromDbfs + direction * k * stepDb);
+    return steps;
+}
+
+void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
+           const Progress *progress, const std::function<void(const Reading &)> &done)
+{
+    if (steps.empty())
+        return;
+    // Back to back at the output: each step is asked to begin where the last
+    // one's recording ends, while that recording is still on its way round.
+    int64_t began = session.beganAt(session.setStimulus(steps.front()), progress);
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        if (progress)
+            progress->reach(double(k) / double(steps.size()));
+        const std::size_t frames = stepFrames(steps[k].frequencyHz(), session.rate(), timing.leastSeconds);
+        const int64_t from = session.settledFrom(began, timing.settleSeconds);
+        const int64_t next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
+        done(read(session.record(from, frames, progress), session.rate(), steps[k]));
+        if (next)
+            began = session.beganAt(next, progress);
+    }
+    if (progress)
+        progress->reach(1);
+}
+
+void Averager::setBlocks(std::size_t blocks)
+{
+    m_blocks = std::max<std::size_t>(1, blocks);
+    while (m_readings.size() > m_blocks)
+        m_readings.pop_front();
+}
+
+void Averager::add(const Reading &reading)
+{
+    // A block that says nothing is not averaged in; a new stimulus starts anew.
+    if (reading.state == State::NoSignal)
+        return;
+    if (!m_readings.empty() && (m_readings.back().stimulus.frequencyHz() != reading.stimulus.frequencyHz() ||
+                                m_readings.back().stimulus.peakDbfs != reading.stimulus.peakDbfs))
+        m_readings.clear();
+    m_readings.push_back(reading);
+    while (m_readings.size() > m_blocks)
+        m_readings.pop_front();
+}
+
+Reading Averager::average() const
+{
+    if (m_readings.empty())
+        return {};
+    if (m_readings.size() == 1)
+        return m_readings.front();
+    Reading mean = m_readings.back();
+    analysis::Analysis &r = mean.result;
+    const double count = double(m_readings.size());
+    double hz = 0, amplitude = 0, noisePower = 0, dc = 0;
+    std::vector<std::complex<double>> relative(r.harmonics.size());
+    for (const Reading &reading : m_readings) {
+        const analysis::Analysis &a = reading.result;
+        hz += a.fundamentalHz;
+        amplitude += a.fundamentalAmplitude;
+        dc += a.dcOffset;
+        noisePower += a.thdN * a.thdN;
+        for (std::size_t k = 0; k < relative.size() && k < a.harmonics.size(); ++k)
+            relative[k] += std::polar(a.harmonics[k].levelPercent / 100,
+                                      a.harmonics[k].phaseDegrees * dsp::kPi / 180);
+        mean.overloaded = std::max(mean.overloaded, reading.overloaded);
+        if (reading.state == State::Overload)
+            mean.state = State::Overload;
+    }
+    r.fundamentalHz = hz / count;
+    r.fundamentalAmplitude = amplitude / count;
+    r.fundamentalDbfs = dsp::decibels(r.fundamentalAmplitude);
+    r.dcOffset = dc / count;
+    r.thdN = std::sqrt(noisePower / count);
+    double harmonicPower = 0;
+    bool anyHarmonic = false;
+    for (std::size_t k = 0; k < relative.size(); ++k) {
+        analysis::Harmonic &h = r.harmonics[k];
+        if (!h.present)
+            continue;
+        const std::complex<double> v = relative[k] / count;
+        h.levelPercent = 100 * std::abs(v);
+        h.amplitude = std::abs(v) * r.fundamentalAmplitude;
+        h.dbc = dsp::decibels(std::abs(v));
+        h.phaseDegrees = std::fmod(std::arg(v) * 180 / dsp::kPi + 360, 360.0);
+        harmonicPower += std::norm(v);
+        anyHarmonic = true;
+    }
+    r.thdF = anyHarmonic ? std::sqrt(harmonicPower) : std::nan("");
+    r.thdR = anyHarmonic ? r.thdF / std::sqrt(1 + harmonicPower) : std::nan("");
+    return mean;
+}
+
+Volts voltsOf(double dbfs, double voltsAtFullScale)
+{
+    Volts volts;
+    volts.rms = voltsAtFullScale * std::pow(10.0, dbfs / 20);
+    volts.dbv = dsp::decibels(volts.rms);
+    volts.dbu = dsp::decibels(volts.rms / kDbuVolts);
+    return volts;
+}
+
+double dbfsOf(double value, LevelUnit unit, double voltsAtFullScale)
+{
+    switch (unit) {
+    case LevelUnit::Dbfs:
+        return value;
+    case LevelUnit::VoltsRms:
+        return dsp::decibels(value / voltsAtFullScale);
+    case LevelUnit::Dbv:
+        return value - dsp::decibels(voltsAtFullScale);
+    case LevelUnit::Dbu:
+        return value + dsp::decibels(kDbuVolts / voltsAtFullScale);
+    }
+    return value;
+}
+
+} // namespace measure

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "analysis/analyser.h"
+#include "measure/session.h"
+
+#include <complex>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace measure {
+
+// What a block of input says, or why its numbers would lie.
+enum class State {
+    Measured,
+    NoSignal, // nothing of the stimulus stands out of the noise
+    Overload, // the input clipped: the figures are the converter's, not the device's
+};
+const char *stateText(State state); // "measured", "no signal on the input", "input overload"
+
+struct Reading
+{
+    Stimulus stimulus;
+    State state = State::NoSignal;
+    std::string why;          // for NoSignal: the analyser's words
+    analysis::Analysis result; // filled unless NoSignal
+    int64_t overloaded = 0;    // samples in runs of two or more at the converter's limits
+};
+
+constexpr int kMeasuredHarmonics = 10;
+// The analyser's settings for a block: harmonics 2 to 10, the fundamental
+// searched near the stimulus's (the input's clock may differ from the output's).
+analysis::Settings settingsFor(const Stimulus &stimulus);
+Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus);
+
+// Samples in runs of two or more at or beyond the highest 16-bit code in
+// size: a converter's limits, whatever its word length.
+int64_t overloadedSamples(const std::vector<float> &samples);
+
+// Frames to record for a step: at least ten periods and `leastSeconds`.
+std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds);
+
+// A stepped-sine sweep's stimuli.
+std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave);
+std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb);
+
+struct SweepTiming
+{
+    double settleSeconds = 0.1;
+    double leastSeconds = 0.25;
+};
+// Plays each stimulus, lets it settle, records and reads it; `done` hears
+// each step as it ends. Throws MeasureError and Progress::Cancelled.
+void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
+           const Progress *progress, const std::function<void(const Reading &)> &done);
+
+// The last few readings averaged: powers for THD+N, harmonics as vectors
+// relative to the fundamental's phase (so their phases survive), the
+// fundamental's frequency and level as plain means.
+class Averager
+{
+public:
+    explicit Averager(std::size_t blocks = 1) : m_blocks(std::max<std::size_t>(1, blocks)) {}
+    void setBlocks(std::size_t blocks);
+    std::size_t blocks() const { return m_blocks; }
+    std::size_t held() const { return m_readings.size(); }
+    void clear() { m_readings.clear(); }
+
+    void add(const Reading &reading);
+    // The average of those held; NoSignal where none is held.
+    Reading average() const;
+
+private:
+    std::size_t m_blocks;
+    std::deque<Reading> m_readings;
+};
+
+// For as long as the program runs: what 0 dBFS (a full-scale sine) is in volts rms.
+struct Calibration
+{
+    std::optional<double> inputVolts;
+    std::optional<double> outputVolts;
+};
+constexpr double kDbuVolts = 0.7745966692414834; // sqrt(0.6): 0 dBu
+struct Volts
+{
+    double rms = 0, dbv = 0, dbu = 0;
+};
+Volts voltsOf(double dbfs, double voltsAtFullScale);
+// A level typed in volts rms, dBV or dBu, in dBFS.
+enum class LevelUnit { Dbfs, VoltsRms, Dbv, Dbu };
+double dbfsOf(double value, LevelUnit unit, double voltsAtFullScale);
+
+} // namespace measure

@@ -1,0 +1,300 @@
+#include "measure/session.h"
+
+#include "audiodevice/devices.h"
+#include "audiodevice/stream.h"
+#include "base/progress.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace measure {
+
+namespace {
+
+// The stream opens with this much silence: whatever the input holds then is
+// the device's own noise, against which the stimulus's arrival stands out.
+constexpr double kLeadInSeconds = 0.25;
+// Input kept for reading back, enough for the longest block and more.
+constexpr double kKeptSeconds = 40;
+// No stimulus at the input this long after it was played: nothing is connected.
+constexpr double kLongestLoopSeconds = 3;
+// The input not moving on for this long: the device has stalled.
+constexpr double kLongestStallSeconds = 2;
+constexpr auto kPoll = std::chrono::milliseconds(5);
+// The stimulus has arrived where the input first stands this far above its
+// noise before, or above this level where it was silent.
+constexpr float kArrivalOverNoise = 4;
+constexpr float kLeastArrival = 1e-6f;
+
+int chooseRate(const audiodevice::Device &output, const audiodevice::Device &input, int wanted)
+{
+    const auto takes = [wanted](const audiodevice::Device &device) {
+        return device.rates.empty() ||
+               std::find(device.rates.begin(), device.rates.end(), wanted) != device.rates.end();
+    };
+    return takes(output) && takes(input) ? wanted : output.preferredRate;
+}
+
+const audiodevice::Device &choose(const audiodevice::DeviceList &devices, const std::string &wanted, bool output)
+{
+    const char *kind = output ? "output" : "input";
+    const audiodevice::Device *device =
+        wanted.empty() ? (output ? devices.defaultOutput() : devices.defaultInput()) : devices.find(wanted);
+    if (!device) {
+        if (devices.api.empty())
+            throw MeasureError("no sound system answers: there is no audio device");
+        throw MeasureError(wanted.empty() ? std::string("there is no default audio ") + kind
+                                          : "there is no audio device \"" + wanted + "\"");
+    }
+    if ((output ? device->outputChannels : device->inputChannels) < 1)
+        throw MeasureError("\"" + device->name + "\" has no " + kind);
+    return *device;
+}
+
+} // namespace
+
+Stimulus sine(double frequencyHz, double peakDbfs)
+{
+    Stimulus stimulus;
+    stimulus.tone.frequencyHz = frequencyHz;
+    stimulus.tone.levels.fill(0);
+    stimulus.tone.phases.fill(0);
+    stimulus.peakDbfs = peakDbfs;
+    return stimulus;
+}
+
+// The stimulus out and the chosen input channel in, on the device's thread:
+// no allocation, lock or wait. It plays silence for the lead-in, then the
+// generator. A new stimulus starts at the output frame it asks for (at once
+// when that is past), and the frame at which it began is noted.
+class Processor : public audiodevice::Processor
+{
+public:
+    struct Change
+    {
+        sound::ToneSettings settings;
+        int64_t id = 0;
+        int64_t atFrame = 0;
+    };
+
+    Processor(double stimulusRate, const sound::ToneSettings &first, int64_t leadIn, int outputChannels,
+              int inputChannels, int channel, std::size_t kept)
+        : generator(stimulusRate, first), ring(kept), m_leadIn(leadIn), m_outputChannels(outputChannels),
+          m_inputChannels(inputChannels), m_channel(channel), m_mono(kMaxBlock)
+    {
+        m_began[0].store(leadIn, std::memory_order_relaxed);
+    }
+
+    bool process(const float *input, float *output, std::size_t frames) noexcept override
+    {
+        if (input)
+            ring.write(input, frames, m_inputChannels, m_channel - 1);
+        std::size_t done = 0;
+        bool going = true;
+        while (done < frames) {
+            if (!m_waiting && m_changes.take(m_next))
+                m_waiting = true;
+            if (m_waiting && m_rendered >= std::max(m_next.atFrame, m_leadIn)) {
+                generator.setSettings(m_next.settings);
+                m_began[std::size_t(m_next.id) % kBeganKept].store(m_rendered, std::memory_order_relaxed);
+                m_appliedId.store(m_next.id, std::memory_order_release);
+                m_waiting = false;
+                continue;
+            }
+            // Up to the next event: the lead-in's end or a waiting change's frame.
+            int64_t count = int64_t(std::min(frames - done, kMaxBlock));
+            if (m_rendered < m_leadIn)
+                count = std::min(count, m_leadIn - m_rendered);
+            else if (m_waiting)
+                count = std::min(count, m_next.atFrame - m_rendered);
+            const auto length = std::size_t(count);
+            const std::size_t wrote = m_rendered < m_leadIn ? 0 : generator.render(m_mono.data(), length);
+            std::fill(m_mono.begin() + std::ptrdiff_t(wrote), m_mono.begin() + std::ptrdiff_t(length), 0.0f);
+            for (std::size_t i = 0; i < length; ++i)
+                for (int c = 0; c < m_outputChannels; ++c)
+                    output[(done + i) * std::size_t(m_outputChannels) + std::size_t(c)] = m_mono[i];
+            m_rendered += count;
+            done += length;
+            if (generator.finished())
+                going = false;
+        }
+        return going;
+    }
+
+    // From the controlling thread. A change that waits for its frame holds
+    // back the next; one published before the last was taken replaces it.
+    void change(const Change &change) { m_changes.publish(change); }
+    int64_t appliedId() const { return m_appliedId.load(std::memory_order_acquire); }
+    // The output frame at which stimulus `id` began, once appliedId() has reached it
+    // (and while fewer than kBeganKept have begun since).
+    int64_t began(int64_t id) const { return m_began[std::size_t(id) % kBeganKept].load(std::memory_order_relaxed); }
+
+    sound::ToneGenerator generator;
+    InputRing ring;
+
+private:
+    static constexpr std::size_t kMaxBlock = 4096;
+    static constexpr std::size_t kBeganKept = 64;
+
+    sound::LatestValue<Change> m_changes;
+    Change m_next;
+    bool m_waiting = false;
+    std::array<std::atomic<int64_t>, kBeganKept> m_began{};
+    std::atomic<int64_t> m_appliedId{0};
+    const int64_t m_leadIn;
+    const int m_outputChannels, m_inputChannels, m_channel;
+    int64_t m_rendered = 0;
+    std::vector<float> m_mono;
+};
+
+Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(first)
+{
+    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    const audiodevice::Device &output = choose(devices, wanted.output, true);
+    const audiodevice::Device &input = choose(devices, wanted.input, false);
+    if (wanted.channel < 1 || wanted.channel > input.inputChannels)
+        throw MeasureError("\"" + input.name + "\" has " + std::to_string(input.inputChannels) +
+                           " input channels: there is no channel " + std::to_string(wanted.channel));
+    m_rate = chooseRate(output, input, wanted.rate);
+    m_outputName = output.name;
+    m_inputName = input.name;
+    m_inputChannels = input.inputChannels;
+
+    audiodevice::StreamRequest request;
+    request.api = devices.api;
+    request.outputDevice = output.index;
+    request.outputName = output.name;
+    request.outputChannels = std::min(2, output.outputChannels);
+    request.inputDevice = input.index;
+    request.inputName = input.name;
+    request.inputChannels = input.inputChannels;
+    request.rate = m_rate;
+    const double stimulusRate = wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate;
+    m_processor = std::make_shared<Processor>(
+        stimulusRate, sound::settingsFor(first.tone, first.peakDbfs), std::llround(kLeadInSeconds * m_rate),
+        request.outputChannels, request.inputChannels, wanted.channel,
+        static_cast<std::size_t>(kKeptSeconds * m_rate));
+    try {
+        m_stream = std::make_unique<audiodevice::Stream>(request, *m_processor);
+    } catch (const audiodevice::StreamError &error) {
+        throw MeasureError(std::string("the audio devices could not be opened (") + error.what() + ")");
+    }
+}
+
+Session::~Session()
+{
+    m_processor->generator.requestStop();
+    audiodevice::Stream::closeLater(std::move(m_stream), m_processor);
+}
+
+int64_t Session::setStimulus(const Stimulus &stimulus, int64_t atOutputFrame)
+{
+    m_stimulus = stimulus;
+    m_processor->change({sound::settingsFor(stimulus.tone, stimulus.peakDbfs), ++m_stimulusId, atOutputFrame});
+    return m_stimulusId;
+}
+
+int64_t Session::beganAt(int64_t id, const Progress *progress)
+{
+    while (m_processor->appliedId() < id)
+        waitFor(received() + 1, progress);
+    return m_processor->began(id);
+}
+
+int64_t Session::received() const
+{
+    return m_processor->ring.written();
+}
+
+std::string Session::failure() const
+{
+    return m_stream ? m_stream->failure() : std::string();
+}
+
+std::vector<float> Session::latest(std::size_t frames) const
+{
+    std::vector<float> samples;
+    for (;;) {
+        const int64_t to = received();
+        if (m_processor->ring.read(std::max<int64_t>(0, to - int64_t(frames)), to, samples))
+            return samples;
+    }
+}
+
+void Session::waitFor(int64_t frames, const Progress *progress)
+{
+    int64_t last = received();
+    auto lastMoved = std::chrono::steady_clock::now();
+    while (received() < frames) {
+        if (progress)
+            progress->check();
+        const std::string failed = failure();
+        if (!failed.empty())
+            throw MeasureError("the audio device stopped working (" + failed + ")");
+        const auto now = std::chrono::steady_clock::now();
+        if (received() != last) {
+            last = received();
+            lastMoved = now;
+        } else if (now - lastMoved > std::chrono::duration<double>(kLongestStallSeconds)) {
+            throw MeasureError("the audio input stopped: nothing arrived for " +
+                               std::to_string(int(kLongestStallSeconds)) + " s");
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+int64_t Session::findLoopFrames(const Progress *progress)
+{
+    if (m_loopFrames)
+        return *m_loopFrames;
+    // The input's noise while nothing has been played yet.
+    const auto leadIn = std::llround(kLeadInSeconds * m_rate);
+    waitFor(leadIn, progress);
+    std::vector<float> quiet;
+    m_processor->ring.read(0, leadIn, quiet);
+    float noise = 0;
+    for (float sample : quiet)
+        noise = std::max(noise, std::fabs(sample));
+    const float threshold = std::max(kLeastArrival, kArrivalOverNoise * noise);
+    // Then the first sample of the stimulus that stands out.
+    const int64_t longest = std::llround(kLongestLoopSeconds * m_rate);
+    const int64_t chunk = std::max<int64_t>(1, m_rate / 100);
+    std::vector<float> samples;
+    for (int64_t from = leadIn; from < leadIn + longest; from += chunk) {
+        waitFor(from + chunk, progress);
+        if (!m_processor->ring.read(from, from + chunk, samples))
+            throw MeasureError("the audio input was not read in time");
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            if (std::fabs(samples[i]) > threshold) {
+                m_loopFrames = from + int64_t(i) - leadIn;
+                return *m_loopFrames;
+            }
+    }
+    throw MeasureError("no signal on the input: nothing of the stimulus came back within " +
+                       std::to_string(int(kLongestLoopSeconds)) + " s");
+}
+
+std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress)
+{
+    const int64_t from = fromOutputFrame + findLoopFrames(progress);
+    waitFor(from + int64_t(frames), progress);
+    std::vector<float> samples;
+    if (!m_processor->ring.read(from, from + int64_t(frames), samples))
+        throw MeasureError("the audio input was not read in time");
+    return samples;
+}
+
+int64_t Session::settledFrom(int64_t began, double settleSeconds) const
+{
+    return began + std::llround((settleSeconds + sound::kCrossfadeSeconds) * m_rate);
+}
+
+std::vector<float> Session::recordSettled(double settleSeconds, std::size_t frames, const Progress *progress)
+{
+    return record(settledFrom(beganAt(m_stimulusId, progress), settleSeconds), frames, progress);
+}
+
+} // namespace measure

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "base/errors.h"
+#include "measure/inputring.h"
+#include "sound/latestvalue.h"
+#include "sound/tonegenerator.h"
+#include "synthesis/tone.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Progress;
+
+namespace audiodevice {
+class Stream;
+}
+
+// Measuring a device: a stimulus played out and the device's answer recorded
+// at once, through one duplex stream, then analysed. No widgets.
+namespace measure {
+
+// No device, a device lost, no signal: what the measurement cannot go on without.
+class MeasureError : public QuenlariError
+{
+public:
+    using QuenlariError::QuenlariError;
+};
+
+// What is played: a tone (a pure sine when its harmonics are all at level 0)
+// whose peak lies at `peakDbfs` (0 dBFS: a full-scale sine's peak).
+struct Stimulus
+{
+    tone::Tone tone;
+    double peakDbfs = -12;
+
+    double frequencyHz() const { return tone.frequencyHz; }
+};
+Stimulus sine(double frequencyHz, double peakDbfs);
+constexpr double kLowestStimulusHz = 10;
+constexpr double kHighestStimulusShare = 0.45; // of the rate
+constexpr double kLowestStimulusDbfs = -80;
+
+// Which devices, by index or name ("" for the system's default), and which
+// input channel, from 1.
+struct Devices
+{
+    std::string output;
+    std::string input;
+    int channel = 1;
+    int rate = 48000; // taken where both devices can; else the output's own
+    // The rate the stimulus is made for, where it is not the stream's: stands
+    // for an output whose clock runs apart from the input's. 0: the stream's.
+    double stimulusRate = 0;
+};
+
+class Processor;
+
+// A running measurement: the stream opens with a moment of silence, then the
+// stimulus fades in; a new stimulus cross-fades in. Closing fades out and
+// never waits on the device.
+class Session
+{
+public:
+    // Throws MeasureError when a device is missing or will not open.
+    Session(const Devices &devices, const Stimulus &first);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    int rate() const { return m_rate; }
+    std::string outputName() const { return m_outputName; }
+    std::string inputName() const { return m_inputName; }
+    int inputChannels() const { return m_inputChannels; }
+
+    // Cross-fades to a new stimulus from output frame `atOutputFrame` on (at
+    // once when that has passed). Returns its number, at once: a change made
+    // before the device has taken the last one replaces it.
+    int64_t setStimulus(const Stimulus &stimulus, int64_t atOutputFrame = 0);
+    const Stimulus &stimulus() const { return m_stimulus; }
+    // The output frame at which stimulus `id` began; waits for it.
+    int64_t beganAt(int64_t id, const Progress *progress);
+    // The first output frame after a stimulus that began at `began` has
+    // cross-faded in and settled.
+    int64_t settledFrom(int64_t began, double settleSeconds) const;
+
+    // The input that answers `frames` output frames from `fromOutputFrame`
+    // on: it waits for them to come round through the device. Throws
+    // MeasureError (no signal, the device lost or stalled) and
+    // Progress::Cancelled.
+    std::vector<float> record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress);
+    // The same for the stimulus set last, once settled.
+    std::vector<float> recordSettled(double settleSeconds, std::size_t frames, const Progress *progress);
+
+    // The latest `frames` frames of input, or fewer at the start.
+    std::vector<float> latest(std::size_t frames) const;
+    // Frames received so far.
+    int64_t received() const;
+    // The sound system's words once the stream has failed, else empty.
+    std::string failure() const;
+    // The frames from playing a sample to hearing it back, once measured.
+    std::optional<int64_t> loopFrames() const { return m_loopFrames; }
+
+private:
+    int64_t findLoopFrames(const Progress *progress);
+    // Waits until at least `frames` have been received.
+    void waitFor(int64_t frames, const Progress *progress);
+
+    std::shared_ptr<Processor> m_processor;
+    std::unique_ptr<audiodevice::Stream> m_stream;
+    Stimulus m_stimulus;
+    int64_t m_stimulusId = 0;
+    int m_rate = 0;
+    int m_inputChannels = 0;
+    std::string m_outputName, m_inputName;
+    std::optional<int64_t> m_loopFrames;
+};
+
+} // namespace measure
