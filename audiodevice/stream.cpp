@@ -5,6 +5,7 @@
 #include <RtAudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -25,6 +26,8 @@ constexpr unsigned kQueuedBlocks = 6;
 // RtAudio's error callback is a plain function: it learns whose stream failed
 // from the thread it runs on, the stream's own (or, while opening, the opener's).
 thread_local Stream *t_current = nullptr;
+
+std::atomic<int> s_closing{0};
 
 void reportFailure(RtAudioError::Type, const std::string &message)
 {
@@ -146,13 +149,20 @@ void Stream::closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> ke
 {
     if (!stream)
         return;
+    ++s_closing;
     std::thread([stream = std::move(stream), keep = std::move(keep)]() mutable {
         const auto deadline = std::chrono::steady_clock::now() + kMostPlayOut;
         while (!stream->ended() && stream->failure().empty() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(kPlayOutPoll);
         stream.reset();
         keep.reset();
+        --s_closing;
     }).detach();
+}
+
+int Stream::closing()
+{
+    return s_closing.load();
 }
 
 } // namespace audiodevice

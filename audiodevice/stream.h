@@ -73,6 +73,9 @@ public:
     // own, together with `keep` (what the processor needs until then): a
     // device that hangs never holds the caller.
     static void closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> keep);
+    // Streams handed to closeLater() that have not closed yet: what they
+    // still play may yet be heard.
+    static int closing();
 
 private:
     static int callback(void *output, void *input, unsigned frames, double time, unsigned status, void *self);

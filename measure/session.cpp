@@ -24,6 +24,7 @@ constexpr double kLongestLoopSeconds = 3;
 // The input not moving on for this long: the device has stalled.
 constexpr double kLongestStallSeconds = 2;
 constexpr auto kPoll = std::chrono::milliseconds(5);
+constexpr auto kLongestClosing = std::chrono::milliseconds(1500);
 // The stimulus has arrived where the input first stands this far above its
 // noise before, or above this level where it was silent.
 constexpr float kArrivalOverNoise = 4;
@@ -152,6 +153,10 @@ private:
 
 Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(first)
 {
+    // The lead-in must hear the input's own noise, not a stream of ours that is still playing out.
+    const auto deadline = std::chrono::steady_clock::now() + kLongestClosing;
+    while (audiodevice::Stream::closing() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kPoll);
     const audiodevice::DeviceList devices = audiodevice::listDevices();
     const audiodevice::Device &output = choose(devices, wanted.output, true);
     const audiodevice::Device &input = choose(devices, wanted.input, false);
@@ -224,16 +229,24 @@ std::vector<float> Session::latest(std::size_t frames) const
     }
 }
 
+void Session::checkDevice() const
+{
+    const std::string failed = failure();
+    if (!failed.empty())
+        throw MeasureError("the audio device stopped working (" + failed + ")");
+}
+
 void Session::waitFor(int64_t frames, const Progress *progress)
 {
     int64_t last = received();
     auto lastMoved = std::chrono::steady_clock::now();
-    while (received() < frames) {
+    for (;;) {
+        // A failed stream may go on calling with stale input: nothing after a failure counts.
+        checkDevice();
+        if (received() >= frames)
+            return;
         if (progress)
             progress->check();
-        const std::string failed = failure();
-        if (!failed.empty())
-            throw MeasureError("the audio device stopped working (" + failed + ")");
         const auto now = std::chrono::steady_clock::now();
         if (received() != last) {
             last = received();
@@ -246,6 +259,14 @@ void Session::waitFor(int64_t frames, const Progress *progress)
     }
 }
 
+bool Session::readInput(int64_t from, int64_t to, std::vector<float> &samples) const
+{
+    const bool held = m_processor->ring.read(from, to, samples);
+    // The device's failure is noted before any stale input follows it.
+    checkDevice();
+    return held;
+}
+
 int64_t Session::findLoopFrames(const Progress *progress)
 {
     if (m_loopFrames)
@@ -254,7 +275,7 @@ int64_t Session::findLoopFrames(const Progress *progress)
     const auto leadIn = std::llround(kLeadInSeconds * m_rate);
     waitFor(leadIn, progress);
     std::vector<float> quiet;
-    m_processor->ring.read(0, leadIn, quiet);
+    readInput(0, leadIn, quiet);
     float noise = 0;
     for (float sample : quiet)
         noise = std::max(noise, std::fabs(sample));
@@ -265,7 +286,7 @@ int64_t Session::findLoopFrames(const Progress *progress)
     std::vector<float> samples;
     for (int64_t from = leadIn; from < leadIn + longest; from += chunk) {
         waitFor(from + chunk, progress);
-        if (!m_processor->ring.read(from, from + chunk, samples))
+        if (!readInput(from, from + chunk, samples))
             throw MeasureError("the audio input was not read in time");
         for (std::size_t i = 0; i < samples.size(); ++i)
             if (std::fabs(samples[i]) > threshold) {
@@ -282,7 +303,7 @@ std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, 
     const int64_t from = fromOutputFrame + findLoopFrames(progress);
     waitFor(from + int64_t(frames), progress);
     std::vector<float> samples;
-    if (!m_processor->ring.read(from, from + int64_t(frames), samples))
+    if (!readInput(from, from + int64_t(frames), samples))
         throw MeasureError("the audio input was not read in time");
     return samples;
 }

@@ -106,8 +106,11 @@ public:
 
 private:
     int64_t findLoopFrames(const Progress *progress);
+    // Throws MeasureError once the stream has failed.
+    void checkDevice() const;
     // Waits until at least `frames` have been received.
     void waitFor(int64_t frames, const Progress *progress);
+    bool readInput(int64_t from, int64_t to, std::vector<float> &samples) const;
 
     std::shared_ptr<Processor> m_processor;
     std::unique_ptr<audiodevice::Stream> m_stream;

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Starts a private PulseAudio server with a null sink, as the user who runs
-# the tests, runs the sound end-to-end tests against it, and stops it.
-#   tests/sound_e2e.sh SOUND_E2E_TESTS
+# Starts a private PulseAudio server with two null sinks, as the user who runs
+# the tests, runs end-to-end tests against it, and stops it.
+#   tests/sound_e2e.sh TESTS [ARGUMENTS...]
+# "quenlari" is a clean float loop, the default sink, its monitor the default
+# source. "clipper" is a device that clips: 16 bits, driven 12.04 dB hot by
+# its volume of 104032 (65536 is 0 dB; the gain is the cube of the ratio).
 # Exits 77 (skipped) with a reason where no server can start, except in CI,
 # where that is a failure.
 set -uo pipefail
 binary=$1
+shift
 skip() {
     echo "SKIPPED: $1" >&2
     if [ "${CI:-}" = true ]; then exit 1; fi
@@ -19,7 +23,8 @@ chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime HOME=$runtime
 unset PULSE_SERVER
 pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --log-target=file:"$runtime/server.log" \
-    --load="module-null-sink sink_name=quenlari rate=48000 channels=1 format=float32le" \
+    --load="module-null-sink sink_name=quenlari rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Loop" \
+    --load="module-null-sink sink_name=clipper rate=48000 channels=1 format=s16le sink_properties=device.description=Quenlari-Clipper" \
     --load="module-native-protocol-unix" &
 server=$!
 export QUENLARI_SOUND_SERVER_PID=$server
@@ -39,12 +44,15 @@ if ! pactl info >/dev/null 2>&1; then
 fi
 pactl set-default-sink quenlari
 pactl set-default-source quenlari.monitor
+pactl set-sink-volume clipper 104032
 # Silence played at a low latency keeps the null sink awake, as a sound
 # card's output is: left idle it wakes only every two seconds, and a stream
 # that starts then waits that long.
 pacat --playback --device=quenlari --latency-msec=10 --raw --format=float32le --rate=48000 --channels=1 </dev/zero &
 silence=$!
-"$binary"
+pacat --playback --device=clipper --latency-msec=10 --raw --format=float32le --rate=48000 --channels=1 </dev/zero &
+clipperSilence=$!
+"$binary" "$@"
 status=$?
-kill "$silence" 2>/dev/null
+kill "$silence" "$clipperSilence" 2>/dev/null
 exit $status

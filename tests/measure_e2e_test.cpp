@@ -1,0 +1,231 @@
+// Runs against a real sound server (see sound_e2e.sh): "Quenlari-Loop", a
+// clean float loop through a null sink's monitor, and "Quenlari-Clipper", a
+// 16-bit null sink whose volume drives the stimulus 12.04 dB hot into its
+// limits: a real nonlinear device made in the server.
+
+#include "dsp/soundmath.h"
+#include "measure/measurement.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+namespace {
+
+constexpr double kRate = 48000;
+// The clipper's volume of 104032 against 65536 for 0 dB, as the server turns
+// it into a gain: the cube of the ratio, then 16.16 fixed point.
+const double kClipperGain = std::lround(std::pow(104032.0 / 65536.0, 3) * 65536) / 65536.0;
+
+measure::Devices loop()
+{
+    measure::Devices devices;
+    devices.output = "Quenlari-Loop";
+    devices.input = "Monitor of Quenlari-Loop";
+    return devices;
+}
+
+measure::Devices clipper()
+{
+    measure::Devices devices;
+    devices.output = "Quenlari-Clipper";
+    devices.input = "Monitor of Quenlari-Clipper";
+    return devices;
+}
+
+// The clipper's own arithmetic done here: the float stimulus to 16 bits, the
+// volume's gain, the 16-bit limits, back to float.
+std::vector<float> clippedOffline(const measure::Stimulus &stimulus, std::size_t frames)
+{
+    const double amplitude = std::pow(10.0, stimulus.peakDbfs / 20);
+    std::vector<float> out(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double x = amplitude * std::sin(2 * dsp::kPi * stimulus.frequencyHz() * double(i) / kRate + 0.3);
+        const double code = std::clamp(std::nearbyint(std::clamp(x, -1.0, 1.0) * 32768), -32768.0, 32767.0);
+        out[i] = float(std::clamp(std::nearbyint(code * kClipperGain), -32768.0, 32767.0) / 32768);
+    }
+    return out;
+}
+
+struct Cli
+{
+    int status = -1;
+    QByteArray out, err;
+};
+
+Cli cli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(QUENLARI_CLI), arguments);
+    Cli result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "quenlari-cli " << arguments.join(' ').toStdString() << " did not end";
+        return result;
+    }
+    result.status = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+TEST(MeasureEndToEnd, TheCleanLoopReadsAPureToneAndTheToneOfTheControlsBack)
+{
+    measure::Session session(loop(), measure::sine(997, -12));
+    const measure::Reading pure =
+        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), session.stimulus());
+    ASSERT_EQ(pure.state, measure::State::Measured) << pure.why;
+    EXPECT_LE(pure.result.thdN * 100, 0.001);
+    EXPECT_NEAR(pure.result.fundamentalHz, 997, 1e-3);
+    EXPECT_NEAR(pure.result.fundamentalDbfs, -12, 0.01);
+
+    measure::Stimulus controls;
+    controls.tone.frequencyHz = 200;
+    controls.tone.levels = {1, 5, 1, 2, 1, 1};
+    controls.tone.phases = {0, 20, 0, 165, 0, 0};
+    controls.peakDbfs = -6;
+    session.setStimulus(controls);
+    const measure::Reading tone =
+        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), controls);
+    ASSERT_EQ(tone.state, measure::State::Measured) << tone.why;
+    for (int n = 2; n <= 7; ++n) {
+        const analysis::Harmonic &h = tone.result.harmonics[std::size_t(n - 2)];
+        EXPECT_NEAR(h.levelPercent, controls.tone.levels[std::size_t(n - 2)], 0.05) << "harmonic " << n;
+        const double phase = std::fmod(std::fabs(h.phaseDegrees - controls.tone.phases[std::size_t(n - 2)]), 360.0);
+        EXPECT_LT(std::min(phase, 360 - phase), 1.0) << "harmonic " << n;
+    }
+}
+
+TEST(MeasureEndToEnd, TheLevelSweepOfAClippingDeviceFollowsItsOfflineModel)
+{
+    std::vector<measure::Stimulus> steps;
+    for (double dbfs : measure::levelSteps(-40, 0, 1))
+        steps.push_back(measure::sine(997, dbfs));
+    measure::Session session(clipper(), steps.front());
+    std::vector<measure::Reading> measured;
+    measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { measured.push_back(r); });
+    ASSERT_EQ(measured.size(), steps.size());
+    double measuredKnee = 1, modelKnee = 1;
+    int compared = 0;
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        const std::size_t frames = measure::stepFrames(997, kRate, 0.25);
+        const measure::Reading model = measure::read(clippedOffline(steps[k], frames), kRate, steps[k]);
+        const double modelDb = dsp::decibels(model.result.thdF), measuredDb = dsp::decibels(measured[k].result.thdF);
+        ASSERT_NE(measured[k].state, measure::State::NoSignal) << steps[k].peakDbfs << " dBFS";
+        if (modelDb >= -60) {
+            EXPECT_NEAR(measuredDb, modelDb, 0.5) << steps[k].peakDbfs << " dBFS";
+            ++compared;
+        }
+        if (modelDb >= -40 && modelKnee > 0)
+            modelKnee = steps[k].peakDbfs;
+        if (measuredDb >= -40 && measuredKnee > 0)
+            measuredKnee = steps[k].peakDbfs;
+    }
+    // 12.04 dB of gain into 16 bits: the knee lies just above -12 dBFS.
+    EXPECT_EQ(measuredKnee, modelKnee);
+    EXPECT_NEAR(modelKnee, -11, 1);
+    EXPECT_GE(compared, 10);
+}
+
+TEST(MeasureEndToEnd, TheFrequencySweepOverTheCleanLoopIsFlat)
+{
+    std::vector<measure::Stimulus> steps;
+    for (double hz : measure::frequencySteps(20, 20000, 3))
+        steps.push_back(measure::sine(hz, -12));
+    ASSERT_EQ(steps.size(), 31u);
+    measure::Session session(loop(), steps.front());
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<measure::Reading> readings;
+    measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { readings.push_back(r); });
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("the 31-point sweep took %.1f s\n", seconds);
+    ASSERT_EQ(readings.size(), steps.size());
+    for (const measure::Reading &r : readings) {
+        EXPECT_EQ(r.state, measure::State::Measured) << r.stimulus.frequencyHz() << " Hz: " << r.why;
+        EXPECT_LE(dsp::decibels(r.result.thdN), -90) << r.stimulus.frequencyHz() << " Hz";
+        EXPECT_NEAR(r.result.fundamentalHz, r.stimulus.frequencyHz(), 1e-3 * r.stimulus.frequencyHz());
+    }
+}
+
+TEST(MeasureEndToEnd, ClocksTwoHundredPpmApartChangeNoFigure)
+{
+    // The stimulus made for a clock 200 ppm slow and played on the input's:
+    // what the input hears runs 200 ppm fast.
+    measure::Devices devices = loop();
+    devices.stimulusRate = kRate * (1 - 200e-6);
+    measure::Stimulus controls;
+    controls.tone.frequencyHz = 997;
+    controls.tone.levels = {0.5, 1, 0, 0, 0, 0.2};
+    controls.tone.phases = {30, 200, 0, 0, 0, 90};
+    controls.peakDbfs = -12;
+    measure::Session session(devices, controls);
+    const measure::Reading r =
+        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), controls);
+    ASSERT_EQ(r.state, measure::State::Measured) << r.why;
+    EXPECT_NEAR(r.result.fundamentalHz, 997 / (1 - 200e-6), 1e-3);
+    EXPECT_NEAR(r.result.thdF * 100, std::hypot(0.5, 1, 0.2), 0.005);
+    EXPECT_LE(dsp::decibels(r.result.thdN), dsp::decibels(r.result.thdF) + 0.01);
+    EXPECT_NEAR(r.result.harmonics[0].phaseDegrees, 30, 1);
+    EXPECT_NEAR(r.result.harmonics[5].phaseDegrees, 90, 1);
+}
+
+TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
+{
+    const Cli devices = cli({QStringLiteral("devices"), QStringLiteral("--json")});
+    EXPECT_EQ(devices.status, 0) << devices.err.toStdString();
+    EXPECT_TRUE(devices.out.contains("\"name\":\"Quenlari-Clipper\"")) << devices.out.toStdString();
+    EXPECT_TRUE(devices.out.contains("\"name\":\"Monitor of Quenlari-Loop\""));
+
+    // The system's default devices: the loop.
+    const Cli one = cli({QStringLiteral("measure"), QStringLiteral("--freq"), QStringLiteral("997"),
+                         QStringLiteral("--json")});
+    ASSERT_EQ(one.status, 0) << one.err.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(one.out).object();
+    EXPECT_EQ(report["file"].toString(), QStringLiteral("Monitor of Quenlari-Loop"));
+    EXPECT_EQ(report["stimulus_hz"].toDouble(), 997);
+    EXPECT_EQ(report["stimulus_dbfs"].toDouble(), -12);
+    EXPECT_NEAR(report["fundamental_dbfs"].toDouble(), -12, 0.01);
+    EXPECT_LE(report["thd_n_percent"].toDouble(), 0.001);
+    EXPECT_EQ(report["state"].toString(), QStringLiteral("measured"));
+
+    const Cli missing = cli({QStringLiteral("measure"), QStringLiteral("--input"), QStringLiteral("Nowhere")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err.count('\n'), 1) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains("Nowhere"));
+
+    // Played into the loop, listened for at the clipper: nothing comes back.
+    const Cli silent = cli({QStringLiteral("measure"), QStringLiteral("--output"), QStringLiteral("Quenlari-Loop"),
+                            QStringLiteral("--input"), QStringLiteral("Monitor of Quenlari-Clipper")});
+    EXPECT_EQ(silent.status, 2);
+    EXPECT_TRUE(silent.err.contains("no signal on the input")) << silent.err.toStdString();
+}
+
+// Last: it takes the server away.
+TEST(MeasureEndToEnd, AServerKilledDuringASweepStopsItWithAMessage)
+{
+    QProcess process;
+    process.start(QStringLiteral(QUENLARI_CLI),
+                  {QStringLiteral("measure"), QStringLiteral("--sweep"), QStringLiteral("level"),
+                   QStringLiteral("--json")});
+    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
+    ::kill(static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID")), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(15000)) << "the sweep hangs";
+    EXPECT_EQ(process.exitCode(), 2);
+    const QByteArray err = process.readAllStandardError();
+    EXPECT_EQ(err.count('\n') - err.count("RtAudio"), 1) << err.toStdString();
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_GE(out.count('\n'), 1);
+    EXPECT_LT(out.count('\n'), 41);
+}
+
+} // namespace
