@@ -2,6 +2,7 @@
 
 #include "about/aboutwindow.h"
 #include "analysiswindow/analysiswindow.h"
+#include "measurewindow/measurewindow.h"
 #include "app/caption.h"
 #include "app/updown.h"
 #include "base/errors.h"
@@ -48,6 +49,7 @@ void Form1::connectHandlers()
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(mnuAnalyse, &QAction::triggered, this, &Form1::mnuAnalyse_Click);
+    connect(mnuMeasure, &QAction::triggered, this, &Form1::mnuMeasure_Click);
     connect(mnuPlay, &QAction::triggered, this, &Form1::mnuPlay_Click);
     connect(mnuSavePlot, &QAction::triggered, this, &Form1::mnuSavePlot_Click);
     connect(mnuSaveTone, &QAction::triggered, this, &Form1::mnuSaveTone_Click);
@@ -87,6 +89,8 @@ void Form1::closeEvent(QCloseEvent *event)
         m_about->close();
     if (m_analysis)
         m_analysis->close();
+    if (m_measure)
+        m_measure->close();
     m_analysisRun.cancel();
     m_player->stopNow();
     QMainWindow::closeEvent(event);

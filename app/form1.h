@@ -16,6 +16,7 @@
 
 class AboutWindow;
 class AnalysisWindow;
+class MeasureWindow;
 namespace sound {
 class Player;
 }
@@ -69,6 +70,7 @@ private:
     void mnuExit_Click();
     void mnuAbout_Click();
     void mnuAnalyse_Click();
+    void mnuMeasure_Click();
     void mnuPlay_Click();
     void mnuSavePlot_Click();
     void mnuSaveTone_Click();
@@ -129,6 +131,7 @@ private:
     QPointer<QMessageBox> m_errorBox;
     QPointer<AboutWindow> m_about; // at most one, destroyed when closed
     QPointer<AnalysisWindow> m_analysis; // the same
+    QPointer<MeasureWindow> m_measure;   // the same
     QFuture<void> m_analysisRun; // the analysis running, if any
     CommonDialog CmDialog1;
     CommonDialog m_recordingDialog;
@@ -155,6 +158,7 @@ private:
     QAction *mnuExit = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuAnalyse = nullptr;
+    QAction *mnuMeasure = nullptr;
     QAction *mnuSavePlot = nullptr;
     QAction *mnuSaveTone = nullptr;
     QAction *mnuExportSamples = nullptr;

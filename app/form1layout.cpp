@@ -229,6 +229,8 @@ void Form1::buildWindow()
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuAnalyse = mnuTools->addAction(QStringLiteral("Analyse Recording…"));
     mnuAnalyse->setObjectName(QStringLiteral("mnuAnalyse"));
+    mnuMeasure = mnuTools->addAction(QStringLiteral("Measure Device…"));
+    mnuMeasure->setObjectName(QStringLiteral("mnuMeasure"));
     QMenu *mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuAbout = mnuHelp->addAction(QStringLiteral("About"));

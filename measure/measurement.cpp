@@ -48,7 +48,7 @@ int64_t overloadedSamples(const std::vector<float> &samples)
     return overloaded;
 }
 
-Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus)
+Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum)
 {
     Reading reading;
     reading.stimulus = stimulus;
@@ -56,6 +56,7 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
     try {
         analysis::Settings settings = settingsFor(stimulus);
         settings.fundamentalHz = std::min(*settings.fundamentalHz, rate * kHighestStimulusShare);
+        settings.spectrum = spectrum;
         reading.result = analysis::analyse(samples, rate, settings);
     } catch (const analysis::AnalysisError &error) {
         reading.why = error.what();

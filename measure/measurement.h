@@ -33,7 +33,8 @@ constexpr int kMeasuredHarmonics = 10;
 // The analyser's settings for a block: harmonics 2 to 10, the fundamental
 // searched near the stimulus's (the input's clock may differ from the output's).
 analysis::Settings settingsFor(const Stimulus &stimulus);
-Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus);
+// With `spectrum`, the reading holds the block's spectrum too, for showing.
+Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum = false);
 
 // Samples in runs of two or more at or beyond the highest 16-bit code in
 // size: a converter's limits, whatever its word length.

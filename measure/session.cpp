@@ -151,8 +151,70 @@ private:
     std::vector<float> m_mono;
 };
 
+// The simulated device's thread: a block every block's time, the input
+// answering the output after the device's delay.
+class SimulatedStream
+{
+public:
+    SimulatedStream(std::shared_ptr<SimulatedDevice> device, Processor &processor, int rate)
+        : m_device(std::move(device)), m_processor(processor), m_rate(rate),
+          m_delay(std::size_t(std::max<int64_t>(1, m_device->loopFrames())), 0.0f),
+          m_thread([this] { run(); })
+    {
+    }
+    ~SimulatedStream()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::string failure() const { return m_failed ? "the simulated device was lost" : std::string(); }
+
+private:
+    static constexpr std::size_t kBlock = 1024;
+
+    void run()
+    {
+        std::vector<float> in(kBlock), out(kBlock);
+        auto next = std::chrono::steady_clock::now();
+        while (!m_stop) {
+            if (m_device->lost) {
+                m_failed = true;
+                return;
+            }
+            m_processor.process(in.data(), out.data(), kBlock);
+            for (std::size_t i = 0; i < kBlock; ++i) {
+                in[i] = m_delay[m_at];
+                m_delay[m_at] = m_device->answer(out[i]);
+                m_at = (m_at + 1) % m_delay.size();
+            }
+            next += std::chrono::microseconds(kBlock * 1000000 / std::size_t(m_rate));
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    std::shared_ptr<SimulatedDevice> m_device;
+    Processor &m_processor;
+    int m_rate;
+    std::vector<float> m_delay;
+    std::size_t m_at = 0;
+    std::atomic<bool> m_stop{false}, m_failed{false};
+    std::thread m_thread;
+};
+
 Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(first)
 {
+    if (wanted.simulated) {
+        m_rate = wanted.rate;
+        m_outputName = "Simulated output";
+        m_inputName = "Simulated input";
+        m_inputChannels = 1;
+        m_processor = std::make_shared<Processor>(wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate,
+                                                  sound::settingsFor(first.tone, first.peakDbfs),
+                                                  std::llround(kLeadInSeconds * m_rate), 1, 1, 1,
+                                                  static_cast<std::size_t>(kKeptSeconds * m_rate));
+        m_simulated = std::make_unique<SimulatedStream>(wanted.simulated, *m_processor, m_rate);
+        return;
+    }
     // The lead-in must hear the input's own noise, not a stream of ours that is still playing out.
     const auto deadline = std::chrono::steady_clock::now() + kLongestClosing;
     while (audiodevice::Stream::closing() > 0 && std::chrono::steady_clock::now() < deadline)
@@ -192,6 +254,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
 Session::~Session()
 {
     m_processor->generator.requestStop();
+    m_simulated.reset();
     audiodevice::Stream::closeLater(std::move(m_stream), m_processor);
 }
 
@@ -216,7 +279,7 @@ int64_t Session::received() const
 
 std::string Session::failure() const
 {
-    return m_stream ? m_stream->failure() : std::string();
+    return m_stream ? m_stream->failure() : m_simulated ? m_simulated->failure() : std::string();
 }
 
 std::vector<float> Session::latest(std::size_t frames) const
@@ -267,35 +330,65 @@ bool Session::readInput(int64_t from, int64_t to, std::vector<float> &samples) c
     return held;
 }
 
+std::optional<int64_t> Session::scanForArrival(int64_t upTo)
+{
+    const auto leadIn = std::llround(kLeadInSeconds * m_rate);
+    if (m_arrivalThreshold < 0) {
+        if (received() < leadIn)
+            return std::nullopt;
+        // The input's noise while nothing has been played yet.
+        std::vector<float> quiet;
+        readInput(0, leadIn, quiet);
+        float noise = 0;
+        for (float sample : quiet)
+            noise = std::max(noise, std::fabs(sample));
+        m_arrivalThreshold = std::max(kLeastArrival, kArrivalOverNoise * noise);
+        m_scanned = leadIn;
+    }
+    upTo = std::min(upTo, received());
+    std::vector<float> samples;
+    if (upTo > m_scanned) {
+        if (!readInput(m_scanned, upTo, samples))
+            throw MeasureError("the audio input was not read in time");
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            if (std::fabs(samples[i]) > m_arrivalThreshold) {
+                m_loopFrames = m_scanned + int64_t(i) - leadIn;
+                return m_loopFrames;
+            }
+        m_scanned = upTo;
+    }
+    return std::nullopt;
+}
+
 int64_t Session::findLoopFrames(const Progress *progress)
 {
     if (m_loopFrames)
         return *m_loopFrames;
-    // The input's noise while nothing has been played yet.
+    // The first sample of the stimulus that stands out of the lead-in's noise.
     const auto leadIn = std::llround(kLeadInSeconds * m_rate);
-    waitFor(leadIn, progress);
-    std::vector<float> quiet;
-    readInput(0, leadIn, quiet);
-    float noise = 0;
-    for (float sample : quiet)
-        noise = std::max(noise, std::fabs(sample));
-    const float threshold = std::max(kLeastArrival, kArrivalOverNoise * noise);
-    // Then the first sample of the stimulus that stands out.
-    const int64_t longest = std::llround(kLongestLoopSeconds * m_rate);
+    const int64_t longest = leadIn + std::llround(kLongestLoopSeconds * m_rate);
     const int64_t chunk = std::max<int64_t>(1, m_rate / 100);
-    std::vector<float> samples;
-    for (int64_t from = leadIn; from < leadIn + longest; from += chunk) {
-        waitFor(from + chunk, progress);
-        if (!readInput(from, from + chunk, samples))
-            throw MeasureError("the audio input was not read in time");
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            if (std::fabs(samples[i]) > threshold) {
-                m_loopFrames = from + int64_t(i) - leadIn;
-                return *m_loopFrames;
-            }
+    for (int64_t upTo = leadIn + chunk; upTo < longest + chunk; upTo += chunk) {
+        waitFor(std::min(upTo, longest), progress);
+        if (const std::optional<int64_t> found = scanForArrival(std::min(upTo, longest)))
+            return *found;
     }
     throw MeasureError("no signal on the input: nothing of the stimulus came back within " +
                        std::to_string(int(kLongestLoopSeconds)) + " s");
+}
+
+int64_t Session::newestArrival()
+{
+    const int64_t began = m_processor->appliedId() >= m_stimulusId ? m_processor->began(m_stimulusId) : received();
+    const auto crossfade = std::llround(sound::kCrossfadeSeconds * m_rate);
+    if (!m_loopFrames) {
+        checkDevice();
+        const auto leadIn = std::llround(kLeadInSeconds * m_rate);
+        const int64_t longest = leadIn + std::llround(kLongestLoopSeconds * m_rate);
+        if (!scanForArrival(std::min(received(), longest)))
+            return received() >= longest ? began + crossfade : received();
+    }
+    return began + *m_loopFrames + crossfade;
 }
 
 std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress)

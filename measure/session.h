@@ -44,6 +44,20 @@ constexpr double kLowestStimulusHz = 10;
 constexpr double kHighestStimulusShare = 0.45; // of the rate
 constexpr double kLowestStimulusDbfs = -80;
 
+// Stands for the sound system where no real one should be used (the window's
+// tests): a device that hears what it played, one sample at a time, after a
+// delay, paced in real time on a thread of its own.
+class SimulatedDevice
+{
+public:
+    virtual ~SimulatedDevice() = default;
+    // On the device's thread: what the input hears of a sample played.
+    virtual float answer(float played) noexcept = 0;
+    virtual int64_t loopFrames() const { return 2400; }
+    // Set to make the device fail as a lost sound server does.
+    std::atomic<bool> lost{false};
+};
+
 // Which devices, by index or name ("" for the system's default), and which
 // input channel, from 1.
 struct Devices
@@ -55,9 +69,12 @@ struct Devices
     // The rate the stimulus is made for, where it is not the stream's: stands
     // for an output whose clock runs apart from the input's. 0: the stream's.
     double stimulusRate = 0;
+    // Where set, no sound system is asked: this device plays and records.
+    std::shared_ptr<SimulatedDevice> simulated;
 };
 
 class Processor;
+class SimulatedStream;
 
 // A running measurement: the stream opens with a moment of silence, then the
 // stimulus fades in; a new stimulus cross-fades in. Closing fades out and
@@ -103,9 +120,16 @@ public:
     std::string failure() const;
     // The frames from playing a sample to hearing it back, once measured.
     std::optional<int64_t> loopFrames() const { return m_loopFrames; }
+    // Without waiting: the input frame from which the newest stimulus is heard
+    // settled (cross-fade over), as far as is known yet. Before the loop is
+    // measured, a frame not yet received; where nothing came back in time, the
+    // newest stimulus's start.
+    int64_t newestArrival();
 
 private:
     int64_t findLoopFrames(const Progress *progress);
+    // Looks for the stimulus's arrival in what has come in so far.
+    std::optional<int64_t> scanForArrival(int64_t upTo);
     // Throws MeasureError once the stream has failed.
     void checkDevice() const;
     // Waits until at least `frames` have been received.
@@ -114,12 +138,15 @@ private:
 
     std::shared_ptr<Processor> m_processor;
     std::unique_ptr<audiodevice::Stream> m_stream;
+    std::unique_ptr<SimulatedStream> m_simulated;
     Stimulus m_stimulus;
     int64_t m_stimulusId = 0;
     int m_rate = 0;
     int m_inputChannels = 0;
     std::string m_outputName, m_inputName;
     std::optional<int64_t> m_loopFrames;
+    float m_arrivalThreshold = -1; // once the lead-in's noise is known
+    int64_t m_scanned = 0;         // input frames looked at for the arrival
 };
 
 } // namespace measure

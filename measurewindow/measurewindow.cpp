@@ -1,0 +1,776 @@
+#include "measurewindow/measurewindow.h"
+
+#include "analysis/residual.h"
+#include "audiodevice/devices.h"
+#include "base/errors.h"
+#include "base/progress.h"
+#include "base/savefile.h"
+#include "dsp/soundmath.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kTickMs = 250; // four readouts a second
+constexpr double kRate = 48000;
+constexpr int kPngWidth = 1200, kPngHeight = 600;
+constexpr double kFloorDbfs = -180;
+constexpr int kSweepHarmonics = 5; // H2 to H5 drawn
+const char *const kUnits[] = {"dBFS", "V rms", "dBV", "dBu"};
+
+QString number(double value, int decimals)
+{
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QLocale().toString(value, 'f', decimals);
+}
+
+std::optional<double> volts(const QDoubleSpinBox *box)
+{
+    return box->value() > 0 ? std::optional<double>(box->value()) : std::nullopt;
+}
+
+QDoubleSpinBox *spin(QWidget *parent, const char *name, double low, double high, double value, int decimals,
+                     const QString &suffix)
+{
+    auto *box = new QDoubleSpinBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setRange(low, high);
+    box->setDecimals(decimals);
+    box->setValue(value);
+    box->setSuffix(suffix);
+    box->setKeyboardTracking(false);
+    return box;
+}
+
+QCustomPlot *plot(QWidget *parent, const char *name)
+{
+    auto *p = new QCustomPlot(parent);
+    p->setObjectName(QString::fromLatin1(name));
+    p->setMinimumHeight(160);
+    p->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    return p;
+}
+
+// A figure of a step as the sweep plot draws it: dB, or percent.
+double shown(double fraction, bool percent)
+{
+    return percent ? 100 * fraction : dsp::decibels(fraction);
+}
+
+} // namespace
+
+MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
+    : QWidget(nullptr, Qt::Window), m_controlsTone(std::move(controlsTone))
+{
+    setObjectName(QStringLiteral("frmMeasure"));
+    setWindowTitle(QStringLiteral("Measure"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(1000, 820);
+    buildLayout();
+    refreshDevices();
+    m_tick.setInterval(kTickMs);
+    connect(&m_tick, &QTimer::timeout, this, &MeasureWindow::tick);
+    connect(&m_opening, &QFutureWatcher<void>::finished, this, [this] {
+        std::unique_ptr<measure::Session> session = std::move(*m_opened);
+        if (m_start->text() != QStringLiteral("Stop"))
+            return; // stopped while it opened
+        if (!session) {
+            stopLive();
+            fail(QStringLiteral("Measuring"), m_openFailure);
+            return;
+        }
+        m_session = std::move(session);
+        showState(QStringLiteral("Listening…"));
+        m_tick.start();
+    });
+    connect(&m_analysing, &QFutureWatcher<LiveResult>::finished, this, [this] {
+        if (!m_analysing.isCanceled() && m_analysing.future().resultCount() > 0 && m_session)
+            showLive(m_analysing.result());
+    });
+    connect(&m_sweep, &QFutureWatcher<SweepEvent>::resultReadyAt, this, [this](int index) {
+        const SweepEvent event = m_sweep.resultAt(index);
+        if (event.step)
+            addStep(*event.step);
+        else
+            fail(QStringLiteral("Measuring"), event.error);
+    });
+    connect(&m_sweep, &QFutureWatcher<SweepEvent>::progressValueChanged, m_progress, &QProgressBar::setValue);
+    connect(&m_sweep, &QFutureWatcher<SweepEvent>::finished, this, [this] {
+        m_run->setText(QStringLiteral("Run Sweep"));
+        m_start->setEnabled(true);
+    });
+}
+
+MeasureWindow::~MeasureWindow()
+{
+    m_sweep.cancel();
+    m_sweep.waitForFinished();
+    m_analysing.waitForFinished();
+    m_opening.waitForFinished();
+}
+
+void MeasureWindow::setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device)
+{
+    m_simulated = std::move(device);
+    refreshDevices();
+}
+
+void MeasureWindow::buildLayout()
+{
+    // Devices and calibration.
+    m_output = new QComboBox(this);
+    m_output->setObjectName(QStringLiteral("cboOutput"));
+    m_input = new QComboBox(this);
+    m_input->setObjectName(QStringLiteral("cboInput"));
+    m_channel = new QSpinBox(this);
+    m_channel->setObjectName(QStringLiteral("spnChannel"));
+    m_channel->setRange(1, 64);
+    m_inputCal = spin(this, "spnInputCal", 0, 1000, 0, 4, QStringLiteral(" V rms"));
+    m_outputCal = spin(this, "spnOutputCal", 0, 1000, 0, 4, QStringLiteral(" V rms"));
+    m_inputCal->setSpecialValueText(QStringLiteral("not set"));
+    m_outputCal->setSpecialValueText(QStringLiteral("not set"));
+    auto *devices = new QFormLayout;
+    devices->addRow(QStringLiteral("Output"), m_output);
+    devices->addRow(QStringLiteral("Input"), m_input);
+    devices->addRow(QStringLiteral("Input channel"), m_channel);
+    devices->addRow(QStringLiteral("input: 0 dBFS ="), m_inputCal);
+    devices->addRow(QStringLiteral("output: 0 dBFS ="), m_outputCal);
+    auto *deviceBox = new QGroupBox(QStringLiteral("Devices"), this);
+    deviceBox->setLayout(devices);
+
+    // The stimulus.
+    m_frequency = spin(this, "spnFrequency", measure::kLowestStimulusHz, measure::kHighestStimulusShare * kRate,
+                       1000, 2, QStringLiteral(" Hz"));
+    m_level = spin(this, "spnLevel", measure::kLowestStimulusDbfs, 0, -12, 2, QString());
+    m_levelUnits = new QComboBox(this);
+    m_levelUnits->setObjectName(QStringLiteral("cboLevelUnit"));
+    for (const char *unit : kUnits)
+        m_levelUnits->addItem(QString::fromLatin1(unit));
+    m_useControls = new QCheckBox(QStringLiteral("the tone of the controls"), this);
+    m_useControls->setObjectName(QStringLiteral("chkControls"));
+    auto *level = new QHBoxLayout;
+    level->addWidget(m_level, 1);
+    level->addWidget(m_levelUnits);
+    auto *stimulus = new QFormLayout;
+    stimulus->addRow(QStringLiteral("Frequency"), m_frequency);
+    stimulus->addRow(QStringLiteral("Level"), level);
+    stimulus->addRow(QString(), m_useControls);
+    auto *stimulusBox = new QGroupBox(QStringLiteral("Stimulus"), this);
+    stimulusBox->setLayout(stimulus);
+    auto *top = new QHBoxLayout;
+    top->addWidget(deviceBox, 1);
+    top->addWidget(stimulusBox, 1);
+
+    // Live.
+    m_start = new QPushButton(QStringLiteral("Start"), this);
+    m_start->setObjectName(QStringLiteral("cmdStart"));
+    m_block = spin(this, "spnBlock", 0.25, 10, 1, 2, QStringLiteral(" s"));
+    m_averaging = new QComboBox(this);
+    m_averaging->setObjectName(QStringLiteral("cboAveraging"));
+    m_averaging->addItems({QStringLiteral("off"), QStringLiteral("4"), QStringLiteral("16"), QStringLiteral("64")});
+    m_useInPlot = new QPushButton(QStringLiteral("Use in the plot"), this);
+    m_useInPlot->setObjectName(QStringLiteral("cmdUse"));
+    m_useInPlot->setEnabled(false);
+    auto *liveBar = new QHBoxLayout;
+    liveBar->addWidget(m_start);
+    liveBar->addWidget(new QLabel(QStringLiteral("Block"), this));
+    liveBar->addWidget(m_block);
+    liveBar->addWidget(new QLabel(QStringLiteral("Averaging"), this));
+    liveBar->addWidget(m_averaging);
+    liveBar->addStretch(1);
+    liveBar->addWidget(m_useInPlot);
+    m_state = new QLabel(QStringLiteral("Stopped."), this);
+    m_state->setObjectName(QStringLiteral("lblState"));
+    m_figures = new QLabel(this);
+    m_figures->setObjectName(QStringLiteral("lblFigures"));
+    m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_harmonics = new QTableWidget(measure::kMeasuredHarmonics - 1, 4, this);
+    m_harmonics->setObjectName(QStringLiteral("tblHarmonics"));
+    m_harmonics->setHorizontalHeaderLabels(
+        {QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"), QStringLiteral("Phase (degrees)")});
+    m_harmonics->verticalHeader()->hide();
+    m_harmonics->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_harmonics->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    auto *readout = new QHBoxLayout;
+    readout->addWidget(m_figures, 2);
+    readout->addWidget(m_harmonics, 3);
+    m_spectrum = plot(this, "plotSpectrum");
+    m_spectrum->xAxis->setScaleType(QCPAxis::stLogarithmic);
+    m_spectrum->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    m_spectrum->xAxis->setLabel(QStringLiteral("Frequency (Hz)"));
+    m_spectrum->yAxis->setLabel(QStringLiteral("dBFS"));
+    m_residual = plot(this, "plotResidual");
+    m_residual->xAxis->setLabel(QStringLiteral("Two periods of the fundamental"));
+    m_residual->yAxis->setLabel(QStringLiteral("Residual (scaled)"));
+    auto *plots = new QHBoxLayout;
+    plots->addWidget(m_spectrum, 3);
+    plots->addWidget(m_residual, 2);
+    auto *live = new QWidget(this);
+    auto *liveLayout = new QVBoxLayout(live);
+    liveLayout->addLayout(liveBar);
+    liveLayout->addWidget(m_state);
+    liveLayout->addLayout(readout);
+    liveLayout->addLayout(plots, 1);
+
+    // Sweeps.
+    m_sweepKind = new QComboBox(this);
+    m_sweepKind->setObjectName(QStringLiteral("cboSweep"));
+    m_sweepKind->addItems({QStringLiteral("Distortion vs frequency"), QStringLiteral("Distortion vs level")});
+    m_from = spin(this, "spnFrom", -80, measure::kHighestStimulusShare * kRate, 20, 2, QString());
+    m_to = spin(this, "spnTo", -80, measure::kHighestStimulusShare * kRate, 20000, 2, QString());
+    m_perOctave = new QSpinBox(this);
+    m_perOctave->setObjectName(QStringLiteral("spnPerOctave"));
+    m_perOctave->setRange(1, 48);
+    m_perOctave->setValue(3);
+    m_step = spin(this, "spnStep", 0.1, 80, 1, 1, QStringLiteral(" dB"));
+    m_settle = new QSpinBox(this);
+    m_settle->setObjectName(QStringLiteral("spnSettle"));
+    m_settle->setRange(0, 10000);
+    m_settle->setValue(100);
+    m_settle->setSuffix(QStringLiteral(" ms"));
+    connect(m_sweepKind, &QComboBox::currentIndexChanged, this, [this](int kind) {
+        const bool level = kind == 1;
+        m_from->setValue(level ? -40 : 20);
+        m_to->setValue(level ? 0 : 20000);
+        m_perOctave->setEnabled(!level);
+        m_step->setEnabled(level);
+        m_from->setSuffix(level ? QStringLiteral(" dBFS") : QStringLiteral(" Hz"));
+        m_to->setSuffix(m_from->suffix());
+    });
+    m_from->setSuffix(QStringLiteral(" Hz"));
+    m_to->setSuffix(QStringLiteral(" Hz"));
+    m_step->setEnabled(false);
+    m_run = new QPushButton(QStringLiteral("Run Sweep"), this);
+    m_run->setObjectName(QStringLiteral("cmdSweep"));
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("barSweep"));
+    m_progress->setRange(0, Progress::kSteps);
+    m_percent = new QCheckBox(QStringLiteral("in %"), this);
+    m_percent->setObjectName(QStringLiteral("chkPercent"));
+    m_keep = new QPushButton(QStringLiteral("Keep as reference"), this);
+    m_keep->setObjectName(QStringLiteral("cmdKeepReference"));
+    m_savePng = new QPushButton(QStringLiteral("Save as PNG"), this);
+    m_savePng->setObjectName(QStringLiteral("cmdSavePng"));
+    m_saveCsv = new QPushButton(QStringLiteral("Save as CSV"), this);
+    m_saveCsv->setObjectName(QStringLiteral("cmdSaveCsv"));
+    auto *sweepBar = new QHBoxLayout;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_sweepKind, m_from, m_to, m_perOctave, m_step, m_settle})
+        sweepBar->addWidget(w);
+    sweepBar->addWidget(m_run);
+    auto *sweepTools = new QHBoxLayout;
+    sweepTools->addWidget(m_progress, 1);
+    sweepTools->addWidget(m_percent);
+    sweepTools->addWidget(m_keep);
+    sweepTools->addWidget(m_savePng);
+    sweepTools->addWidget(m_saveCsv);
+    m_sweepPlot = plot(this, "plotSweep");
+    m_sweepPlot->legend->setVisible(true);
+    m_stepTable = new QTableWidget(0, 7, this);
+    m_stepTable->setObjectName(QStringLiteral("tblSteps"));
+    m_stepTable->setHorizontalHeaderLabels({QStringLiteral("Hz"), QStringLiteral("dBFS"), QStringLiteral("State"),
+                                            QStringLiteral("Fundamental dBFS"), QStringLiteral("THD_F dB"),
+                                            QStringLiteral("THD+N dB"), QStringLiteral("Clipped")});
+    m_stepTable->verticalHeader()->hide();
+    m_stepTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_stepTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    auto *sweep = new QWidget(this);
+    auto *sweepLayout = new QVBoxLayout(sweep);
+    sweepLayout->addLayout(sweepBar);
+    sweepLayout->addLayout(sweepTools);
+    sweepLayout->addWidget(m_sweepPlot, 3);
+    sweepLayout->addWidget(m_stepTable, 2);
+
+    auto *tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("tabMeasure"));
+    tabs->addTab(live, QStringLiteral("Live"));
+    tabs->addTab(sweep, QStringLiteral("Sweeps"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(tabs, 1);
+
+    connect(m_start, &QPushButton::clicked, this, &MeasureWindow::startOrStop);
+    connect(m_run, &QPushButton::clicked, this, &MeasureWindow::runOrCancelSweep);
+    connect(m_frequency, &QDoubleSpinBox::valueChanged, this, &MeasureWindow::stimulusChanged);
+    connect(m_level, &QDoubleSpinBox::valueChanged, this, &MeasureWindow::stimulusChanged);
+    connect(m_useControls, &QCheckBox::toggled, this, &MeasureWindow::stimulusChanged);
+    connect(m_levelUnits, &QComboBox::currentIndexChanged, this, &MeasureWindow::levelUnitChanged);
+    connect(m_outputCal, &QDoubleSpinBox::valueChanged, this, [this] {
+        // Volts need a calibration: without one the level is typed in dBFS.
+        if (!volts(m_outputCal))
+            m_levelUnits->setCurrentIndex(0);
+        for (int unit = 1; unit < m_levelUnits->count(); ++unit)
+            qobject_cast<QStandardItemModel *>(m_levelUnits->model())->item(unit)->setEnabled(volts(m_outputCal).has_value());
+    });
+    emit m_outputCal->valueChanged(0);
+    connect(m_averaging, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_averager.setBlocks(index == 0 ? 1 : std::size_t(1) << (2 * index));
+    });
+    connect(m_useInPlot, &QPushButton::clicked, this, [this] {
+        if (m_shown.state != measure::State::NoSignal)
+            emit useInPlot(analysis::plotValuesOf(m_shown.result));
+    });
+    connect(m_percent, &QCheckBox::toggled, this, &MeasureWindow::plotSweep);
+    connect(m_keep, &QPushButton::clicked, this, [this] {
+        m_reference = m_steps;
+        plotSweep();
+    });
+    connect(m_savePng, &QPushButton::clicked, this, &MeasureWindow::saveAsPng);
+    connect(m_saveCsv, &QPushButton::clicked, this, &MeasureWindow::saveAsCsv);
+}
+
+void MeasureWindow::refreshDevices()
+{
+    m_output->clear();
+    m_input->clear();
+    if (m_simulated) {
+        m_output->addItem(QStringLiteral("Simulated output"));
+        m_input->addItem(QStringLiteral("Simulated input"));
+        return;
+    }
+    // The system's defaults first, as "" asks for them; then every device by name.
+    m_output->addItem(QStringLiteral("(the system's default)"), QString());
+    m_input->addItem(QStringLiteral("(the system's default)"), QString());
+    for (const audiodevice::Device &device : audiodevice::listDevices().devices) {
+        const QString name = QString::fromStdString(device.name);
+        if (device.outputChannels > 0)
+            m_output->addItem(name, name);
+        if (device.inputChannels > 0)
+            m_input->addItem(name, name);
+    }
+}
+
+measure::Devices MeasureWindow::chosenDevices() const
+{
+    measure::Devices devices;
+    devices.output = m_output->currentData().toString().toStdString();
+    devices.input = m_input->currentData().toString().toStdString();
+    devices.channel = m_channel->value();
+    devices.simulated = m_simulated;
+    return devices;
+}
+
+double MeasureWindow::chosenLevelDbfs() const
+{
+    const std::optional<double> cal = volts(m_outputCal);
+    const auto unit = static_cast<measure::LevelUnit>(cal ? m_levelUnits->currentIndex() : 0);
+    return std::clamp(measure::dbfsOf(m_level->value(), unit, cal.value_or(1)), measure::kLowestStimulusDbfs, 0.0);
+}
+
+measure::Stimulus MeasureWindow::chosenStimulus() const
+{
+    measure::Stimulus stimulus = measure::sine(m_frequency->value(), chosenLevelDbfs());
+    if (m_useControls->isChecked()) {
+        stimulus.tone = m_controlsTone();
+        stimulus.tone.frequencyHz = std::max(measure::kLowestStimulusHz, stimulus.tone.frequencyHz);
+    }
+    return stimulus;
+}
+
+void MeasureWindow::levelUnitChanged()
+{
+    // The same level in the new unit; volts need a calibration.
+    const std::optional<double> cal = volts(m_outputCal);
+    if (!cal && m_levelUnits->currentIndex() != 0) {
+        m_levelUnits->setCurrentIndex(0);
+        return;
+    }
+    const auto before = static_cast<measure::LevelUnit>(m_levelUnit);
+    const double dbfs = measure::dbfsOf(m_level->value(), before, cal.value_or(1));
+    m_levelUnit = m_levelUnits->currentIndex();
+    const measure::Volts v = measure::voltsOf(dbfs, cal.value_or(1));
+    const QSignalBlocker quiet(m_level);
+    switch (static_cast<measure::LevelUnit>(m_levelUnit)) {
+    case measure::LevelUnit::Dbfs:
+        m_level->setRange(measure::kLowestStimulusDbfs, 0);
+        m_level->setDecimals(2);
+        m_level->setValue(dbfs);
+        break;
+    case measure::LevelUnit::VoltsRms:
+        m_level->setRange(measure::voltsOf(measure::kLowestStimulusDbfs, *cal).rms, *cal);
+        m_level->setDecimals(6);
+        m_level->setValue(v.rms);
+        break;
+    case measure::LevelUnit::Dbv:
+        m_level->setRange(measure::voltsOf(measure::kLowestStimulusDbfs, *cal).dbv, measure::voltsOf(0, *cal).dbv);
+        m_level->setDecimals(2);
+        m_level->setValue(v.dbv);
+        break;
+    case measure::LevelUnit::Dbu:
+        m_level->setRange(measure::voltsOf(measure::kLowestStimulusDbfs, *cal).dbu, measure::voltsOf(0, *cal).dbu);
+        m_level->setDecimals(2);
+        m_level->setValue(v.dbu);
+        break;
+    }
+}
+
+void MeasureWindow::startOrStop()
+{
+    if (isLive()) {
+        stopLive();
+        return;
+    }
+    m_start->setText(QStringLiteral("Stop"));
+    m_run->setEnabled(false);
+    showState(QStringLiteral("Starting…"));
+    m_averager.clear();
+    // Opening may wait for the sound system: never on the window's thread.
+    const measure::Devices devices = chosenDevices();
+    const measure::Stimulus stimulus = chosenStimulus();
+    m_openFailure.clear();
+    m_opened = std::make_shared<std::unique_ptr<measure::Session>>();
+    m_opening.setFuture(QtConcurrent::run([this, opened = m_opened, devices, stimulus] {
+        try {
+            *opened = std::make_unique<measure::Session>(devices, stimulus);
+        } catch (const measure::MeasureError &error) {
+            m_openFailure = QString::fromUtf8(error.what()); // read once the future has finished
+        }
+    }));
+}
+
+void MeasureWindow::stopLive()
+{
+    m_tick.stop();
+    m_session.reset();
+    m_start->setText(QStringLiteral("Start"));
+    m_run->setEnabled(true);
+    showState(QStringLiteral("Stopped."));
+}
+
+void MeasureWindow::stimulusChanged()
+{
+    if (m_session) {
+        m_session->setStimulus(chosenStimulus());
+        m_averager.clear();
+    }
+}
+
+void MeasureWindow::tick()
+{
+    if (!m_session)
+        return;
+    if (!m_session->failure().empty()) {
+        const QString why = QString::fromStdString(m_session->failure()).trimmed();
+        stopLive();
+        showState(QStringLiteral("output lost"));
+        fail(QStringLiteral("Measuring"), QStringLiteral("the audio device stopped working (%1)").arg(why));
+        return;
+    }
+    if (m_analysing.isRunning())
+        return; // the last block is still being read: this one is skipped
+    const int rate = m_session->rate();
+    const auto frames = static_cast<std::size_t>(std::llround(m_block->value() * rate));
+    // The latest block, but nothing from before the newest stimulus came round.
+    std::vector<float> samples = m_session->latest(frames);
+    int64_t newest = 0;
+    try {
+        newest = m_session->newestArrival();
+    } catch (const measure::MeasureError &error) {
+        stopLive();
+        fail(QStringLiteral("Measuring"), QString::fromUtf8(error.what()));
+        return;
+    }
+    const int64_t from = m_session->received() - int64_t(samples.size());
+    if (newest > from)
+        samples.erase(samples.begin(), samples.begin() + std::min<int64_t>(int64_t(samples.size()), newest - from));
+    const measure::Stimulus stimulus = m_session->stimulus();
+    if (samples.size() < measure::stepFrames(stimulus.frequencyHz(), rate, 0.1))
+        return; // too little yet of what the stimulus gives
+    m_analysing.setFuture(QtConcurrent::run([samples = std::move(samples), rate, stimulus] {
+        LiveResult result;
+        result.reading = measure::read(samples, rate, stimulus, true);
+        if (result.reading.state == measure::State::NoSignal)
+            return result;
+        const analysis::Analysis &r = result.reading.result;
+        const double theta = 2 * dsp::kPi * r.fundamentalHz / rate;
+        const auto span = std::min(samples.size(), static_cast<std::size_t>(std::ceil(2 * rate / r.fundamentalHz)));
+        result.residual.resize(span);
+        const analysis::FundamentalRemoval removal(samples, theta, r.dcOffset, rate);
+        removal.residual(samples.size() - span, result.residual.data(), span);
+        return result;
+    }));
+}
+
+QString MeasureWindow::levelText(double dbfs, const std::optional<double> &cal) const
+{
+    QString text = QStringLiteral("%1 dBFS").arg(number(dbfs, 2));
+    if (cal) {
+        const measure::Volts v = measure::voltsOf(dbfs, *cal);
+        text += QStringLiteral(" (%1 V rms, %2 dBV, %3 dBu)")
+                    .arg(number(v.rms, 6), number(v.dbv, 2), number(v.dbu, 2));
+    }
+    return text;
+}
+
+void MeasureWindow::showLive(const LiveResult &live)
+{
+    m_averager.add(live.reading);
+    const measure::Reading shown = live.reading.state == measure::State::NoSignal ? live.reading : m_averager.average();
+    m_shown = shown;
+    const bool measured = shown.state != measure::State::NoSignal;
+    m_useInPlot->setEnabled(measured);
+    // States, not numbers, where numbers would lie.
+    if (!measured) {
+        showState(QStringLiteral("no signal on the input"));
+        m_figures->clear();
+        m_harmonics->clearContents();
+        m_spectrum->clearGraphs();
+        m_residual->clearGraphs();
+        m_spectrum->replot();
+        m_residual->replot();
+        return;
+    }
+    const analysis::Analysis &r = shown.result;
+    showState(shown.state == measure::State::Overload
+                  ? QStringLiteral("input overload: %1 samples at the converter's limits").arg(shown.overloaded)
+                  : QStringLiteral("Measuring: %1 of %2 blocks averaged")
+                        .arg(m_averager.held())
+                        .arg(m_averager.blocks()));
+    const std::optional<double> inputCal = volts(m_inputCal), outputCal = volts(m_outputCal);
+    m_figures->setText(QStringLiteral("Stimulus     %1 Hz, %2\nFundamental  %3 Hz, %4\nTHD_F        %5 %  (%6 dB)\n"
+                                      "THD_R        %7 %\nTHD+N        %8 %  (%9 dB)\nSINAD        %10 dB")
+                           .arg(number(shown.stimulus.frequencyHz(), 2), levelText(shown.stimulus.peakDbfs, outputCal),
+                                number(r.fundamentalHz, 3), levelText(r.fundamentalDbfs, inputCal),
+                                number(r.thdF * 100, 4), number(dsp::decibels(r.thdF), 2), number(r.thdR * 100, 4),
+                                number(r.thdN * 100, 4), number(dsp::decibels(r.thdN), 2))
+                           .arg(number(-dsp::decibels(r.thdN), 2)));
+    for (std::size_t k = 0; k < r.harmonics.size() && int(k) < m_harmonics->rowCount(); ++k) {
+        const analysis::Harmonic &h = r.harmonics[k];
+        const QStringList cells = {QString::number(h.n), h.present ? number(h.levelPercent, 4) : QStringLiteral("absent"),
+                                   h.present ? number(h.dbc, 2) : QString(),
+                                   h.present ? number(analysis::roundedPhase(h.phaseDegrees, 1), 1) : QString()};
+        for (int column = 0; column < cells.size(); ++column)
+            m_harmonics->setItem(int(k), column, new QTableWidgetItem(cells[column]));
+    }
+    // The spectrum of the newest block; the residual scaled to fill its view.
+    m_spectrum->clearGraphs();
+    QCPGraph *spectrum = m_spectrum->addGraph();
+    const analysis::MagnitudeSpectrum &s = live.reading.result.spectrum;
+    spectrum->setData(QVector<double>(s.frequencyHz.begin(), s.frequencyHz.end()),
+                      QVector<double>(s.dbfs.begin(), s.dbfs.end()), true);
+    spectrum->setPen(QPen(QColor(0, 110, 0)));
+    m_spectrum->xAxis->setRange(10, live.reading.result.sampleRate / 2);
+    m_spectrum->yAxis->setRange(kFloorDbfs, 12);
+    m_spectrum->replot();
+    m_residual->clearGraphs();
+    QCPGraph *residual = m_residual->addGraph();
+    double largest = 0;
+    QVector<double> x, y;
+    for (std::size_t i = 0; i < live.residual.size(); ++i) {
+        x.append(double(i));
+        y.append(live.residual[i]);
+        largest = std::max(largest, std::fabs(live.residual[i]));
+    }
+    residual->setData(x, y, true);
+    m_residual->xAxis->setRange(0, std::max<double>(1, double(live.residual.size())));
+    m_residual->yAxis->setRange(-std::max(largest, 1e-12), std::max(largest, 1e-12));
+    m_residual->replot();
+}
+
+void MeasureWindow::showState(const QString &state)
+{
+    m_state->setText(state);
+}
+
+void MeasureWindow::runOrCancelSweep()
+{
+    if (m_sweep.isRunning()) {
+        m_sweep.cancel();
+        return;
+    }
+    std::vector<measure::Stimulus> steps;
+    const measure::Stimulus base = chosenStimulus();
+    if (m_sweepKind->currentIndex() == 0) {
+        for (double hz : measure::frequencySteps(m_from->value(), m_to->value(), m_perOctave->value())) {
+            measure::Stimulus step = base;
+            step.tone.frequencyHz = hz;
+            steps.push_back(step);
+        }
+    } else {
+        for (double dbfs : measure::levelSteps(m_from->value(), m_to->value(), m_step->value())) {
+            measure::Stimulus step = base;
+            step.peakDbfs = std::clamp(dbfs, measure::kLowestStimulusDbfs, 0.0);
+            steps.push_back(step);
+        }
+    }
+    if (steps.empty()) {
+        fail(QStringLiteral("Measuring"), QStringLiteral("the sweep has no steps: check its start and end"));
+        return;
+    }
+    m_steps.clear();
+    m_stepTable->setRowCount(0);
+    plotSweep();
+    m_progress->setValue(0);
+    m_run->setText(QStringLiteral("Cancel"));
+    m_start->setEnabled(false);
+    measure::SweepTiming timing;
+    timing.settleSeconds = m_settle->value() / 1000.0;
+    const measure::Devices devices = chosenDevices();
+    m_sweep.setFuture(QtConcurrent::run([devices, steps, timing](QPromise<SweepEvent> &promise) {
+        const Progress progress(promise);
+        try {
+            measure::Session session(devices, steps.front());
+            measure::sweep(session, steps, timing, &progress,
+                           [&](const measure::Reading &step) { promise.addResult(SweepEvent{step, QString()}); });
+        } catch (const measure::MeasureError &error) {
+            promise.addResult(SweepEvent{std::nullopt, QString::fromUtf8(error.what())});
+        } catch (const Progress::Cancelled &) {
+        }
+    }));
+}
+
+void MeasureWindow::addStep(const measure::Reading &step)
+{
+    m_steps.push_back(step);
+    const int row = m_stepTable->rowCount();
+    m_stepTable->insertRow(row);
+    const analysis::Analysis &r = step.result;
+    const bool measured = step.state != measure::State::NoSignal;
+    const QStringList cells = {number(step.stimulus.frequencyHz(), 2), number(step.stimulus.peakDbfs, 2),
+                               QString::fromLatin1(measure::stateText(step.state)),
+                               measured ? number(r.fundamentalDbfs, 2) : QString(),
+                               measured ? number(dsp::decibels(r.thdF), 2) : QString(),
+                               measured ? number(dsp::decibels(r.thdN), 2) : QString(),
+                               QString::number(r.clippedSamples + step.overloaded)};
+    for (int column = 0; column < cells.size(); ++column)
+        m_stepTable->setItem(row, column, new QTableWidgetItem(cells[column]));
+    plotSweep();
+}
+
+void MeasureWindow::plotSweep()
+{
+    const bool percent = m_percent->isChecked();
+    const bool byLevel = m_sweepKind->currentIndex() == 1;
+    m_sweepPlot->clearGraphs();
+    const QColor colours[] = {Qt::black, Qt::red, Qt::blue, QColor(0, 140, 0), Qt::magenta, QColor(200, 120, 0)};
+    const auto draw = [&](const std::vector<measure::Reading> &steps, bool reference) {
+        for (int curve = 0; curve < 2 + kSweepHarmonics - 1; ++curve) {
+            QCPGraph *graph = m_sweepPlot->addGraph();
+            const QString name = curve == 0 ? QStringLiteral("THD+N")
+                                 : curve == 1 ? QStringLiteral("THD_F")
+                                              : QStringLiteral("H%1").arg(curve);
+            graph->setName(reference ? name + QStringLiteral(" (reference)") : name);
+            QPen pen(colours[curve]);
+            if (reference)
+                pen.setStyle(Qt::DashLine);
+            graph->setPen(pen);
+            for (const measure::Reading &step : steps) {
+                if (step.state == measure::State::NoSignal)
+                    continue;
+                const analysis::Analysis &r = step.result;
+                const double fraction = curve == 0   ? r.thdN
+                                        : curve == 1 ? r.thdF
+                                                     : r.levelPercent(curve) / 100;
+                if (fraction > 0 && std::isfinite(fraction))
+                    graph->addData(byLevel ? step.stimulus.peakDbfs : step.stimulus.frequencyHz(),
+                                   shown(fraction, percent));
+            }
+        }
+    };
+    draw(m_steps, false);
+    if (!m_reference.empty())
+        draw(m_reference, true);
+    m_sweepPlot->xAxis->setScaleType(byLevel ? QCPAxis::stLinear : QCPAxis::stLogarithmic);
+    if (byLevel)
+        m_sweepPlot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    else
+        m_sweepPlot->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    m_sweepPlot->yAxis->setScaleType(percent ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
+    m_sweepPlot->xAxis->setLabel(byLevel ? QStringLiteral("Stimulus (dBFS)") : QStringLiteral("Frequency (Hz)"));
+    m_sweepPlot->yAxis->setLabel(percent ? QStringLiteral("%") : QStringLiteral("dB"));
+    m_sweepPlot->rescaleAxes();
+    m_sweepPlot->replot();
+}
+
+void MeasureWindow::save(const QString &action, const QString &title, const QString &filter,
+                         const QString &proposed, const std::function<bool(QIODevice &)> &write)
+{
+    const auto name = m_saveDialog.chooseSave(this, title, filter, proposed);
+    if (!name)
+        return;
+    try {
+        saveWhole(*name, write);
+    } catch (const QuenlariError &error) {
+        fail(action, QString::fromUtf8(error.what()));
+    }
+}
+
+void MeasureWindow::saveAsPng()
+{
+    const QPixmap picture = m_sweepPlot->toPixmap(kPngWidth, kPngHeight);
+    save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as PNG"),
+         QStringLiteral("PNG picture  (*.png)|*.png"), QDir::home().filePath(QStringLiteral("quenlari-sweep.png")),
+         [&](QIODevice &file) { return picture.save(&file, "PNG"); });
+}
+
+void MeasureWindow::saveAsCsv()
+{
+    // The decimal point whatever the user's locale, so any program reads it.
+    QByteArray text("stimulus_hz,stimulus_dbfs,state,fundamental_hz,fundamental_dbfs,thd_f_percent,thd_r_percent,"
+                    "thd_n_percent,sinad_db");
+    for (int n = 2; n <= measure::kMeasuredHarmonics; ++n)
+        text += ",h" + QByteArray::number(n) + "_percent,h" + QByteArray::number(n) + "_phase_degrees";
+    text += ",clipped_samples\n";
+    const auto value = [](double x) { return std::isfinite(x) ? QByteArray::number(x, 'g', 10) : QByteArray(); };
+    for (const measure::Reading &step : m_steps) {
+        const analysis::Analysis &r = step.result;
+        const bool measured = step.state != measure::State::NoSignal;
+        QByteArrayList row = {value(step.stimulus.frequencyHz()), value(step.stimulus.peakDbfs),
+                              QByteArray(measure::stateText(step.state))};
+        const double nan = std::nan("");
+        for (const double x : {r.fundamentalHz, r.fundamentalDbfs, r.thdF * 100, r.thdR * 100, r.thdN * 100,
+                               r.thdN > 0 ? -dsp::decibels(r.thdN) : nan})
+            row << (measured ? value(x) : QByteArray());
+        for (int n = 2; n <= measure::kMeasuredHarmonics; ++n) {
+            const bool present = measured && std::size_t(n - 2) < r.harmonics.size() && r.harmonics[std::size_t(n - 2)].present;
+            row << (present ? value(r.harmonics[std::size_t(n - 2)].levelPercent) : QByteArray())
+                << (present ? value(analysis::roundedPhase(r.harmonics[std::size_t(n - 2)].phaseDegrees, 6)) : QByteArray());
+        }
+        row << QByteArray::number(static_cast<qint64>(r.clippedSamples + step.overloaded));
+        text += row.join(',') + '\n';
+    }
+    save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as CSV"),
+         QStringLiteral("CSV table  (*.csv)|*.csv"), QDir::home().filePath(QStringLiteral("quenlari-sweep.csv")),
+         [&](QIODevice &file) { return file.write(text) == text.size(); });
+}
+
+void MeasureWindow::fail(const QString &action, const QString &why)
+{
+    const QString message = tr("%1 failed: %2.").arg(action, why);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Measure"), message, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    emit errorShown(message);
+}
+
+void MeasureWindow::closeEvent(QCloseEvent *event)
+{
+    m_sweep.cancel();
+    stopLive();
+    QWidget::closeEvent(event);
+}

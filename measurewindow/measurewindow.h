@@ -1,0 +1,122 @@
+#pragma once
+
+#include "analysis/plotvalues.h"
+#include "measure/measurement.h"
+#include "picture/commondialog.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QCustomPlot;
+class QDoubleSpinBox;
+class QIODevice;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+// The "Measure" window: a device measured through the sound card. Live, it
+// plays the stimulus and shows what comes back, four times a second; a sweep
+// steps the stimulus through frequencies or levels and draws the distortion
+// against them. Not modal: the main window goes on working.
+class MeasureWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `controlsTone`: the main window's tone, for "the tone of the controls".
+    explicit MeasureWindow(std::function<tone::Tone()> controlsTone);
+    ~MeasureWindow() override;
+
+    // The sound system's place in tests: a simulated device instead of real ones.
+    void setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device);
+    CommonDialog &saveDialog() { return m_saveDialog; }
+    bool isLive() const { return m_session != nullptr || m_opening.isRunning(); }
+    // Frames the live session has received: none before it has opened.
+    int64_t received() const { return m_session ? m_session->received() : 0; }
+    bool isSweeping() const { return m_sweep.isRunning(); }
+    // What the readout shows: the averaged reading of the live input.
+    const measure::Reading &shownReading() const { return m_shown; }
+    const std::vector<measure::Reading> &sweepSteps() const { return m_steps; }
+    const std::vector<measure::Reading> &reference() const { return m_reference; }
+
+signals:
+    void useInPlot(const analysis::PlotValues &values);
+    void errorShown(const QString &message);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct LiveResult
+    {
+        measure::Reading reading;
+        std::vector<double> residual; // two periods of the input less DC and the fitted fundamental
+    };
+    // A sweep's step as it ends, or why the sweep stopped.
+    struct SweepEvent
+    {
+        std::optional<measure::Reading> step;
+        QString error;
+    };
+
+    void buildLayout();
+    measure::Devices chosenDevices() const;
+    measure::Stimulus chosenStimulus() const;
+    double chosenLevelDbfs() const;
+    void refreshDevices();
+    void startOrStop();
+    void stopLive();
+    void stimulusChanged();
+    void tick();
+    void showLive(const LiveResult &result);
+    void showState(const QString &state);
+    void runOrCancelSweep();
+    void addStep(const measure::Reading &step);
+    void plotSweep();
+    void saveAsPng();
+    void saveAsCsv();
+    void save(const QString &action, const QString &title, const QString &filter, const QString &proposed,
+              const std::function<bool(QIODevice &)> &write);
+    void fail(const QString &action, const QString &why);
+    void levelUnitChanged();
+    QString levelText(double dbfs, const std::optional<double> &volts) const;
+
+    std::function<tone::Tone()> m_controlsTone;
+    std::shared_ptr<measure::SimulatedDevice> m_simulated;
+    std::unique_ptr<measure::Session> m_session;
+    QString m_openFailure; // why the last opening failed
+    QFutureWatcher<void> m_opening;
+    // Where the opening puts its session; the window takes it from there.
+    std::shared_ptr<std::unique_ptr<measure::Session>> m_opened;
+    QFutureWatcher<LiveResult> m_analysing;
+    QFutureWatcher<SweepEvent> m_sweep;
+    QTimer m_tick;
+    measure::Averager m_averager;
+    measure::Reading m_shown;
+    std::vector<measure::Reading> m_steps, m_reference;
+    int m_levelUnit = 0;
+    CommonDialog m_saveDialog;
+
+    QComboBox *m_output = nullptr, *m_input = nullptr, *m_levelUnits = nullptr, *m_averaging = nullptr,
+              *m_sweepKind = nullptr;
+    QSpinBox *m_channel = nullptr, *m_perOctave = nullptr, *m_settle = nullptr;
+    QDoubleSpinBox *m_frequency = nullptr, *m_level = nullptr, *m_inputCal = nullptr, *m_outputCal = nullptr,
+                   *m_block = nullptr, *m_from = nullptr, *m_to = nullptr, *m_step = nullptr;
+    QCheckBox *m_useControls = nullptr, *m_percent = nullptr;
+    QPushButton *m_start = nullptr, *m_useInPlot = nullptr, *m_run = nullptr, *m_keep = nullptr,
+                *m_savePng = nullptr, *m_saveCsv = nullptr;
+    QLabel *m_state = nullptr, *m_figures = nullptr;
+    QTableWidget *m_harmonics = nullptr, *m_stepTable = nullptr;
+    QCustomPlot *m_spectrum = nullptr, *m_residual = nullptr, *m_sweepPlot = nullptr;
+    QProgressBar *m_progress = nullptr;
+};

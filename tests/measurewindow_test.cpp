@@ -1,0 +1,239 @@
+#include "app/form1.h"
+#include "app/updown.h"
+#include "dsp/soundmath.h"
+#include "measurewindow/measurewindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A device that gives back what it plays, `gain` times and clipped at full scale.
+class Wire : public measure::SimulatedDevice
+{
+public:
+    explicit Wire(float gain = 1) : m_gain(gain) {}
+    float answer(float played) noexcept override { return std::clamp(m_gain * played, -1.0f, 1.0f); }
+
+private:
+    float m_gain;
+};
+
+// The main window and its Measure window, on a simulated device.
+struct Measuring
+{
+    explicit Measuring(float gain = 1) : device(std::make_shared<Wire>(gain))
+    {
+        form.findChild<QAction *>("mnuMeasure")->trigger();
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
+                window = found;
+        EXPECT_NE(window, nullptr);
+        window->setSimulatedDevice(device);
+    }
+    ~Measuring()
+    {
+        if (window)
+            window->close();
+    }
+    template <typename T> T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
+    QString state() { return child<QLabel>("lblState")->text(); }
+    bool waitForMeasuring(int blocks = 1)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                return state().startsWith(QStringLiteral("Measuring: %1 of").arg(blocks)) ||
+                       state().startsWith(QStringLiteral("input overload"));
+            },
+            15000);
+    }
+    void click(const char *name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+    bool sweep()
+    {
+        click("cmdSweep");
+        return QTest::qWaitFor([&] { return !window->isSweeping(); }, 60000);
+    }
+
+    Form1 form;
+    std::shared_ptr<Wire> device;
+    MeasureWindow *window = nullptr;
+};
+
+TEST(MeasureWindow, LiveItPlaysReadsBackAveragesAndStops)
+{
+    Measuring test;
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    test.child<QComboBox>("cboAveraging")->setCurrentIndex(1); // 4 blocks
+    test.click("cmdStart");
+    EXPECT_EQ(test.child<QPushButton>("cmdStart")->text(), QStringLiteral("Stop"));
+    ASSERT_TRUE(test.waitForMeasuring(4)) << test.state().toStdString();
+    const measure::Reading &shown = test.window->shownReading();
+    EXPECT_NEAR(shown.result.fundamentalHz, 1000, 1e-3);
+    EXPECT_NEAR(shown.result.fundamentalDbfs, -12, 0.01);
+    EXPECT_LT(shown.result.thdN, 1e-5);
+    EXPECT_TRUE(test.child<QLabel>("lblFigures")->text().contains(QStringLiteral("1,000.000 Hz")) ||
+                test.child<QLabel>("lblFigures")->text().contains(QStringLiteral("1000.000 Hz")))
+        << test.child<QLabel>("lblFigures")->text().toStdString();
+
+    // A new stimulus starts the average anew and is read at its own level.
+    test.child<QDoubleSpinBox>("spnLevel")->setValue(-20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::fabs(test.window->shownReading().result.fundamentalDbfs + 20) < 0.01; },
+                                5000));
+    EXPECT_LE(test.window->shownReading().stimulus.peakDbfs, -20 + 1e-9);
+
+    test.click("cmdStart");
+    EXPECT_FALSE(test.window->isLive());
+    EXPECT_EQ(test.state(), QStringLiteral("Stopped."));
+    EXPECT_EQ(errors.count(), 0);
+}
+
+TEST(MeasureWindow, StatesNotNumbersWhereNumbersWouldLie)
+{
+    Measuring test(8); // 18 dB of gain into full scale: the input clips
+    test.click("cmdStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.state().startsWith(QStringLiteral("input overload")); }, 15000))
+        << test.state().toStdString();
+    // The device goes away: the window says so and stops; the main window goes on.
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    test.device->lost = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.state() == QStringLiteral("output lost"); }, 5000));
+    EXPECT_FALSE(test.window->isLive());
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_TRUE(errors.first().first().toString().contains(QStringLiteral("stopped working")));
+    EXPECT_TRUE(test.form.isEnabled());
+}
+
+TEST(MeasureWindow, ALevelSweepDrawsTheKneeAndSavesItsStepsAndReference)
+{
+    Measuring test(4); // clips above -12 dBFS
+    QTemporaryDir folder;
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(1);
+    test.child<QDoubleSpinBox>("spnFrom")->setValue(-20);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(0);
+    test.child<QDoubleSpinBox>("spnStep")->setValue(4);
+    ASSERT_TRUE(test.sweep());
+    const std::vector<measure::Reading> &steps = test.window->sweepSteps();
+    ASSERT_EQ(steps.size(), 6u);
+    EXPECT_EQ(test.child<QProgressBar>("barSweep")->value(), 1000);
+    EXPECT_EQ(test.child<QTableWidget>("tblSteps")->rowCount(), 6);
+    for (const measure::Reading &step : steps) {
+        const double thdF = dsp::decibels(step.result.thdF);
+        if (step.stimulus.peakDbfs < -12) {
+            EXPECT_LT(thdF, -100) << step.stimulus.peakDbfs;
+        } else if (step.stimulus.peakDbfs > -12) {
+            EXPECT_GT(thdF, -40) << step.stimulus.peakDbfs;
+        }
+    }
+
+    test.click("cmdKeepReference");
+    EXPECT_EQ(test.window->reference().size(), 6u);
+
+    const QString csv = folder.filePath(QStringLiteral("sweep"));
+    test.window->saveDialog().setAnswer([csv](const CommonDialog &) { return csv; });
+    test.click("cmdSaveCsv");
+    QFile table(csv + QStringLiteral(".csv"));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = table.readAll().trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 7);
+    EXPECT_TRUE(rows[0].startsWith("stimulus_hz,stimulus_dbfs,state,fundamental_hz,fundamental_dbfs,thd_f_percent"));
+    EXPECT_TRUE(rows[0].endsWith("h10_percent,h10_phase_degrees,clipped_samples"));
+    EXPECT_TRUE(rows[1].startsWith("1000,-20,measured,"));
+    EXPECT_TRUE(rows[6].startsWith("1000,0,input overload,"));
+    EXPECT_EQ(rows[1].count(','), rows[0].count(','));
+
+    const QString png = folder.filePath(QStringLiteral("sweep.png"));
+    test.window->saveDialog().setAnswer([png](const CommonDialog &) { return png; });
+    test.click("cmdSavePng");
+    EXPECT_EQ(QImage(png).size(), QSize(1200, 600));
+
+    // A file that cannot be written: a message, and nothing written.
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    const QString nowhere = folder.filePath(QStringLiteral("missing/sweep.csv"));
+    test.window->saveDialog().setAnswer([nowhere](const CommonDialog &) { return nowhere; });
+    test.click("cmdSaveCsv");
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_TRUE(errors.first().first().toString().contains(QStringLiteral("cannot write")));
+    EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+TEST(MeasureWindow, CancelStopsASweepBetweenItsSteps)
+{
+    Measuring test;
+    test.click("cmdSweep"); // 31 steps from 20 Hz to 20 kHz
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.window->sweepSteps().size() >= 2; }, 20000));
+    EXPECT_EQ(test.child<QPushButton>("cmdSweep")->text(), QStringLiteral("Cancel"));
+    EXPECT_GT(test.child<QProgressBar>("barSweep")->value(), 0);
+    test.click("cmdSweep");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test.window->isSweeping(); }, 5000));
+    EXPECT_LT(test.window->sweepSteps().size(), 31u);
+    EXPECT_EQ(test.child<QPushButton>("cmdSweep")->text(), QStringLiteral("Run Sweep"));
+}
+
+TEST(MeasureWindow, ADeviceLostDuringASweepStopsItWithAMessage)
+{
+    Measuring test;
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    test.click("cmdSweep");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.window->sweepSteps().size() >= 2; }, 20000));
+    test.device->lost = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test.window->isSweeping(); }, 10000)) << "the sweep hangs";
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_TRUE(errors.first().first().toString().contains(QStringLiteral("stopped working")));
+    EXPECT_EQ(test.child<QPushButton>("cmdSweep")->text(), QStringLiteral("Run Sweep"));
+    EXPECT_TRUE(test.child<QPushButton>("cmdStart")->isEnabled());
+}
+
+TEST(MeasureWindow, CalibratedLevelsAreTypedAndShownInVolts)
+{
+    Measuring test;
+    auto *units = test.child<QComboBox>("cboLevelUnit");
+    auto *level = test.child<QDoubleSpinBox>("spnLevel");
+    // Without a calibration there are no volts to type.
+    units->setCurrentIndex(3);
+    EXPECT_EQ(units->currentIndex(), 0);
+    test.child<QDoubleSpinBox>("spnOutputCal")->setValue(1.0); // a full-scale sine is 1 V rms
+    test.child<QDoubleSpinBox>("spnInputCal")->setValue(2.0);
+    units->setCurrentIndex(3); // dBu
+    EXPECT_NEAR(level->value(), -12 - 20 * std::log10(std::sqrt(0.6)), 0.01);
+    level->setValue(0); // 0 dBu: 0.7746 V rms, -2.22 dBFS
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    EXPECT_NEAR(test.window->shownReading().stimulus.peakDbfs, 20 * std::log10(std::sqrt(0.6)), 1e-6);
+    const QString figures = test.child<QLabel>("lblFigures")->text();
+    // The input reads 2 V rms at full scale: the same sine is 1.549 V rms there.
+    EXPECT_TRUE(figures.contains(QStringLiteral("1.549"))) << figures.toStdString();
+    EXPECT_TRUE(figures.contains(QStringLiteral("dBu")));
+}
+
+TEST(MeasureWindow, UseInThePlotPutsALiveResultOnTheControls)
+{
+    Measuring test;
+    test.form.findChild<UpDown *>("UpDown1")->setValue(300);
+    test.form.findChild<UpDown *>("UpDown2")->setValue(7);
+    test.child<QCheckBox>("chkControls")->setChecked(true);
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    test.form.findChild<UpDown *>("UpDown1")->setValue(500);
+    test.form.findChild<UpDown *>("UpDown2")->setValue(0);
+    test.click("cmdUse");
+    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown1")->value(), 300);
+    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown2")->value(), 7);
+}
+
+} // namespace
