@@ -4,6 +4,7 @@
 #include "analysis/analyser.h"
 #include "audio/tonewriter.h"
 #include "cursor/cursor.h"
+#include "measure/measurement.h"
 #include "picture/loadpicture.h"
 #include "plot/redraw.h"
 #include "tests/support.h"
@@ -138,6 +139,24 @@ void BM_analyze_60s_48k(benchmark::State &run)
         benchmark::DoNotOptimize(analysis::analyse(samples, kRate, {}).thdN);
 }
 BENCHMARK(BM_analyze_60s_48k)->Unit(benchmark::kMillisecond);
+
+// One live readout of the Measure window: a second of input read as the
+// window reads it (harmonics 2 to 10 near the stimulus, THD+N, the spectrum).
+void BM_measure_block_1s(benchmark::State &run)
+{
+    constexpr double kRate = 48000;
+    std::vector<double> rendered(static_cast<std::size_t>(kRate));
+    tone::Tone tone;
+    tone.frequencyHz = 997;
+    tone::render(tone, kRate, 0, rendered.data(), rendered.size());
+    std::vector<float> samples(rendered.size());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(0.25 * rendered[i]);
+    const measure::Stimulus stimulus = measure::sine(997, -12);
+    for (auto _ : run)
+        benchmark::DoNotOptimize(measure::read(samples, kRate, stimulus, true).result.thdN);
+}
+BENCHMARK(BM_measure_block_1s)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

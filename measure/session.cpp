@@ -282,13 +282,16 @@ std::string Session::failure() const
     return m_stream ? m_stream->failure() : m_simulated ? m_simulated->failure() : std::string();
 }
 
-std::vector<float> Session::latest(std::size_t frames) const
+std::vector<float> Session::latest(std::size_t frames, int64_t *first) const
 {
     std::vector<float> samples;
     for (;;) {
-        const int64_t to = received();
-        if (m_processor->ring.read(std::max<int64_t>(0, to - int64_t(frames)), to, samples))
+        const int64_t to = received(), from = std::max<int64_t>(0, to - int64_t(frames));
+        if (m_processor->ring.read(from, to, samples)) {
+            if (first)
+                *first = from;
             return samples;
+        }
     }
 }
 

@@ -112,8 +112,9 @@ public:
     // The same for the stimulus set last, once settled.
     std::vector<float> recordSettled(double settleSeconds, std::size_t frames, const Progress *progress);
 
-    // The latest `frames` frames of input, or fewer at the start.
-    std::vector<float> latest(std::size_t frames) const;
+    // The latest `frames` frames of input, or fewer at the start; `first`
+    // gets the input frame the first of them was.
+    std::vector<float> latest(std::size_t frames, int64_t *first = nullptr) const;
     // Frames received so far.
     int64_t received() const;
     // The sound system's words once the stream has failed, else empty.

@@ -486,7 +486,8 @@ void MeasureWindow::tick()
     const int rate = m_session->rate();
     const auto frames = static_cast<std::size_t>(std::llround(m_block->value() * rate));
     // The latest block, but nothing from before the newest stimulus came round.
-    std::vector<float> samples = m_session->latest(frames);
+    int64_t from = 0;
+    std::vector<float> samples = m_session->latest(frames, &from);
     int64_t newest = 0;
     try {
         newest = m_session->newestArrival();
@@ -495,7 +496,6 @@ void MeasureWindow::tick()
         fail(QStringLiteral("Measuring"), QString::fromUtf8(error.what()));
         return;
     }
-    const int64_t from = m_session->received() - int64_t(samples.size());
     if (newest > from)
         samples.erase(samples.begin(), samples.begin() + std::min<int64_t>(int64_t(samples.size()), newest - from));
     const measure::Stimulus stimulus = m_session->stimulus();

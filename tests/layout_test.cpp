@@ -200,7 +200,7 @@ TEST(Layout, WindowHasItsTitleIconClientAreaAndMenus)
     EXPECT_EQ(items(0), QStringList({"Open Picture (bmp, jpg)|Ctrl+O", "Save Plot As…|Ctrl+S", "Save Tone As…|",
                                      "Export Samples…|", "Exit|Ctrl+Q"}));
     EXPECT_EQ(items(3), QStringList({"Play|Ctrl+P"}));
-    EXPECT_EQ(items(4), QStringList({"Analyse Recording…|"}));
+    EXPECT_EQ(items(4), QStringList({"Analyse Recording…|", "Measure Device…|"}));
     EXPECT_EQ(items(5), QStringList({"About|F1"}));
     for (int i = 1; i <= 2; ++i)
         EXPECT_EQ(form.menuBar()->actions().at(i)->menu(), nullptr); // Edit and View open nothing

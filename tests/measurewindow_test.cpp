@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -92,9 +94,12 @@ TEST(MeasureWindow, LiveItPlaysReadsBackAveragesAndStops)
         << test.child<QLabel>("lblFigures")->text().toStdString();
 
     // A new stimulus starts the average anew and is read at its own level.
+    QElapsedTimer delay;
+    delay.start();
     test.child<QDoubleSpinBox>("spnLevel")->setValue(-20);
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::fabs(test.window->shownReading().result.fundamentalDbfs + 20) < 0.01; },
                                 5000));
+    std::printf("the readout followed the change in %lld ms\n", static_cast<long long>(delay.elapsed()));
     EXPECT_LE(test.window->shownReading().stimulus.peakDbfs, -20 + 1e-9);
 
     test.click("cmdStart");
