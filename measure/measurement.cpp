@@ -1,5 +1,6 @@
 #include "measure/measurement.h"
 
+#include "analysis/residual.h"
 #include "base/progress.h"
 #include "dsp/soundmath.h"
 
@@ -14,6 +15,9 @@ constexpr double kLeastPeriods = 10;
 constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 // A tone must stand this far above the spectrum's median to be a tone.
 constexpr double kToneOverNoiseDb = 30;
+constexpr double kShortestStretchSeconds = 0.02;
+constexpr double kUnsteadyOverMedian = 1000; // 30 dB, in power
+constexpr int kMostAttempts = 3;
 
 } // namespace
 
@@ -68,7 +72,31 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
         return reading;
     }
     reading.state = reading.overloaded > 0 ? State::Overload : State::Measured;
+    reading.steady = steady(samples, rate, reading.result);
     return reading;
+}
+
+bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result)
+{
+    const auto stretch = static_cast<std::size_t>(
+        std::ceil(std::max(kShortestStretchSeconds, 1 / result.fundamentalHz) * rate));
+    const std::size_t stretches = samples.size() / stretch;
+    if (stretches < 2)
+        return true;
+    const analysis::FundamentalRemoval removal(samples, 2 * dsp::kPi * result.fundamentalHz / rate, result.dcOffset,
+                                               rate);
+    std::vector<double> rest(stretch), power(stretches);
+    for (std::size_t k = 0; k < stretches; ++k) {
+        removal.residual(k * stretch, rest.data(), stretch);
+        for (double r : rest)
+            power[k] += r * r;
+    }
+    std::vector<double> sorted = power;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(stretches / 2), sorted.end());
+    const double median = sorted[stretches / 2];
+    // Beneath the float's own rounding nothing counts as a jump.
+    const double floor = 1e-14 * result.fundamentalAmplitude * result.fundamentalAmplitude * double(stretch);
+    return *std::max_element(power.begin(), power.end()) <= kUnsteadyOverMedian * std::max(median, floor);
 }
 
 std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
@@ -115,9 +143,18 @@ void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTimi
         if (progress)
             progress->reach(double(k) / double(steps.size()));
         const std::size_t frames = stepFrames(steps[k].frequencyHz(), session.rate(), timing.leastSeconds);
-        const int64_t from = session.settledFrom(began, timing.settleSeconds);
-        const int64_t next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
-        done(read(session.record(from, frames, progress), session.rate(), steps[k]));
+        Reading reading;
+        int64_t next = 0;
+        for (int attempt = 1;; ++attempt) {
+            const int64_t from = session.settledFrom(began, timing.settleSeconds);
+            next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
+            reading = read(session.record(from, frames, progress), session.rate(), steps[k]);
+            if (reading.steady || reading.state == State::NoSignal || attempt == kMostAttempts)
+                break;
+            // Once more, from now on, the next step after it again.
+            began = session.beganAt(session.setStimulus(steps[k]), progress);
+        }
+        done(reading);
         if (next)
             began = session.beganAt(next, progress);
     }

@@ -27,6 +27,10 @@ struct Reading
     std::string why;          // for NoSignal: the analyser's words
     analysis::Analysis result; // filled unless NoSignal
     int64_t overloaded = 0;    // samples in runs of two or more at the converter's limits
+    // False where the block holds a gap or a jump (the sound system fell
+    // behind, say): somewhere in it, what is left once the fundamental is
+    // taken out stands far above the rest.
+    bool steady = true;
 };
 
 constexpr int kMeasuredHarmonics = 10;
@@ -35,6 +39,11 @@ constexpr int kMeasuredHarmonics = 10;
 analysis::Settings settingsFor(const Stimulus &stimulus);
 // With `spectrum`, the reading holds the block's spectrum too, for showing.
 Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum = false);
+
+// Whether what is left of a block once its DC and fundamental are taken out
+// is spread evenly over it: no stretch of a period (20 ms at the least) holds
+// 30 dB more than the median stretch.
+bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result);
 
 // Samples in runs of two or more at or beyond the highest 16-bit code in
 // size: a converter's limits, whatever its word length.
@@ -53,7 +62,8 @@ struct SweepTiming
     double leastSeconds = 0.25;
 };
 // Plays each stimulus, lets it settle, records and reads it; `done` hears
-// each step as it ends. Throws MeasureError and Progress::Cancelled.
+// each step as it ends. A step whose block is not steady is recorded again,
+// twice at the most. Throws MeasureError and Progress::Cancelled.
 void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
            const Progress *progress, const std::function<void(const Reading &)> &done);
 

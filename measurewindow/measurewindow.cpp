@@ -291,6 +291,8 @@ void MeasureWindow::buildLayout()
     sweepTools->addWidget(m_saveCsv);
     m_sweepPlot = plot(this, "plotSweep");
     m_sweepPlot->legend->setVisible(true);
+    // Low on the left: distortion rises to the right and upwards.
+    m_sweepPlot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignLeft);
     m_stepTable = new QTableWidget(0, 7, this);
     m_stepTable->setObjectName(QStringLiteral("tblSteps"));
     m_stepTable->setHorizontalHeaderLabels({QStringLiteral("Hz"), QStringLiteral("dBFS"), QStringLiteral("State"),
@@ -529,6 +531,11 @@ QString MeasureWindow::levelText(double dbfs, const std::optional<double> &cal) 
 
 void MeasureWindow::showLive(const LiveResult &live)
 {
+    if (live.reading.state != measure::State::NoSignal && !live.reading.steady) {
+        // Not averaged in: the figures shown stay those of the last steady blocks.
+        showState(QStringLiteral("input not steady: a gap or a jump in the latest block"));
+        return;
+    }
     m_averager.add(live.reading);
     const measure::Reading shown = live.reading.state == measure::State::NoSignal ? live.reading : m_averager.average();
     m_shown = shown;
@@ -674,10 +681,13 @@ void MeasureWindow::plotSweep()
             const QString name = curve == 0 ? QStringLiteral("THD+N")
                                  : curve == 1 ? QStringLiteral("THD_F")
                                               : QStringLiteral("H%1").arg(curve);
-            graph->setName(reference ? name + QStringLiteral(" (reference)") : name);
+            graph->setName(reference ? QStringLiteral("reference (dashed)") : name);
             QPen pen(colours[curve]);
-            if (reference)
+            if (reference) {
                 pen.setStyle(Qt::DashLine);
+                if (curve > 0)
+                    graph->removeFromLegend();
+            }
             graph->setPen(pen);
             for (const measure::Reading &step : steps) {
                 if (step.state == measure::State::NoSignal)

@@ -1,18 +1,25 @@
 // Writes pictures of the program for the README:
-//   quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png]]
-// the main window after start-up and, if asked, the About window and the
-// Analysis window of a tone the program writes itself.
+//   quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png]]]
+// the main window after start-up and, if asked, the About window, the
+// Analysis window of a tone the program writes itself, and the Measure
+// window's level sweep of a clipping device beside a clean loop.
 
 #include "analysiswindow/analysiswindow.h"
 #include "app/form1.h"
 #include "audio/tonewriter.h"
+#include "measurewindow/measurewindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QSaveFile>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include <cstdio>
 
@@ -54,6 +61,44 @@ bool grabAnalysis(Form1 &form, const QString &picture)
     return window->grab().save(picture);
 }
 
+// A device that gives back what it plays, `gain` times and clipped at full scale.
+class Wire : public measure::SimulatedDevice
+{
+public:
+    explicit Wire(float gain) : m_gain(gain) {}
+    float answer(float played) noexcept override { return std::clamp(m_gain * played, -1.0f, 1.0f); }
+
+private:
+    float m_gain;
+};
+
+bool grabMeasure(Form1 &form, const QString &picture)
+{
+    form.findChild<QAction *>("mnuMeasure")->trigger();
+    MeasureWindow *window = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
+            window = found;
+    if (!window)
+        return false;
+    window->findChild<QTabWidget *>(QStringLiteral("tabMeasure"))->setCurrentIndex(1);
+    window->findChild<QComboBox *>(QStringLiteral("cboSweep"))->setCurrentIndex(1);
+    // The clean loop, kept as the reference; then a device that clips 12 dB below full scale.
+    for (const float gain : {1.0f, 4.0f}) {
+        window->setSimulatedDevice(std::make_shared<Wire>(gain));
+        window->findChild<QPushButton *>(QStringLiteral("cmdSweep"))->click();
+        QElapsedTimer waited;
+        waited.start();
+        while ((window->isSweeping() || window->sweepSteps().empty()) && waited.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (gain == 1.0f)
+            window->findChild<QPushButton *>(QStringLiteral("cmdKeepReference"))->click();
+    }
+    window->resize(1000, 820);
+    QApplication::processEvents();
+    return window->grab().save(picture);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -61,8 +106,8 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc < 2 || argc > 4) {
-        std::fprintf(stderr, "usage: quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png]]\n");
+    if (argc < 2 || argc > 5) {
+        std::fprintf(stderr, "usage: quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png]]]\n");
         return 2;
     }
     Form1 form;
@@ -78,8 +123,10 @@ int main(int argc, char *argv[])
             if (qobject_cast<QDialog *>(window) && window->isVisible())
                 saved = saved && window->grab().save(QString::fromLocal8Bit(argv[2]));
     }
-    if (argc == 4)
+    if (argc >= 4)
         saved = saved && grabAnalysis(form, QString::fromLocal8Bit(argv[3]));
+    if (argc == 5)
+        saved = saved && grabMeasure(form, QString::fromLocal8Bit(argv[4]));
     if (!saved) {
         std::fprintf(stderr, "could not write the pictures\n");
         return 1;
