@@ -1,0 +1,140 @@
+#include "dsp/soundmath.h"
+#include "measure/measurement.h"
+
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double kRate = 48000;
+
+std::vector<float> sine(double hz, double amplitude, double seconds, double phase = 0.4)
+{
+    std::vector<float> out(static_cast<std::size_t>(seconds * kRate));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = float(amplitude * std::sin(2 * dsp::kPi * hz * double(i) / kRate + phase));
+    return out;
+}
+
+TEST(Measure, SweepsHaveTheirStepsWhereTheySayTheyAre)
+{
+    const std::vector<double> octaves = measure::frequencySteps(20, 20000, 3);
+    ASSERT_EQ(octaves.size(), 31u); // 20 Hz times 2^(k/3) up to 16.25 kHz, then 20 kHz itself
+    EXPECT_DOUBLE_EQ(octaves.front(), 20);
+    EXPECT_NEAR(octaves[3], 40, 1e-9);
+    EXPECT_NEAR(octaves[29], 20 * std::exp2(29.0 / 3), 1e-9);
+    EXPECT_DOUBLE_EQ(octaves.back(), 20000);
+    EXPECT_EQ(measure::frequencySteps(100, 800, 1), (std::vector<double>{100, 200, 400, 800}));
+
+    const std::vector<double> levels = measure::levelSteps(-40, 0, 1);
+    ASSERT_EQ(levels.size(), 41u);
+    EXPECT_EQ(levels.front(), -40);
+    EXPECT_EQ(levels.back(), 0);
+    EXPECT_EQ(measure::levelSteps(0, -10, 4), (std::vector<double>{0, -4, -8}));
+    EXPECT_TRUE(measure::levelSteps(0, -10, 0).empty());
+
+    // Ten periods at the least, a quarter second at the least.
+    EXPECT_EQ(measure::stepFrames(20, kRate, 0.25), 24000u);
+    EXPECT_EQ(measure::stepFrames(1000, kRate, 0.25), 12000u);
+}
+
+TEST(Measure, AGapOrAJumpMakesABlockUnsteadyWhileClippingAndNoiseDoNot)
+{
+    const std::vector<float> clean = sine(997, 0.25, 1);
+    const auto steadyOf = [](const std::vector<float> &samples) {
+        const measure::Reading r = measure::read(samples, kRate, measure::sine(997, -12));
+        EXPECT_NE(r.state, measure::State::NoSignal) << r.why;
+        return r.steady;
+    };
+    EXPECT_TRUE(steadyOf(clean));
+
+    std::vector<float> gap = clean;
+    std::fill(gap.begin() + 20000, gap.begin() + 20480, 0.0f); // 10 ms the sound system fell behind
+    EXPECT_FALSE(steadyOf(gap));
+    std::vector<float> jump = clean;
+    jump.erase(jump.begin() + 30000, jump.begin() + 30013); // 13 samples lost
+    EXPECT_FALSE(steadyOf(jump));
+
+    std::vector<float> clipped = sine(997, 1, 1);
+    for (float &x : clipped)
+        x = std::clamp(x, -0.5f, 0.5f);
+    EXPECT_TRUE(steadyOf(clipped));
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0, 1e-3f);
+    std::vector<float> noisy = clean;
+    for (float &x : noisy)
+        x += noise(random);
+    EXPECT_TRUE(steadyOf(noisy));
+}
+
+TEST(Measure, OverloadIsARunAtTheConvertersLimits)
+{
+    std::vector<float> samples = sine(997, 0.5, 0.1);
+    EXPECT_EQ(measure::overloadedSamples(samples), 0);
+    samples[10] = 1.0f; // one sample alone is not a run
+    EXPECT_EQ(measure::overloadedSamples(samples), 0);
+    samples[11] = 32767.0f / 32768.0f;
+    samples[12] = -1.0f;
+    EXPECT_EQ(measure::overloadedSamples(samples), 3);
+    const measure::Reading r = measure::read(samples, kRate, measure::sine(997, -6));
+    EXPECT_EQ(r.state, measure::State::Overload);
+}
+
+TEST(Measure, AveragingKeepsPhasesAndAveragesNoiseAsPower)
+{
+    measure::Averager averager(4);
+    measure::Reading a, b;
+    a.state = b.state = measure::State::Measured;
+    a.stimulus = b.stimulus = measure::sine(1000, -12);
+    for (measure::Reading *r : {&a, &b}) {
+        r->result.fundamentalHz = 1000;
+        r->result.fundamentalAmplitude = 0.25;
+        r->result.harmonics.resize(2);
+        r->result.harmonics[0].n = 2;
+        r->result.harmonics[1].n = 3;
+        r->result.harmonics[0].present = r->result.harmonics[1].present = true;
+    }
+    // H2 steady at 1 %, 30 degrees; H3 noise: 1 % at opposite phases.
+    a.result.harmonics[0].levelPercent = b.result.harmonics[0].levelPercent = 1;
+    a.result.harmonics[0].phaseDegrees = b.result.harmonics[0].phaseDegrees = 30;
+    a.result.harmonics[1].levelPercent = b.result.harmonics[1].levelPercent = 1;
+    a.result.harmonics[1].phaseDegrees = 10;
+    b.result.harmonics[1].phaseDegrees = 190;
+    a.result.thdN = 0.03;
+    b.result.thdN = 0.04;
+    averager.add(a);
+    averager.add(b);
+    const measure::Reading mean = averager.average();
+    EXPECT_NEAR(mean.result.harmonics[0].levelPercent, 1, 1e-12);
+    EXPECT_NEAR(mean.result.harmonics[0].phaseDegrees, 30, 1e-9);
+    EXPECT_NEAR(mean.result.harmonics[1].levelPercent, 0, 1e-12);
+    EXPECT_NEAR(mean.result.thdN, std::sqrt((0.03 * 0.03 + 0.04 * 0.04) / 2), 1e-15);
+    EXPECT_NEAR(mean.result.thdF, 0.01, 1e-12);
+
+    // Only the last four count; a new stimulus starts anew.
+    for (int i = 0; i < 6; ++i)
+        averager.add(a);
+    EXPECT_EQ(averager.held(), 4u);
+    measure::Reading other = a;
+    other.stimulus = measure::sine(500, -12);
+    averager.add(other);
+    EXPECT_EQ(averager.held(), 1u);
+}
+
+TEST(Measure, CalibrationTurnsDbfsIntoVoltsAndBack)
+{
+    // A full-scale sine is 1.55 V rms: -6 dBFS is half of it.
+    const measure::Volts v = measure::voltsOf(-6.020599913279624, 1.55);
+    EXPECT_NEAR(v.rms, 0.775, 1e-9);
+    EXPECT_NEAR(v.dbv, 20 * std::log10(0.775), 1e-9);
+    EXPECT_NEAR(v.dbu, 20 * std::log10(0.775 / std::sqrt(0.6)), 1e-9);
+    for (const auto unit : {measure::LevelUnit::VoltsRms, measure::LevelUnit::Dbv, measure::LevelUnit::Dbu}) {
+        const double typed = unit == measure::LevelUnit::VoltsRms ? v.rms : unit == measure::LevelUnit::Dbv ? v.dbv : v.dbu;
+        EXPECT_NEAR(measure::dbfsOf(typed, unit, 1.55), -6.020599913279624, 1e-9);
+    }
+    EXPECT_EQ(measure::dbfsOf(-3, measure::LevelUnit::Dbfs, 1.55), -3);
+}
+
+} // namespace
