@@ -1,6 +1,7 @@
 #include "analysiswindow/analysiswindow.h"
 
 #include "base/errors.h"
+#include "base/numbertext.h"
 #include "base/savefile.h"
 #include "dsp/soundmath.h"
 
@@ -26,15 +27,6 @@ constexpr double kLowestShownHz = 10;
 constexpr double kFloorDbfs = -180;
 constexpr double kHeadroomDb = 12; // above 0 dBFS, for the fundamental's number
 constexpr int kRowHeight = 22;
-
-QString number(double value, int decimals)
-{
-    if (std::isnan(value))
-        return QStringLiteral("n/a");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    return QLocale().toString(value, 'f', decimals);
-}
 
 constexpr double kLeastExplained = 0.9;
 
@@ -127,7 +119,7 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
                           .arg(recording.channel)
                           .arg(recording.channels)
                           .arg(recording.sampleRate)
-                          .arg(number(double(r.frames) / recording.sampleRate, 3)));
+                          .arg(figureText(double(r.frames) / recording.sampleRate, 3)));
     m_header->setToolTip(recording.file);
     {
         const QSignalBlocker quiet(m_channel);
@@ -140,8 +132,8 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
     for (int row = 0; row < m_table->rowCount(); ++row) {
         const analysis::Harmonic &h = r.harmonics[row];
         const QStringList cells =
-            h.present ? QStringList{QString::number(h.n), number(h.levelPercent, 3), number(h.dbc, 2),
-                                    number(analysis::roundedPhase(h.phaseDegrees, 1), 1)}
+            h.present ? QStringList{QString::number(h.n), figureText(h.levelPercent, 3), figureText(h.dbc, 2),
+                                    figureText(analysis::roundedPhase(h.phaseDegrees, 1), 1)}
                       : QStringList{QString::number(h.n), QStringLiteral("absent"), QString(), QString()};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells[column]);
@@ -157,10 +149,10 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
                        "SINAD: %10 dB\n"
                        "DC offset: %11; peak: %12 dBFS\n"
                        "Clipped samples: %13")
-            .arg(number(r.fundamentalHz, 3), number(r.fundamentalDbfs, 2), number(r.thdF * 100, 4),
-                 number(dsp::decibels(r.thdF), 2), number(r.thdR * 100, 4), number(r.thdN * 100, 4),
-                 number(dsp::decibels(r.thdN), 2), number(r.bandLowHz, 0), number(r.bandHighHz, 0))
-            .arg(number(-dsp::decibels(r.thdN), 2), number(r.dcOffset, 6), number(r.peakDbfs, 2))
+            .arg(figureText(r.fundamentalHz, 3), figureText(r.fundamentalDbfs, 2), figureText(r.thdF * 100, 4),
+                 figureText(dsp::decibels(r.thdF), 2), figureText(r.thdR * 100, 4), figureText(r.thdN * 100, 4),
+                 figureText(dsp::decibels(r.thdN), 2), figureText(r.bandLowHz, 0), figureText(r.bandHighHz, 0))
+            .arg(figureText(-dsp::decibels(r.thdN), 2), figureText(r.dcOffset, 6), figureText(r.peakDbfs, 2))
             .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
                                       : QStringLiteral("0")));
     QStringList remarks;
@@ -174,7 +166,7 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
     if (r.explained < kLeastExplained)
         remarks << QStringLiteral("The fundamental and its harmonics carry only %1 % of the power: these "
                                   "figures may mean little.")
-                       .arg(number(r.explained * 100, 0));
+                       .arg(figureText(r.explained * 100, 0));
     if (!remarks.isEmpty())
         m_figures->setText(m_figures->text() + QLatin1Char('\n') + remarks.join(QLatin1Char('\n')));
     m_clamped->clear();

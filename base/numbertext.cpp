@@ -45,3 +45,12 @@ double roundHalfEven2(double value)
     // nearbyint rounds in the default mode, which takes halves to even.
     return std::nearbyint(value * 100.0) / 100.0;
 }
+
+QString figureText(double value, int decimals)
+{
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QLocale().toString(value, 'f', decimals);
+}

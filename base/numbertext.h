@@ -14,3 +14,7 @@ QString singleText(float value);
 
 // Rounds to two decimals, an exact half going to the even neighbour.
 double roundHalfEven2(double value);
+
+// A figure of the analysis and measurement windows: fixed decimals in the
+// default locale's form, "n/a" for an undefined one, "inf" or "-inf".
+QString figureText(double value, int decimals);

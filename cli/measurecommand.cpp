@@ -165,10 +165,9 @@ int measureDevice(const MeasureOptions &options, bool json)
                               " Hz lies above 0.45 times the device's rate of " + std::to_string(session.rate()) +
                               " Hz");
         if (steps.empty()) {
-            const std::vector<float> samples = session.recordSettled(
-                options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),
+            const measure::Reading reading = measure::measureSettled(
+                session, options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),
                 nullptr);
-            const measure::Reading reading = measure::read(samples, session.rate(), options.stimulus);
             if (reading.state == measure::State::NoSignal)
                 return failed("no signal on the input (" + reading.why + ")");
             if (json) {

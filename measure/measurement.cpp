@@ -16,8 +16,11 @@ constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 // A tone must stand this far above the spectrum's median to be a tone.
 constexpr double kToneOverNoiseDb = 30;
 constexpr double kShortestStretchSeconds = 0.02;
-constexpr double kUnsteadyOverMedian = 1000; // 30 dB, in power
+constexpr double kUnsteadyOverQuietest = 1000; // 30 dB, in power
 constexpr int kMostAttempts = 3;
+// A sound system that fell behind plays everything after later than it was
+// made: each attempt again waits this much longer, and so do the steps after.
+constexpr double kLaterEachAttemptSeconds = 0.25;
 
 } // namespace
 
@@ -91,12 +94,11 @@ bool steady(const std::vector<float> &samples, double rate, const analysis::Anal
         for (double r : rest)
             power[k] += r * r;
     }
-    std::vector<double> sorted = power;
-    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(stretches / 2), sorted.end());
-    const double median = sorted[stretches / 2];
+    // Against the quietest stretch: a block that is half another tone is caught too.
+    const auto [least, most] = std::minmax_element(power.begin(), power.end());
     // Beneath the float's own rounding nothing counts as a jump.
     const double floor = 1e-14 * result.fundamentalAmplitude * result.fundamentalAmplitude * double(stretch);
-    return *std::max_element(power.begin(), power.end()) <= kUnsteadyOverMedian * std::max(median, floor);
+    return *most <= kUnsteadyOverQuietest * std::max(*least, floor);
 }
 
 std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
@@ -131,6 +133,19 @@ std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
     return steps;
 }
 
+Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress)
+{
+    const int64_t began = session.beganAt(session.stimulusId(), progress);
+    double late = 0;
+    for (int attempt = 1;; ++attempt) {
+        const Reading reading = read(session.record(session.settledFrom(began, settleSeconds + late), frames, progress),
+                                     session.rate(), session.stimulus());
+        if (reading.steady || reading.state == State::NoSignal || attempt == kMostAttempts)
+            return reading;
+        late += kLaterEachAttemptSeconds;
+    }
+}
+
 void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
            const Progress *progress, const std::function<void(const Reading &)> &done)
 {
@@ -139,6 +154,7 @@ void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTimi
     // Back to back at the output: each step is asked to begin where the last
     // one's recording ends, while that recording is still on its way round.
     int64_t began = session.beganAt(session.setStimulus(steps.front()), progress);
+    double late = 0;
     for (std::size_t k = 0; k < steps.size(); ++k) {
         if (progress)
             progress->reach(double(k) / double(steps.size()));
@@ -146,12 +162,13 @@ void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTimi
         Reading reading;
         int64_t next = 0;
         for (int attempt = 1;; ++attempt) {
-            const int64_t from = session.settledFrom(began, timing.settleSeconds);
+            const int64_t from = session.settledFrom(began, timing.settleSeconds + late);
             next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
             reading = read(session.record(from, frames, progress), session.rate(), steps[k]);
             if (reading.steady || reading.state == State::NoSignal || attempt == kMostAttempts)
                 break;
-            // Once more, from now on, the next step after it again.
+            // Once more, from now on and later, the next step after it again.
+            late += kLaterEachAttemptSeconds;
             began = session.beganAt(session.setStimulus(steps[k]), progress);
         }
         done(reading);

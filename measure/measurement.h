@@ -42,7 +42,7 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
 
 // Whether what is left of a block once its DC and fundamental are taken out
 // is spread evenly over it: no stretch of a period (20 ms at the least) holds
-// 30 dB more than the median stretch.
+// 30 dB more than the quietest one.
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result);
 
 // Samples in runs of two or more at or beyond the highest 16-bit code in
@@ -56,6 +56,11 @@ std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds);
 std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave);
 std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb);
 
+// The stimulus set last, once it has come round and settled: `frames` of
+// it recorded and read. A block that is not steady is recorded again, later,
+// twice at the most. Throws MeasureError and Progress::Cancelled.
+Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress);
+
 struct SweepTiming
 {
     double settleSeconds = 0.1;
@@ -63,7 +68,7 @@ struct SweepTiming
 };
 // Plays each stimulus, lets it settle, records and reads it; `done` hears
 // each step as it ends. A step whose block is not steady is recorded again,
-// twice at the most. Throws MeasureError and Progress::Cancelled.
+// later, twice at the most. Throws MeasureError and Progress::Cancelled.
 void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
            const Progress *progress, const std::function<void(const Reading &)> &done);
 

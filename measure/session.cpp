@@ -409,9 +409,4 @@ int64_t Session::settledFrom(int64_t began, double settleSeconds) const
     return began + std::llround((settleSeconds + sound::kCrossfadeSeconds) * m_rate);
 }
 
-std::vector<float> Session::recordSettled(double settleSeconds, std::size_t frames, const Progress *progress)
-{
-    return record(settledFrom(beganAt(m_stimulusId, progress), settleSeconds), frames, progress);
-}
-
 } // namespace measure

@@ -98,6 +98,8 @@ public:
     // before the device has taken the last one replaces it.
     int64_t setStimulus(const Stimulus &stimulus, int64_t atOutputFrame = 0);
     const Stimulus &stimulus() const { return m_stimulus; }
+    // The number of the stimulus set last.
+    int64_t stimulusId() const { return m_stimulusId; }
     // The output frame at which stimulus `id` began; waits for it.
     int64_t beganAt(int64_t id, const Progress *progress);
     // The first output frame after a stimulus that began at `began` has
@@ -109,8 +111,6 @@ public:
     // MeasureError (no signal, the device lost or stalled) and
     // Progress::Cancelled.
     std::vector<float> record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress);
-    // The same for the stimulus set last, once settled.
-    std::vector<float> recordSettled(double settleSeconds, std::size_t frames, const Progress *progress);
 
     // The latest `frames` frames of input, or fewer at the start; `first`
     // gets the input frame the first of them was.

@@ -3,6 +3,7 @@
 #include "analysis/residual.h"
 #include "audiodevice/devices.h"
 #include "base/errors.h"
+#include "base/numbertext.h"
 #include "base/progress.h"
 #include "base/savefile.h"
 #include "dsp/soundmath.h"
@@ -40,15 +41,6 @@ constexpr int kPngWidth = 1200, kPngHeight = 600;
 constexpr double kFloorDbfs = -180;
 constexpr int kSweepHarmonics = 5; // H2 to H5 drawn
 const char *const kUnits[] = {"dBFS", "V rms", "dBV", "dBu"};
-
-QString number(double value, int decimals)
-{
-    if (std::isnan(value))
-        return QStringLiteral("n/a");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    return QLocale().toString(value, 'f', decimals);
-}
 
 std::optional<double> volts(const QDoubleSpinBox *box)
 {
@@ -520,11 +512,11 @@ void MeasureWindow::tick()
 
 QString MeasureWindow::levelText(double dbfs, const std::optional<double> &cal) const
 {
-    QString text = QStringLiteral("%1 dBFS").arg(number(dbfs, 2));
+    QString text = QStringLiteral("%1 dBFS").arg(figureText(dbfs, 2));
     if (cal) {
         const measure::Volts v = measure::voltsOf(dbfs, *cal);
         text += QStringLiteral(" (%1 V rms, %2 dBV, %3 dBu)")
-                    .arg(number(v.rms, 6), number(v.dbv, 2), number(v.dbu, 2));
+                    .arg(figureText(v.rms, 6), figureText(v.dbv, 2), figureText(v.dbu, 2));
     }
     return text;
 }
@@ -561,16 +553,16 @@ void MeasureWindow::showLive(const LiveResult &live)
     const std::optional<double> inputCal = volts(m_inputCal), outputCal = volts(m_outputCal);
     m_figures->setText(QStringLiteral("Stimulus     %1 Hz, %2\nFundamental  %3 Hz, %4\nTHD_F        %5 %  (%6 dB)\n"
                                       "THD_R        %7 %\nTHD+N        %8 %  (%9 dB)\nSINAD        %10 dB")
-                           .arg(number(shown.stimulus.frequencyHz(), 2), levelText(shown.stimulus.peakDbfs, outputCal),
-                                number(r.fundamentalHz, 3), levelText(r.fundamentalDbfs, inputCal),
-                                number(r.thdF * 100, 4), number(dsp::decibels(r.thdF), 2), number(r.thdR * 100, 4),
-                                number(r.thdN * 100, 4), number(dsp::decibels(r.thdN), 2))
-                           .arg(number(-dsp::decibels(r.thdN), 2)));
+                           .arg(figureText(shown.stimulus.frequencyHz(), 2), levelText(shown.stimulus.peakDbfs, outputCal),
+                                figureText(r.fundamentalHz, 3), levelText(r.fundamentalDbfs, inputCal),
+                                figureText(r.thdF * 100, 4), figureText(dsp::decibels(r.thdF), 2), figureText(r.thdR * 100, 4),
+                                figureText(r.thdN * 100, 4), figureText(dsp::decibels(r.thdN), 2))
+                           .arg(figureText(-dsp::decibels(r.thdN), 2)));
     for (std::size_t k = 0; k < r.harmonics.size() && int(k) < m_harmonics->rowCount(); ++k) {
         const analysis::Harmonic &h = r.harmonics[k];
-        const QStringList cells = {QString::number(h.n), h.present ? number(h.levelPercent, 4) : QStringLiteral("absent"),
-                                   h.present ? number(h.dbc, 2) : QString(),
-                                   h.present ? number(analysis::roundedPhase(h.phaseDegrees, 1), 1) : QString()};
+        const QStringList cells = {QString::number(h.n), h.present ? figureText(h.levelPercent, 4) : QStringLiteral("absent"),
+                                   h.present ? figureText(h.dbc, 2) : QString(),
+                                   h.present ? figureText(analysis::roundedPhase(h.phaseDegrees, 1), 1) : QString()};
         for (int column = 0; column < cells.size(); ++column)
             m_harmonics->setItem(int(k), column, new QTableWidgetItem(cells[column]));
     }
@@ -658,11 +650,11 @@ void MeasureWindow::addStep(const measure::Reading &step)
     m_stepTable->insertRow(row);
     const analysis::Analysis &r = step.result;
     const bool measured = step.state != measure::State::NoSignal;
-    const QStringList cells = {number(step.stimulus.frequencyHz(), 2), number(step.stimulus.peakDbfs, 2),
+    const QStringList cells = {figureText(step.stimulus.frequencyHz(), 2), figureText(step.stimulus.peakDbfs, 2),
                                QString::fromLatin1(measure::stateText(step.state)),
-                               measured ? number(r.fundamentalDbfs, 2) : QString(),
-                               measured ? number(dsp::decibels(r.thdF), 2) : QString(),
-                               measured ? number(dsp::decibels(r.thdN), 2) : QString(),
+                               measured ? figureText(r.fundamentalDbfs, 2) : QString(),
+                               measured ? figureText(dsp::decibels(r.thdF), 2) : QString(),
+                               measured ? figureText(dsp::decibels(r.thdN), 2) : QString(),
                                QString::number(r.clippedSamples + step.overloaded)};
     for (int column = 0; column < cells.size(); ++column)
         m_stepTable->setItem(row, column, new QTableWidgetItem(cells[column]));

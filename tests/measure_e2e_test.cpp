@@ -83,7 +83,7 @@ TEST(MeasureEndToEnd, TheCleanLoopReadsAPureToneAndTheToneOfTheControlsBack)
 {
     measure::Session session(loop(), measure::sine(997, -12));
     const measure::Reading pure =
-        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), session.stimulus());
+        measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
     ASSERT_EQ(pure.state, measure::State::Measured) << pure.why;
     EXPECT_LE(pure.result.thdN * 100, 0.001);
     EXPECT_NEAR(pure.result.fundamentalHz, 997, 1e-3);
@@ -96,7 +96,7 @@ TEST(MeasureEndToEnd, TheCleanLoopReadsAPureToneAndTheToneOfTheControlsBack)
     controls.peakDbfs = -6;
     session.setStimulus(controls);
     const measure::Reading tone =
-        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), controls);
+        measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
     ASSERT_EQ(tone.state, measure::State::Measured) << tone.why;
     for (int n = 2; n <= 7; ++n) {
         const analysis::Harmonic &h = tone.result.harmonics[std::size_t(n - 2)];
@@ -170,7 +170,7 @@ TEST(MeasureEndToEnd, ClocksTwoHundredPpmApartChangeNoFigure)
     controls.peakDbfs = -12;
     measure::Session session(devices, controls);
     const measure::Reading r =
-        measure::read(session.recordSettled(0.1, std::size_t(kRate), nullptr), session.rate(), controls);
+        measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
     ASSERT_EQ(r.state, measure::State::Measured) << r.why;
     EXPECT_NEAR(r.result.fundamentalHz, 997 / (1 - 200e-6), 1e-3);
     EXPECT_NEAR(r.result.thdF * 100, std::hypot(0.5, 1, 0.2), 0.005);

@@ -56,6 +56,11 @@ TEST(Measure, AGapOrAJumpMakesABlockUnsteadyWhileClippingAndNoiseDoNot)
     std::vector<float> jump = clean;
     jump.erase(jump.begin() + 30000, jump.begin() + 30013); // 13 samples lost
     EXPECT_FALSE(steadyOf(jump));
+    // Played late: the block's first 600 ms still hold the step before, at 800 Hz.
+    std::vector<float> late = clean;
+    const std::vector<float> before = sine(800, 0.25, 0.6);
+    std::copy(before.begin(), before.end(), late.begin());
+    EXPECT_FALSE(steadyOf(late));
 
     std::vector<float> clipped = sine(997, 1, 1);
     for (float &x : clipped)
