@@ -18,6 +18,7 @@ constexpr double kToneOverNoiseDb = 30;
 constexpr double kShortestStretchSeconds = 0.02;
 constexpr double kUnsteadyOverQuietest = 1000; // 30 dB, in power
 constexpr int kMostAttempts = 3;
+constexpr double kMostClockApart = 1000e-6;
 // A sound system that fell behind plays everything after later than it was
 // made: each attempt again waits this much longer, and so do the steps after.
 constexpr double kLaterEachAttemptSeconds = 0.25;
@@ -75,7 +76,10 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
         return reading;
     }
     reading.state = reading.overloaded > 0 ? State::Overload : State::Measured;
-    reading.steady = steady(samples, rate, reading.result);
+    // Two clocks stay within some hundred ppm of each other: a fundamental
+    // further off than this was pulled there by a jump in the block.
+    reading.steady = std::fabs(reading.result.fundamentalHz / stimulus.frequencyHz() - 1) <= kMostClockApart &&
+                     steady(samples, rate, reading.result);
     return reading;
 }
 

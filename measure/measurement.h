@@ -29,7 +29,8 @@ struct Reading
     int64_t overloaded = 0;    // samples in runs of two or more at the converter's limits
     // False where the block holds a gap or a jump (the sound system fell
     // behind, say): somewhere in it, what is left once the fundamental is
-    // taken out stands far above the rest.
+    // taken out stands far above the rest, or the fundamental was pulled
+    // more than 1000 ppm away from the stimulus's.
     bool steady = true;
 };
 

@@ -61,6 +61,9 @@ TEST(Measure, AGapOrAJumpMakesABlockUnsteadyWhileClippingAndNoiseDoNot)
     const std::vector<float> before = sine(800, 0.25, 0.6);
     std::copy(before.begin(), before.end(), late.begin());
     EXPECT_FALSE(steadyOf(late));
+    // A tone 1300 ppm off what was played was pulled there by a jump; 200 ppm is another clock.
+    EXPECT_FALSE(measure::read(sine(997 * 1.0013, 0.25, 0.25), kRate, measure::sine(997, -12)).steady);
+    EXPECT_TRUE(measure::read(sine(997 * 1.0002, 0.25, 0.25), kRate, measure::sine(997, -12)).steady);
 
     std::vector<float> clipped = sine(997, 1, 1);
     for (float &x : clipped)
