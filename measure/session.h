@@ -119,8 +119,6 @@ public:
     int64_t received() const;
     // The sound system's words once the stream has failed, else empty.
     std::string failure() const;
-    // The frames from playing a sample to hearing it back, once measured.
-    std::optional<int64_t> loopFrames() const { return m_loopFrames; }
     // Without waiting: the input frame from which the newest stimulus is heard
     // settled (cross-fade over), as far as is known yet. Before the loop is
     // measured, a frame not yet received; where nothing came back in time, the

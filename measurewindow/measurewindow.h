@@ -41,8 +41,6 @@ public:
     void setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device);
     CommonDialog &saveDialog() { return m_saveDialog; }
     bool isLive() const { return m_session != nullptr || m_opening.isRunning(); }
-    // Frames the live session has received: none before it has opened.
-    int64_t received() const { return m_session ? m_session->received() : 0; }
     bool isSweeping() const { return m_sweep.isRunning(); }
     // What the readout shows: the averaged reading of the live input.
     const measure::Reading &shownReading() const { return m_shown; }
