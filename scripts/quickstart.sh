@@ -77,7 +77,7 @@ scripts/package-test.sh build
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 build build-sanitize -DQUENLARI_SANITIZE=ON -DQUENLARI_BUILD_BENCH=OFF
 # The soak is shorter there: the sanitizers make each event several times slower.
-ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUENLARI_SOAK_EVENTS=25000 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs" | tee build-sanitize/ctest.log
 count build-sanitize/ctest.log
