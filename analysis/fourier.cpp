@@ -61,12 +61,72 @@ public:
         return m_out[bin][0] * m_out[bin][0] + m_out[bin][1] * m_out[bin][1];
     }
     std::size_t bins() const { return m_length / 2 + 1; }
+    std::size_t length() const { return m_length; }
 
 private:
     std::size_t m_length;
     double *m_in;
     fftw_complex *m_out;
     fftw_plan m_plan = nullptr;
+};
+
+// Planning a transform (its twiddle factors), computing a window and touching
+// fresh buffers cost more than the transform of a one-second block itself: the
+// live readout analyses one block after another of one length, so the last
+// few transforms and windows are kept for the next analysis. Kept for good:
+// they are still used while the program's statics go away.
+struct Kept
+{
+    static constexpr std::size_t kTransforms = 12;
+    static constexpr std::size_t kWindows = 6;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<RealTransform>> idle; // the newest last
+    std::vector<std::pair<std::size_t, std::shared_ptr<const std::vector<double>>>> blackmanHarris, hann;
+};
+
+Kept &kept()
+{
+    static Kept *const kept = new Kept;
+    return *kept;
+}
+
+// A transform of `length` lent for one scope: one that waits idle, else a new one.
+class LentTransform
+{
+public:
+    explicit LentTransform(std::size_t length)
+    {
+        {
+            std::lock_guard<std::mutex> lock(kept().mutex);
+            auto &idle = kept().idle;
+            const auto found = std::find_if(idle.rbegin(), idle.rend(),
+                                            [&](const auto &transform) { return transform->length() == length; });
+            if (found != idle.rend()) {
+                m_transform = std::move(*found);
+                idle.erase(std::next(found).base());
+            }
+        }
+        if (!m_transform)
+            m_transform = std::make_unique<RealTransform>(length);
+    }
+    ~LentTransform()
+    {
+        std::unique_ptr<RealTransform> oldest;
+        std::lock_guard<std::mutex> lock(kept().mutex);
+        auto &idle = kept().idle;
+        idle.push_back(std::move(m_transform));
+        if (idle.size() > Kept::kTransforms) {
+            oldest = std::move(idle.front());
+            idle.erase(idle.begin());
+        }
+    }
+    LentTransform(const LentTransform &) = delete;
+    LentTransform &operator=(const LentTransform &) = delete;
+
+    RealTransform *operator->() { return m_transform.get(); }
+
+private:
+    std::unique_ptr<RealTransform> m_transform;
 };
 
 std::size_t powerOfTwoAtLeast(std::size_t n)
@@ -78,7 +138,7 @@ std::size_t powerOfTwoAtLeast(std::size_t n)
 }
 
 // The 4-term Blackman-Harris window: sidelobes below -92 dB.
-std::vector<double> blackmanHarris(std::size_t length)
+std::vector<double> makeBlackmanHarris(std::size_t length)
 {
     std::vector<double> w(length);
     const double denominator = length > 1 ? double(length - 1) : 1;
@@ -91,12 +151,42 @@ std::vector<double> blackmanHarris(std::size_t length)
     return w;
 }
 
-std::vector<double> hann(std::size_t length)
+std::vector<double> makeHann(std::size_t length)
 {
     std::vector<double> w(length);
     for (std::size_t i = 0; i < length; ++i)
         w[i] = 0.5 - 0.5 * std::cos(2 * kPi * double(i) / double(length)); // periodic: exact overlap-add
     return w;
+}
+
+// A window of `length`, kept among the last few of its kind.
+std::shared_ptr<const std::vector<double>>
+keptWindow(std::vector<std::pair<std::size_t, std::shared_ptr<const std::vector<double>>>> Kept::*kind,
+           std::vector<double> (*make)(std::size_t), std::size_t length)
+{
+    auto &windows = kept().*kind;
+    {
+        std::lock_guard<std::mutex> lock(kept().mutex);
+        for (const auto &[keptLength, window] : windows)
+            if (keptLength == length)
+                return window;
+    }
+    auto window = std::make_shared<const std::vector<double>>(make(length));
+    std::lock_guard<std::mutex> lock(kept().mutex);
+    windows.emplace_back(length, window);
+    if (windows.size() > Kept::kWindows)
+        windows.erase(windows.begin());
+    return window;
+}
+
+std::shared_ptr<const std::vector<double>> blackmanHarris(std::size_t length)
+{
+    return keptWindow(&Kept::blackmanHarris, makeBlackmanHarris, length);
+}
+
+std::shared_ptr<const std::vector<double>> hann(std::size_t length)
+{
+    return keptWindow(&Kept::hann, makeHann, length);
 }
 
 // Segment starts that cover `count` samples with segments of `length`; the
@@ -119,23 +209,25 @@ std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 
 PeakSpectrum::PeakSpectrum(const float *samples, std::size_t count, double rate, double lowestHz)
 {
-    RealTransform transform(powerOfTwoAtLeast(2 * count));
+    LentTransform transform(powerOfTwoAtLeast(2 * count));
     const double mean = std::accumulate(samples, samples + count, 0.0) / double(count);
-    const std::vector<double> window = blackmanHarris(count);
-    double *in = transform.input();
+    const auto window = blackmanHarris(count);
+    double *in = transform->input();
     for (std::size_t i = 0; i < count; ++i)
-        in[i] = (samples[i] - mean) * window[i];
-    std::fill(in + count, in + 2 * (transform.bins() - 1), 0.0);
-    transform.run();
-    m_binHz = rate / double(2 * (transform.bins() - 1));
-    m_power.resize(transform.bins());
+        in[i] = (samples[i] - mean) * (*window)[i];
+    std::fill(in + count, in + 2 * (transform->bins() - 1), 0.0);
+    transform->run();
+    m_binHz = rate / double(2 * (transform->bins() - 1));
+    m_power.resize(transform->bins());
     for (std::size_t k = 0; k < m_power.size(); ++k)
-        m_power[k] = transform.power(k);
+        m_power[k] = transform->power(k);
     const auto first = static_cast<std::size_t>(std::max(1.0, std::ceil(lowestHz / m_binHz)));
     if (first + 2 < m_power.size()) {
-        std::vector<double> powers(m_power.begin() + std::ptrdiff_t(first), m_power.end() - 1);
-        std::nth_element(powers.begin(), powers.begin() + std::ptrdiff_t(powers.size() / 2), powers.end());
-        m_median = powers[powers.size() / 2];
+        // The transform's input, no longer needed, holds the copy that is sorted.
+        double *const end = std::copy(m_power.begin() + std::ptrdiff_t(first), m_power.end() - 1, in);
+        double *const middle = in + (end - in) / 2;
+        std::nth_element(in, middle, end);
+        m_median = *middle;
     }
 }
 
@@ -167,8 +259,8 @@ double bandPower(const SignalSegment &signal, std::size_t count, std::size_t len
                  double lowHz, double highHz, const Progress *progress)
 {
     length = std::min(count, length);
-    const std::vector<double> window = hann(length);
-    const double windowPower = std::inner_product(window.begin(), window.end(), window.begin(), 0.0);
+    const auto window = hann(length);
+    const double windowPower = std::inner_product(window->begin(), window->end(), window->begin(), 0.0);
     const std::vector<std::size_t> starts = segmentStarts(count, length);
     const double binHz = rate / double(length);
     // A bin on an edge counts, whatever the last bits of the division say.
@@ -179,21 +271,20 @@ double bandPower(const SignalSegment &signal, std::size_t count, std::size_t len
     const int parts = starts.size() >= kSegmentsForParts ? kParts : 1;
     std::vector<double> totals(parts, 0.0);
     forEachPart(parts, [&](int part) {
-        RealTransform transform(length);
-        const std::unique_ptr<double[]> segment(new double[length]); // written whole before each use
+        LentTransform transform(length);
         const std::size_t first = starts.size() * part / parts, last = starts.size() * (part + 1) / parts;
         for (std::size_t s = first; s < last; ++s) {
             if (progress && s % 64 == 0)
                 progress->check();
-            signal(starts[s], segment.get(), length);
-            double *in = transform.input();
+            double *in = transform->input();
+            signal(starts[s], in, length);
             for (std::size_t i = 0; i < length; ++i)
-                in[i] = segment[i] * window[i];
-            transform.run();
+                in[i] *= (*window)[i];
+            transform->run();
             for (std::size_t k = firstBin; k <= lastBin; ++k) {
                 // Both halves of the spectrum, but the ends of it only once.
                 const bool single = k == 0 || 2 * k == length;
-                totals[part] += (single ? 1 : 2) * transform.power(k);
+                totals[part] += (single ? 1 : 2) * transform->power(k);
             }
         }
     });
@@ -206,23 +297,25 @@ MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, dou
                                     const Progress *progress)
 {
     const std::size_t length = std::min(count, segment);
-    const std::vector<double> window = blackmanHarris(length);
+    const auto window = blackmanHarris(length);
     const double gain =
-        std::accumulate(window.begin(), window.end(), 0.0) / 2; // a sine of amplitude 1 peaks here
-    RealTransform transform(length);
-    std::vector<double> power(transform.bins(), 0.0);
+        std::accumulate(window->begin(), window->end(), 0.0) / 2; // a sine of amplitude 1 peaks here
+    LentTransform transform(length);
+    std::vector<double> power(transform->bins(), 0.0);
     const std::vector<std::size_t> starts = segmentStarts(count, length);
     for (std::size_t s = 0; s < starts.size(); ++s) {
         if (progress && s % 16 == 0)
             progress->check();
-        double *in = transform.input();
+        double *in = transform->input();
         for (std::size_t i = 0; i < length; ++i)
-            in[i] = samples[starts[s] + i] * window[i];
-        transform.run();
+            in[i] = samples[starts[s] + i] * (*window)[i];
+        transform->run();
         for (std::size_t k = 0; k < power.size(); ++k)
-            power[k] += transform.power(k);
+            power[k] += transform->power(k);
     }
     MagnitudeSpectrum spectrum;
+    spectrum.frequencyHz.reserve(power.size() - 1);
+    spectrum.dbfs.reserve(power.size() - 1);
     for (std::size_t k = 1; k < power.size(); ++k) {
         const double magnitude = std::sqrt(power[k] / double(starts.size())) / gain;
         spectrum.frequencyHz.push_back(double(k) * rate / double(length));

@@ -49,7 +49,7 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
                         const measure::Calibration &calibration)
 {
     QJsonObject object;
-    if (reading.state != measure::State::NoSignal) {
+    if (measure::hasFigures(reading.state)) {
         analysis::AnalysedRecording recording = asRecording(session, reading);
         recording.channel = channel;
         object = analysisJson(recording);
@@ -69,7 +69,7 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
         object.insert(QStringLiteral("stimulus_volts_rms"), out.rms);
         object.insert(QStringLiteral("stimulus_dbu"), out.dbu);
     }
-    if (calibration.inputVolts && reading.state != measure::State::NoSignal) {
+    if (calibration.inputVolts && measure::hasFigures(reading.state)) {
         const measure::Volts in = measure::voltsOf(reading.result.fundamentalDbfs, *calibration.inputVolts);
         object.insert(QStringLiteral("fundamental_volts_rms"), in.rms);
         object.insert(QStringLiteral("fundamental_dbv"), in.dbv);
@@ -84,7 +84,7 @@ QByteArray stepRow(const measure::Reading &reading)
     QString row = QStringLiteral("%1 %2  ")
                       .arg(fixed(reading.stimulus.frequencyHz(), 2), 10)
                       .arg(fixed(reading.stimulus.peakDbfs, 2), 7);
-    if (reading.state == measure::State::NoSignal)
+    if (!measure::hasFigures(reading.state))
         return (row + QString::fromLatin1(measure::stateText(reading.state)) + QLatin1Char('\n')).toUtf8();
     row += QStringLiteral("%1 %2 %3 %4 %5")
                .arg(fixed(r.fundamentalHz, 3), 11)
@@ -168,8 +168,8 @@ int measureDevice(const MeasureOptions &options, bool json)
             const measure::Reading reading = measure::measureSettled(
                 session, options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),
                 nullptr);
-            if (reading.state == measure::State::NoSignal)
-                return failed("no signal on the input (" + reading.why + ")");
+            if (!measure::hasFigures(reading.state))
+                return failed(std::string(measure::stateText(reading.state)) + " (" + reading.why + ")");
             if (json) {
                 print(QJsonDocument(readingJson(session, reading, options.devices.channel, options.calibration))
                           .toJson(QJsonDocument::Compact) +

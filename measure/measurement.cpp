@@ -1,7 +1,7 @@
 #include "measure/measurement.h"
 
-#include "analysis/residual.h"
 #include "base/progress.h"
+#include "dsp/oscillator.h"
 #include "dsp/soundmath.h"
 
 #include <algorithm>
@@ -15,8 +15,12 @@ constexpr double kLeastPeriods = 10;
 constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 // A tone must stand this far above the spectrum's median to be a tone.
 constexpr double kToneOverNoiseDb = 30;
-constexpr double kShortestStretchSeconds = 0.02;
-constexpr double kUnsteadyOverQuietest = 1000; // 30 dB, in power
+// Where the fundamental of a stretch of the block moves by a tenth of the
+// block's away from it (in level or phase), the block holds a gap or a jump:
+// a sound system fell behind, once or again and again.
+constexpr double kMostMoved = 0.1;
+constexpr double kShortestWindowSeconds = 0.001;
+constexpr double kNoiseMargin = 5;
 constexpr int kMostAttempts = 3;
 constexpr double kMostClockApart = 1000e-6;
 // A sound system that fell behind plays everything after later than it was
@@ -34,6 +38,8 @@ const char *stateText(State state)
         return "no signal on the input";
     case State::Overload:
         return "input overload";
+    case State::Unsteady:
+        return "input not steady";
     }
     return "";
 }
@@ -75,34 +81,57 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
                       " dB above the noise";
         return reading;
     }
-    reading.state = reading.overloaded > 0 ? State::Overload : State::Measured;
     // Two clocks stay within some hundred ppm of each other: a fundamental
     // further off than this was pulled there by a jump in the block.
-    reading.steady = std::fabs(reading.result.fundamentalHz / stimulus.frequencyHz() - 1) <= kMostClockApart &&
-                     steady(samples, rate, reading.result);
+    const bool steadyBlock = std::fabs(reading.result.fundamentalHz / stimulus.frequencyHz() - 1) <= kMostClockApart &&
+                             steady(samples, rate, reading.result);
+    reading.state = !steadyBlock ? State::Unsteady : reading.overloaded > 0 ? State::Overload : State::Measured;
+    if (!steadyBlock)
+        reading.why = "a gap or a jump in the recording: the sound system fell behind, or the input was disturbed";
     return reading;
 }
 
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result)
 {
-    const auto stretch = static_cast<std::size_t>(
-        std::ceil(std::max(kShortestStretchSeconds, 1 / result.fundamentalHz) * rate));
-    const std::size_t stretches = samples.size() / stretch;
-    if (stretches < 2)
+    // Windows of whole periods, over each of which the fundamental's cosine
+    // and sine are fitted by least squares: harmonics then fall out of the
+    // fit whatever they are, and noise moves it by about thdN A / sqrt(samples),
+    // so the windows are made long enough for that to stay five times under
+    // what counts as a move.
+    const double period = rate / result.fundamentalHz;
+    const double leastSamples = std::max(kShortestWindowSeconds * rate,
+                                         std::pow(kNoiseMargin * result.thdN / kMostMoved, 2));
+    const auto window = static_cast<std::size_t>(std::llround(std::ceil(leastSamples / period) * period));
+    const std::size_t windows = window > 0 ? samples.size() / window : 0;
+    if (windows < 2)
         return true;
-    const analysis::FundamentalRemoval removal(samples, 2 * dsp::kPi * result.fundamentalHz / rate, result.dcOffset,
-                                               rate);
-    std::vector<double> rest(stretch), power(stretches);
-    for (std::size_t k = 0; k < stretches; ++k) {
-        removal.residual(k * stretch, rest.data(), stretch);
-        for (double r : rest)
-            power[k] += r * r;
+    const double theta = 2 * dsp::kPi / period;
+    std::vector<std::complex<double>> phasors(windows);
+    std::complex<double> mean;
+    for (std::size_t k = 0; k < windows; ++k) {
+        double xc = 0, xs = 0, cc = 0, cs = 0, ss = 0;
+        dsp::forEachAnchorSpan(k * window, (k + 1) * window, [&](std::size_t begin, std::size_t end) {
+            dsp::Oscillator<double> wave(theta);
+            wave.anchor(theta * double(begin));
+            for (std::size_t i = begin; i < end; ++i) {
+                const double x = samples[i] - result.dcOffset, c = wave.cosine(), s = wave.sine();
+                xc += x * c;
+                xs += x * s;
+                cc += c * c;
+                cs += c * s;
+                ss += s * s;
+                wave.turn();
+            }
+        });
+        const double determinant = cc * ss - cs * cs;
+        phasors[k] = {(ss * xc - cs * xs) / determinant, (cc * xs - cs * xc) / determinant};
+        mean += phasors[k] / double(windows);
     }
-    // Against the quietest stretch: a block that is half another tone is caught too.
-    const auto [least, most] = std::minmax_element(power.begin(), power.end());
-    // Beneath the float's own rounding nothing counts as a jump.
-    const double floor = 1e-14 * result.fundamentalAmplitude * result.fundamentalAmplitude * double(stretch);
-    return *most <= kUnsteadyOverQuietest * std::max(*least, floor);
+    // A gap, a jump, a stretch of another tone: somewhere the fundamental
+    // itself stands apart from the block's, in level or in phase.
+    const double most = kMostMoved * std::abs(mean);
+    return std::all_of(phasors.begin(), phasors.end(),
+                       [&](const std::complex<double> &phasor) { return std::abs(phasor - mean) <= most; });
 }
 
 std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
@@ -144,7 +173,7 @@ Reading measureSettled(Session &session, double settleSeconds, std::size_t frame
     for (int attempt = 1;; ++attempt) {
         const Reading reading = read(session.record(session.settledFrom(began, settleSeconds + late), frames, progress),
                                      session.rate(), session.stimulus());
-        if (reading.steady || reading.state == State::NoSignal || attempt == kMostAttempts)
+        if (reading.state != State::Unsteady || attempt == kMostAttempts)
             return reading;
         late += kLaterEachAttemptSeconds;
     }
@@ -169,7 +198,7 @@ void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTimi
             const int64_t from = session.settledFrom(began, timing.settleSeconds + late);
             next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
             reading = read(session.record(from, frames, progress), session.rate(), steps[k]);
-            if (reading.steady || reading.state == State::NoSignal || attempt == kMostAttempts)
+            if (reading.state != State::Unsteady || attempt == kMostAttempts)
                 break;
             // Once more, from now on and later, the next step after it again.
             late += kLaterEachAttemptSeconds;
@@ -192,8 +221,9 @@ void Averager::setBlocks(std::size_t blocks)
 
 void Averager::add(const Reading &reading)
 {
-    // A block that says nothing is not averaged in; a new stimulus starts anew.
-    if (reading.state == State::NoSignal)
+    // A block without figures, or whose figures lie, is not averaged in; a
+    // new stimulus starts anew.
+    if (!hasFigures(reading.state))
         return;
     if (!m_readings.empty() && (m_readings.back().stimulus.frequencyHz() != reading.stimulus.frequencyHz() ||
                                 m_readings.back().stimulus.peakDbfs != reading.stimulus.peakDbfs))

@@ -17,21 +17,26 @@ enum class State {
     Measured,
     NoSignal, // nothing of the stimulus stands out of the noise
     Overload, // the input clipped: the figures are the converter's, not the device's
+    // The block holds a gap or a jump (the sound system fell behind, say):
+    // somewhere in it the fundamental moved a tenth of itself away, in level
+    // or phase, or it was pulled more than 1000 ppm away from the stimulus's.
+    Unsteady,
 };
-const char *stateText(State state); // "measured", "no signal on the input", "input overload"
+// "measured", "no signal on the input", "input overload", "input not steady"
+const char *stateText(State state);
+// Whether a reading's figures are shown: they are, with a warning, for an overloaded input.
+inline bool hasFigures(State state)
+{
+    return state == State::Measured || state == State::Overload;
+}
 
 struct Reading
 {
     Stimulus stimulus;
     State state = State::NoSignal;
-    std::string why;          // for NoSignal: the analyser's words
+    std::string why;          // for NoSignal and Unsteady: why the block has no figures
     analysis::Analysis result; // filled unless NoSignal
     int64_t overloaded = 0;    // samples in runs of two or more at the converter's limits
-    // False where the block holds a gap or a jump (the sound system fell
-    // behind, say): somewhere in it, what is left once the fundamental is
-    // taken out stands far above the rest, or the fundamental was pulled
-    // more than 1000 ppm away from the stimulus's.
-    bool steady = true;
 };
 
 constexpr int kMeasuredHarmonics = 10;
@@ -41,9 +46,9 @@ analysis::Settings settingsFor(const Stimulus &stimulus);
 // With `spectrum`, the reading holds the block's spectrum too, for showing.
 Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum = false);
 
-// Whether what is left of a block once its DC and fundamental are taken out
-// is spread evenly over it: no stretch of a period (20 ms at the least) holds
-// 30 dB more than the quietest one.
+// Whether the fundamental stays where it is all through a block: fitted over
+// windows of whole periods (1 ms at the least, longer in noise), none stands
+// a tenth of the block's fundamental apart from it.
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result);
 
 // Samples in runs of two or more at or beyond the highest 16-bit code in

@@ -326,7 +326,7 @@ void MeasureWindow::buildLayout()
         m_averager.setBlocks(index == 0 ? 1 : std::size_t(1) << (2 * index));
     });
     connect(m_useInPlot, &QPushButton::clicked, this, [this] {
-        if (m_shown.state != measure::State::NoSignal)
+        if (measure::hasFigures(m_shown.state))
             emit useInPlot(analysis::plotValuesOf(m_shown.result));
     });
     connect(m_percent, &QCheckBox::toggled, this, &MeasureWindow::plotSweep);
@@ -498,14 +498,18 @@ void MeasureWindow::tick()
     m_analysing.setFuture(QtConcurrent::run([samples = std::move(samples), rate, stimulus] {
         LiveResult result;
         result.reading = measure::read(samples, rate, stimulus, true);
-        if (result.reading.state == measure::State::NoSignal)
+        if (!measure::hasFigures(result.reading.state))
             return result;
         const analysis::Analysis &r = result.reading.result;
         const double theta = 2 * dsp::kPi * r.fundamentalHz / rate;
         const auto span = std::min(samples.size(), static_cast<std::size_t>(std::ceil(2 * rate / r.fundamentalHz)));
         result.residual.resize(span);
-        const analysis::FundamentalRemoval removal(samples, theta, r.dcOffset, rate);
-        removal.residual(samples.size() - span, result.residual.data(), span);
+        // Only the block's end is shown: its last tenth of a second (ten periods
+        // at the least) is all the fit of the fundamental needs for it.
+        const std::size_t fitted = std::min(samples.size(), measure::stepFrames(r.fundamentalHz, rate, 0.1));
+        const std::vector<float> end(samples.end() - std::ptrdiff_t(fitted), samples.end());
+        const analysis::FundamentalRemoval removal(end, theta, r.dcOffset, rate);
+        removal.residual(end.size() - span, result.residual.data(), span);
         return result;
     }));
 }
@@ -523,7 +527,7 @@ QString MeasureWindow::levelText(double dbfs, const std::optional<double> &cal) 
 
 void MeasureWindow::showLive(const LiveResult &live)
 {
-    if (live.reading.state != measure::State::NoSignal && !live.reading.steady) {
+    if (live.reading.state == measure::State::Unsteady) {
         // Not averaged in: the figures shown stay those of the last steady blocks.
         showState(QStringLiteral("input not steady: a gap or a jump in the latest block"));
         return;
@@ -531,7 +535,7 @@ void MeasureWindow::showLive(const LiveResult &live)
     m_averager.add(live.reading);
     const measure::Reading shown = live.reading.state == measure::State::NoSignal ? live.reading : m_averager.average();
     m_shown = shown;
-    const bool measured = shown.state != measure::State::NoSignal;
+    const bool measured = measure::hasFigures(shown.state);
     m_useInPlot->setEnabled(measured);
     // States, not numbers, where numbers would lie.
     if (!measured) {
@@ -649,7 +653,7 @@ void MeasureWindow::addStep(const measure::Reading &step)
     const int row = m_stepTable->rowCount();
     m_stepTable->insertRow(row);
     const analysis::Analysis &r = step.result;
-    const bool measured = step.state != measure::State::NoSignal;
+    const bool measured = measure::hasFigures(step.state);
     const QStringList cells = {figureText(step.stimulus.frequencyHz(), 2), figureText(step.stimulus.peakDbfs, 2),
                                QString::fromLatin1(measure::stateText(step.state)),
                                measured ? figureText(r.fundamentalDbfs, 2) : QString(),
@@ -682,7 +686,7 @@ void MeasureWindow::plotSweep()
             }
             graph->setPen(pen);
             for (const measure::Reading &step : steps) {
-                if (step.state == measure::State::NoSignal)
+                if (!measure::hasFigures(step.state))
                     continue;
                 const analysis::Analysis &r = step.result;
                 const double fraction = curve == 0   ? r.thdN
@@ -741,7 +745,7 @@ void MeasureWindow::saveAsCsv()
     const auto value = [](double x) { return std::isfinite(x) ? QByteArray::number(x, 'g', 10) : QByteArray(); };
     for (const measure::Reading &step : m_steps) {
         const analysis::Analysis &r = step.result;
-        const bool measured = step.state != measure::State::NoSignal;
+        const bool measured = measure::hasFigures(step.state);
         QByteArrayList row = {value(step.stimulus.frequencyHz()), value(step.stimulus.peakDbfs),
                               QByteArray(measure::stateText(step.state))};
         const double nan = std::nan("");

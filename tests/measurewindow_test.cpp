@@ -124,6 +124,27 @@ TEST(MeasureWindow, StatesNotNumbersWhereNumbersWouldLie)
     EXPECT_TRUE(test.form.isEnabled());
 }
 
+// A device that falls silent for 2 ms of every 15, again and again.
+class Stutter : public measure::SimulatedDevice
+{
+public:
+    float answer(float played) noexcept override { return m_count++ % 720 < 96 ? 0.0f : played; }
+
+private:
+    unsigned m_count = 0;
+};
+
+TEST(MeasureWindow, AStutteringInputShowsItsStateAndNoFigures)
+{
+    Measuring test;
+    test.window->setSimulatedDevice(std::make_shared<Stutter>());
+    test.click("cmdStart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.state().startsWith(QStringLiteral("input not steady")); }, 15000))
+        << test.state().toStdString();
+    EXPECT_TRUE(test.child<QLabel>("lblFigures")->text().isEmpty());
+    EXPECT_FALSE(test.child<QPushButton>("cmdUse")->isEnabled());
+}
+
 TEST(MeasureWindow, ALevelSweepDrawsTheKneeAndSavesItsStepsAndReference)
 {
     Measuring test(4); // clips above -12 dBFS
