@@ -62,6 +62,7 @@ public:
     }
     std::size_t bins() const { return m_length / 2 + 1; }
     std::size_t length() const { return m_length; }
+    std::size_t bytes() const { return m_length * sizeof(double) + bins() * sizeof(fftw_complex); }
 
 private:
     std::size_t m_length;
@@ -73,11 +74,11 @@ private:
 // Planning a transform (its twiddle factors), computing a window and touching
 // fresh buffers cost more than the transform of a one-second block itself: the
 // live readout analyses one block after another of one length, so the last
-// few transforms and windows are kept for the next analysis. Kept for good:
-// they are still used while the program's statics go away.
+// few transforms (32 MB of them at the most) and windows are kept for the next
+// analysis. Kept for good: they are still used while the program's statics go away.
 struct Kept
 {
-    static constexpr std::size_t kTransforms = 12;
+    static constexpr std::size_t kTransformBytes = std::size_t(32) << 20;
     static constexpr std::size_t kWindows = 6;
     std::mutex mutex;
     std::vector<std::unique_ptr<RealTransform>> idle; // the newest last
@@ -111,12 +112,17 @@ public:
     }
     ~LentTransform()
     {
-        std::unique_ptr<RealTransform> oldest;
+        // Destroyed once the lock is let go: destroying a plan takes the planner's lock.
+        std::vector<std::unique_ptr<RealTransform>> oldest;
         std::lock_guard<std::mutex> lock(kept().mutex);
         auto &idle = kept().idle;
         idle.push_back(std::move(m_transform));
-        if (idle.size() > Kept::kTransforms) {
-            oldest = std::move(idle.front());
+        std::size_t bytes = 0;
+        for (const auto &transform : idle)
+            bytes += transform->bytes();
+        while (bytes > Kept::kTransformBytes) {
+            bytes -= idle.front()->bytes();
+            oldest.push_back(std::move(idle.front()));
             idle.erase(idle.begin());
         }
     }
