@@ -171,14 +171,22 @@ keptWindow(std::vector<std::pair<std::size_t, std::shared_ptr<const std::vector<
            std::vector<double> (*make)(std::size_t), std::size_t length)
 {
     auto &windows = kept().*kind;
-    {
-        std::lock_guard<std::mutex> lock(kept().mutex);
+    const auto keptOne = [&]() -> std::shared_ptr<const std::vector<double>> {
         for (const auto &[keptLength, window] : windows)
             if (keptLength == length)
                 return window;
+        return nullptr;
+    };
+    {
+        std::lock_guard<std::mutex> lock(kept().mutex);
+        if (auto window = keptOne())
+            return window;
     }
+    // Made outside the lock; one that another thread made meanwhile is taken instead.
     auto window = std::make_shared<const std::vector<double>>(make(length));
     std::lock_guard<std::mutex> lock(kept().mutex);
+    if (auto other = keptOne())
+        return other;
     windows.emplace_back(length, window);
     if (windows.size() > Kept::kWindows)
         windows.erase(windows.begin());
