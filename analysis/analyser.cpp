@@ -10,6 +10,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <numeric>
 #include <memory>
 
 namespace analysis {
@@ -34,6 +35,12 @@ constexpr double kLeastPeriods = 1.5;
 constexpr std::size_t kSpectrumSegment = 65536;
 constexpr double kSegmentSeconds = 1; // THD+N's Welch segments
 constexpr double kPartSeconds = 1;    // the harmonics' fit of a long record
+// The residual's stretches for its disturbance: whole periods, and long enough
+// that hum and noise within the band come out alike in each.
+constexpr double kStretchSeconds = 0.05;
+constexpr std::size_t kLeastStretches = 4;
+// A stretch this far above the quietest quarter's level holds a disturbance.
+constexpr double kStretchAboveQuietest = 3;
 
 // Whether harmonic n of a fundamental lies below half the rate, judged on the
 // fundamental rounded to kNominalHz: the same way every time, and never for a
@@ -251,6 +258,35 @@ Fitted fitOverParts(const std::vector<float> &samples, double rate, int harmonic
     return combined;
 }
 
+// The energy of the residual's stretches that stand far above its quietest
+// quarter, less that quarter's level, over the energy of the rest.
+double disturbanceOf(const FundamentalRemoval &removal, std::size_t count, double theta, double rate)
+{
+    const double period = 2 * kPi / theta;
+    const auto stretch = static_cast<std::size_t>(
+        std::llround(std::ceil(std::max(kStretchSeconds * rate, period) / period) * period));
+    const std::size_t stretches = count / std::max<std::size_t>(1, stretch);
+    if (stretches < kLeastStretches)
+        return 0;
+    std::vector<double> energies(stretches), residual(stretch);
+    for (std::size_t k = 0; k < stretches; ++k) {
+        removal.residual(k * stretch, residual.data(), stretch);
+        energies[k] = std::inner_product(residual.begin(), residual.end(), residual.begin(), 0.0);
+    }
+    std::vector<double> sorted = energies;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(stretches / 4), sorted.end());
+    const double quiet = sorted[stretches / 4];
+    double excess = 0, total = 0;
+    for (double energy : energies) {
+        total += energy;
+        if (energy > kStretchAboveQuietest * quiet)
+            excess += energy - quiet;
+    }
+    if (excess == 0)
+        return 0;
+    return total > excess ? excess / (total - excess) : std::numeric_limits<double>::infinity();
+}
+
 } // namespace
 
 double Analysis::levelPercent(int n) const
@@ -396,7 +432,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     // Segments of a second, where the record has one, make the band's edges sharp.
     const std::size_t segment =
         std::min(count, static_cast<std::size_t>(std::llround(rate * kSegmentSeconds)));
-    const FundamentalRemoval removal(samples, fit.theta, fit.dc, rate, progress);
+    const FundamentalRemoval removal(samples, fit.theta, fit.dc, rate, fitted, progress);
     const double noiseAndDistortion = bandPower(
         [&](std::size_t first, double *out, std::size_t length) { removal.residual(first, out, length); },
         count, segment, rate, result.bandLowHz, result.bandHighHz, progress);
@@ -404,6 +440,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
         result.fundamentalHz >= result.bandLowHz && result.fundamentalHz <= result.bandHighHz;
     // The reference is the whole signal less DC, wherever the band lies.
     result.thdN = signalPower > 0 ? std::min(1.0, std::sqrt(noiseAndDistortion / signalPower)) : 0;
+    result.disturbance = disturbanceOf(removal, count, fit.theta, rate);
     if (progress)
         progress->reach(0.8);
 

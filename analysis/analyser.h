@@ -69,6 +69,13 @@ struct Analysis
     // The share of the signal's power (less DC) that the fundamental and its
     // harmonics carry: well below 1, the figures may mean little.
     double explained = 0;
+    // What stands out of the residual (all but DC and the fundamental) in a
+    // few stretches of whole periods, beyond the level of its quietest
+    // quarter, over the energy of the rest: a gap, a click, a jump of level
+    // or phase in an otherwise steady record, against the record's own noise
+    // and distortion. 0 where they are alike all through; above 0.26, what
+    // stands out alone raises THD+N by more than 1 dB.
+    double disturbance = 0;
     bool fundamentalInBand = true;
     // How far the fundamental's peak stands above the spectrum's median where
     // it was found: at least 30 dB, unless the fundamental was given.

@@ -13,14 +13,19 @@ namespace analysis {
 // least-squares fit of a fundamental whose amplitude and phase may change
 // linearly over the piece. So a slow drift of frequency or level leaves
 // nothing behind, while harmonics, hum and noise stay: the fit takes four
-// dimensions of the thousands a piece has.
+// dimensions of the thousands a piece has. The harmonics are fitted beside it
+// (constant over the piece) and left in: alone, the fundamental's linear terms
+// would take a share of them, since t cos x and cos 2x are not orthogonal even
+// over whole periods.
 class FundamentalRemoval
 {
 public:
     // `theta`: the fundamental in radians a sample; `dc`: the record's DC, as
     // the fit of the fundamental and its harmonics found it (a record of a few
-    // periods that end part-way has a mean apart from its DC). Fits every piece.
-    FundamentalRemoval(const std::vector<float> &samples, double theta, double dc, double rate,
+    // periods that end part-way has a mean apart from its DC); `harmonics`: the
+    // highest harmonic held apart from the fundamental's fit, 1 to 20, all below
+    // half the rate. Fits every piece.
+    FundamentalRemoval(const std::vector<float> &samples, double theta, double dc, double rate, int harmonics,
                        const Progress *progress = nullptr);
 
     // Writes the record less its DC and fundamental, from sample `first` on.

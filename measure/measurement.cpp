@@ -23,6 +23,9 @@ constexpr double kShortestWindowSeconds = 0.001;
 constexpr double kNoiseMargin = 5;
 constexpr int kMostAttempts = 3;
 constexpr double kMostClockApart = 1000e-6;
+// A disturbance whose energy is this share of the rest of the residual's
+// raises THD+N by 1 dB: a block is not steady from there on.
+const double kMostDisturbance = std::pow(10.0, 0.1) - 1;
 // A sound system that fell behind plays everything after later than it was
 // made: each attempt again waits this much longer, and so do the steps after.
 constexpr double kLaterEachAttemptSeconds = 0.25;
@@ -84,7 +87,7 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
     // Two clocks stay within some hundred ppm of each other: a fundamental
     // further off than this was pulled there by a jump in the block.
     const bool steadyBlock = std::fabs(reading.result.fundamentalHz / stimulus.frequencyHz() - 1) <= kMostClockApart &&
-                             steady(samples, rate, reading.result);
+                             reading.result.disturbance <= kMostDisturbance && steady(samples, rate, reading.result);
     reading.state = !steadyBlock ? State::Unsteady : reading.overloaded > 0 ? State::Overload : State::Measured;
     if (!steadyBlock)
         reading.why = "a gap or a jump in the recording: the sound system fell behind, or the input was disturbed";

@@ -17,9 +17,12 @@ enum class State {
     Measured,
     NoSignal, // nothing of the stimulus stands out of the noise
     Overload, // the input clipped: the figures are the converter's, not the device's
-    // The block holds a gap or a jump (the sound system fell behind, say):
-    // somewhere in it the fundamental moved a tenth of itself away, in level
-    // or phase, or it was pulled more than 1000 ppm away from the stimulus's.
+    // The block holds a gap or a jump (the sound system fell behind, a gain
+    // step, say): what stands out of its residual in a few stretches would
+    // raise THD+N by more than 1 dB over the block's own noise and
+    // distortion; or somewhere the fundamental moved a tenth of itself away,
+    // in level or phase; or it was pulled more than 1000 ppm away from the
+    // stimulus's.
     Unsteady,
 };
 // "measured", "no signal on the input", "input overload", "input not steady"

@@ -508,7 +508,9 @@ void MeasureWindow::tick()
         // at the least) is all the fit of the fundamental needs for it.
         const std::size_t fitted = std::min(samples.size(), measure::stepFrames(r.fundamentalHz, rate, 0.1));
         const std::vector<float> end(samples.end() - std::ptrdiff_t(fitted), samples.end());
-        const analysis::FundamentalRemoval removal(end, theta, r.dcOffset, rate);
+        const auto held = static_cast<int>(std::count_if(r.harmonics.begin(), r.harmonics.end(),
+                                                         [](const analysis::Harmonic &h) { return h.present; }));
+        const analysis::FundamentalRemoval removal(end, theta, r.dcOffset, rate, 1 + held);
         removal.residual(end.size() - span, result.residual.data(), span);
         return result;
     }));

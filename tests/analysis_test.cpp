@@ -494,3 +494,49 @@ TEST(Analysis, AGivenFundamentalRescuesAWeakToneAndTheGateSearchesTheWholeRecord
         SUCCEED(); // or it is refused outright
     }
 }
+
+TEST(Analysis, ThdPlusNoiseOfASteadyToneEqualsItsClosedForm)
+{
+    // With no noise, THD+N is the harmonics within the band over the whole
+    // signal: sqrt(sum of A_n^2 in band) / sqrt(A_1^2 + sum of all A_n^2).
+    struct Case
+    {
+        double frequency, seconds, rate;
+        std::vector<double> levels, phases;
+    };
+    const std::vector<Case> cases = {
+        {100, 1, 48000, {10, 14.2}, {0, 90}},
+        {100, 0.25, 48000, {30, 20}, {45, 300}},
+        {50, 2.5, 48000, {30, 1, 12, 5, 30, 0.5}, {10, 200, 30, 45, 100, 300}},
+        {200, 60, 48000, {5, 30}, {180, 0}},
+        {10, 10, 48000, {0, 30, 0, 20}, {0, 30, 0, 250}},
+        {1000, 0.25, 48000, {1, 5, 1, 2, 1, 1}, {0, 20, 0, 165, 0, 0}},
+        {3000, 1, 48000, {30, 10, 5, 1, 20}, {90, 180, 270, 0, 45}},
+        {6000, 0.5, 48000, {25, 30}, {0, 0}},
+        {20000, 1, 192000, {30, 10}, {0, 0}}, // its harmonics are all above the band
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frequency << " Hz, " << c.seconds << " s");
+        Tone tone;
+        tone.frequency = c.frequency;
+        tone.seconds = c.seconds;
+        tone.rate = c.rate;
+        tone.levels = c.levels;
+        tone.phases = c.phases;
+        tone.theta1 = 0.7;
+        tone.bits = 0;
+        double inBand = 0, all = 1;
+        for (std::size_t k = 0; k < c.levels.size(); ++k) {
+            const double power = c.levels[k] * c.levels[k] / 1e4, hz = double(k + 2) * c.frequency;
+            all += power;
+            if (hz >= 20 && hz <= 20000)
+                inBand += power;
+        }
+        const analysis::Analysis result = analysis::analyse(tone.samples(), c.rate, {});
+        const double truth = std::sqrt(inBand / all);
+        if (truth > 0)
+            EXPECT_NEAR(result.thdN / truth, 1, 1e-5) << result.thdN * 100 << " % against " << truth * 100;
+        else
+            EXPECT_LT(result.thdN, 1e-6);
+    }
+}

@@ -157,3 +157,61 @@ TEST(Measure, CalibrationTurnsDbfsIntoVoltsAndBack)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Measure, ADisturbanceThatWouldMoveThdPlusNoiseByADecibelMakesABlockUnsteady)
+{
+    // Against the block's own noise: a float loop, or 24 bits with dither
+    // (noise at -146 dBFS), the tone from 20 Hz to 20 kHz at 0 and -60 dBFS.
+    // One lost sample, one repeated, 0.2 ms lost, a gain step of 0.05 dB: each
+    // raises THD+N far more than 1 dB over such noise.
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> dither(-0.5, 0.5);
+    for (const double hz : {20.0, 200.0, 997.0, 6000.0, 20000.0}) {
+        for (const double dbfs : {0.0, -60.0}) {
+            for (const bool quantised : {false, true}) {
+                const double amplitude = std::pow(10.0, dbfs / 20) * 0.999;
+                const double seconds = hz < 100 ? 1.0 : 0.5;
+                std::vector<double> exact(static_cast<std::size_t>(seconds * kRate));
+                for (std::size_t i = 0; i < exact.size(); ++i)
+                    exact[i] = amplitude * std::sin(2 * dsp::kPi * hz * double(i) / kRate + 0.4);
+                const auto toSamples = [&](const std::vector<double> &values) {
+                    std::vector<float> out(values.size());
+                    const double step = std::ldexp(1.0, -23);
+                    for (std::size_t i = 0; i < values.size(); ++i)
+                        out[i] = float(quantised ? step * std::nearbyint(values[i] / step + dither(random) + dither(random))
+                                                 : values[i]);
+                    return out;
+                };
+                const measure::Stimulus stimulus = measure::sine(hz, dbfs);
+                const auto stateOf = [&](const std::vector<double> &values) {
+                    return measure::read(toSamples(values), kRate, stimulus).state;
+                };
+                SCOPED_TRACE(testing::Message() << hz << " Hz at " << dbfs << " dBFS, "
+                                                << (quantised ? "24 bits" : "float"));
+                EXPECT_EQ(stateOf(exact), measure::State::Measured);
+                const std::ptrdiff_t at = std::ptrdiff_t(exact.size() * 5 / 8) + 17;
+                std::vector<double> lost = exact, repeated = exact, gap = exact, step = exact;
+                lost.erase(lost.begin() + at);
+                repeated.insert(repeated.begin() + at, repeated[std::size_t(at)]);
+                gap.erase(gap.begin() + at, gap.begin() + at + std::ptrdiff_t(0.0002 * kRate));
+                for (auto it = step.begin() + at; it != step.end(); ++it)
+                    *it *= std::pow(10.0, 0.05 / 20);
+                EXPECT_EQ(stateOf(lost), measure::State::Unsteady) << "one sample lost";
+                EXPECT_EQ(stateOf(repeated), measure::State::Unsteady) << "one sample repeated";
+                EXPECT_EQ(stateOf(gap), measure::State::Unsteady) << "0.2 ms lost";
+                EXPECT_EQ(stateOf(step), measure::State::Unsteady) << "0.05 dB gain step";
+            }
+        }
+    }
+    // Where the block's own noise is far above what the step adds, it does not
+    // move THD+N and the block is steady: 0.05 dB in noise 50 dB under the tone.
+    std::normal_distribution<double> noise(0, 0.25 * std::pow(10.0, -50.0 / 20) / std::sqrt(2.0));
+    std::vector<float> noisy = sine(997, 0.25, 1);
+    for (std::size_t i = 0; i < noisy.size(); ++i)
+        noisy[i] = float(noisy[i] * (i >= 30000 ? std::pow(10.0, 0.05 / 20) : 1) + noise(random));
+    EXPECT_EQ(measure::read(noisy, kRate, measure::sine(997, -12)).state, measure::State::Measured);
+}
+
+} // namespace
