@@ -167,7 +167,7 @@ int measureDevice(const MeasureOptions &options, bool json)
         if (steps.empty()) {
             const measure::Reading reading = measure::measureSettled(
                 session, options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),
-                nullptr);
+                nullptr, options.timing.settling);
             if (!measure::hasFigures(reading.state))
                 return failed(std::string(measure::stateText(reading.state)) + " (" + reading.why + ")");
             if (json) {

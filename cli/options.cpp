@@ -50,6 +50,7 @@ QStringList extraOptions(Command command)
                 QStringLiteral("channel"),    QStringLiteral("level"),      QStringLiteral("seconds"),
                 QStringLiteral("sweep"),      QStringLiteral("from"),       QStringLiteral("to"),
                 QStringLiteral("per-octave"), QStringLiteral("step"),       QStringLiteral("settle"),
+                QStringLiteral("settle-tolerance"),
                 QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
                 QStringLiteral("levels"),     QStringLiteral("phases")};
     default:
@@ -177,6 +178,18 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         check.fail(QStringLiteral("settle"), QStringLiteral("takes 0 to 10000 ms"));
     else if (settle)
         m.timing.settleSeconds = *settle / 1000;
+    if (parser.isSet(QStringLiteral("settle-tolerance"))) {
+        const QStringList parts = parser.value(QStringLiteral("settle-tolerance")).split(QLatin1Char(','));
+        bool thdNOk = false, levelOk = parts.size() == 1;
+        const double thdN = parts.value(0).toDouble(&thdNOk);
+        const double level = parts.size() > 1 ? parts.value(1).toDouble(&levelOk) : m.timing.settling.levelDb;
+        if (parts.size() > 2 || !thdNOk || !levelOk || !(thdN >= 0.01 && thdN <= 20) || !(level >= 0.001 && level <= 20))
+            check.fail(QStringLiteral("settle-tolerance"),
+                       QStringLiteral("takes THD+N's tolerance, 0.01 to 20 dB, and optionally the level's, "
+                                      "0.001 to 20 dB, as 0.5,0.05"));
+        m.timing.settling.thdNDb = thdN;
+        m.timing.settling.levelDb = level;
+    }
     for (const char *name : {"input-cal", "output-cal"}) {
         const QString option = QString::fromLatin1(name);
         if (!parser.isSet(option))
@@ -257,7 +270,9 @@ Options parse(const QStringList &arguments)
                         "name (default: the system's)."),
          QStringLiteral("file")},
         {QStringLiteral("json"), QStringLiteral("thd, analyze, devices, measure: JSON, one object a line.")},
-        {QStringLiteral("seconds"), QStringLiteral("wav, csv: length in seconds (wav: default 5)."),
+        {QStringLiteral("seconds"),
+         QStringLiteral("wav, csv: length in seconds (wav: default 5); measure: the block analysed, 0.25 to 10 "
+                        "(default 1)."),
          QStringLiteral("s")},
         {QStringLiteral("rate"), QStringLiteral("wav, csv: samples a second (default 48000)."),
          QStringLiteral("hz")},
@@ -266,7 +281,7 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("peak-dbfs"), QStringLiteral("wav: level of the peak, dB full scale (default -1)."),
          QStringLiteral("db")},
         {QStringLiteral("no-dither"), QStringLiteral("wav: no TPDF dither on 16 and 24 bits.")},
-        {QStringLiteral("channel"), QStringLiteral("analyze: the channel, from 1 (default 1)."),
+        {QStringLiteral("channel"), QStringLiteral("analyze, measure: the input channel, from 1 (default 1)."),
          QStringLiteral("n")},
         {QStringLiteral("fundamental"),
          QStringLiteral("analyze: start from this fundamental (default: the "
@@ -294,6 +309,10 @@ Options parse(const QStringList &arguments)
          QStringLiteral("db")},
         {QStringLiteral("settle"),
          QStringLiteral("measure: the wait after each change, ms (default 100)."), QStringLiteral("ms")},
+        {QStringLiteral("settle-tolerance"),
+         QStringLiteral("measure: how close two blocks in a row must come, THD+N in dB and the fundamental's "
+                        "level in dB (default 0.5,0.05)."),
+         QStringLiteral("db,db")},
         {QStringLiteral("input-cal"),
          QStringLiteral("measure: volts rms at the input for a full-scale sine."), QStringLiteral("v")},
         {QStringLiteral("output-cal"),

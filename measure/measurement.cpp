@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace measure {
 
@@ -21,14 +22,18 @@ constexpr double kToneOverNoiseDb = 30;
 constexpr double kMostMoved = 0.1;
 constexpr double kShortestWindowSeconds = 0.001;
 constexpr double kNoiseMargin = 5;
-constexpr int kMostAttempts = 3;
 constexpr double kMostClockApart = 1000e-6;
 // A disturbance whose energy is this share of the rest of the residual's
 // raises THD+N by 1 dB: a block is not steady from there on.
 const double kMostDisturbance = std::pow(10.0, 0.1) - 1;
-// A sound system that fell behind plays everything after later than it was
-// made: each attempt again waits this much longer, and so do the steps after.
-constexpr double kLaterEachAttemptSeconds = 0.25;
+// A step of a sweep records its blocks in runs, the stimulus played anew
+// before each run but the first: a run needs two blocks to agree.
+constexpr int kFirstRun = 2;
+// The loop's delay is found from the first sample of the stimulus that stands
+// out of the input's noise, some samples after it truly came back (it fades
+// in from 0): a step waits this long after the last recording's end, so that
+// its cross-fade never reaches into that recording.
+constexpr double kGuardSeconds = 0.005;
 
 } // namespace
 
@@ -43,6 +48,8 @@ const char *stateText(State state)
         return "input overload";
     case State::Unsteady:
         return "input not steady";
+    case State::NotSettled:
+        return "not settled";
     }
     return "";
 }
@@ -169,17 +176,90 @@ std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
     return steps;
 }
 
-Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress)
+bool agree(const Reading &a, const Reading &b, const Settling &settling)
+{
+    return hasFigures(a.state) && hasFigures(b.state) &&
+           std::fabs(dsp::decibels(a.result.thdN) - dsp::decibels(b.result.thdN)) <= settling.thdNDb &&
+           std::fabs(a.result.fundamentalDbfs - b.result.fundamentalDbfs) <= settling.levelDb;
+}
+
+namespace {
+
+// How far apart the blocks of a run that never settled were.
+class Spread
+{
+public:
+    void add(const Reading &reading)
+    {
+        if (!hasFigures(reading.state))
+            return;
+        const double thdN = dsp::decibels(reading.result.thdN), level = reading.result.fundamentalDbfs;
+        m_thdN = {std::min(m_thdN.first, thdN), std::max(m_thdN.second, thdN)};
+        m_level = {std::min(m_level.first, level), std::max(m_level.second, level)};
+        ++m_blocks;
+    }
+    std::string text() const
+    {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "no two blocks in a row agreed: over %d blocks THD+N spread over %.2f dB and the "
+                      "fundamental's level over %.3f dB",
+                      m_blocks, m_thdN.second - m_thdN.first, m_level.second - m_level.first);
+        return text;
+    }
+
+private:
+    std::pair<double, double> m_thdN{HUGE_VAL, -HUGE_VAL}, m_level{HUGE_VAL, -HUGE_VAL};
+    int m_blocks = 0;
+};
+
+// Blocks of `frames` one after another from output frame `from`, `blocks` of
+// them at the most, read until two in a row agree: then the reading of both
+// together. Else the last block's, "not settled" where it had figures.
+Reading readRun(Session &session, const Stimulus &stimulus, int64_t from, std::size_t frames, int blocks,
+                const Settling &settling, Spread &spread, const Progress *progress)
+{
+    std::vector<float> before;
+    Reading previous;
+    for (int block = 0; block < blocks; ++block) {
+        std::vector<float> samples = session.record(from + int64_t(frames) * block, frames, progress);
+        Reading reading = read(samples, session.rate(), stimulus);
+        if (reading.state == State::NoSignal)
+            return reading; // nothing comes back to wait for
+        spread.add(reading);
+        if (block > 0 && agree(previous, reading, settling)) {
+            before.insert(before.end(), samples.begin(), samples.end());
+            Reading both = read(before, session.rate(), stimulus);
+            // A step of level just where the blocks meet makes the two together unsteady.
+            if (hasFigures(both.state))
+                return both;
+        }
+        previous = std::move(reading);
+        before = std::move(samples);
+    }
+    if (hasFigures(previous.state)) {
+        previous.state = State::NotSettled;
+        previous.why = spread.text();
+    }
+    return previous;
+}
+
+// Frames of one block: half a step's reading, ten periods at the least.
+std::size_t blockFrames(double frequencyHz, double rate, std::size_t readingFrames)
+{
+    return std::max(readingFrames / 2, stepFrames(frequencyHz, rate, 0));
+}
+
+} // namespace
+
+Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress,
+                       const Settling &settling)
 {
     const int64_t began = session.beganAt(session.stimulusId(), progress);
-    double late = 0;
-    for (int attempt = 1;; ++attempt) {
-        const Reading reading = read(session.record(session.settledFrom(began, settleSeconds + late), frames, progress),
-                                     session.rate(), session.stimulus());
-        if (reading.state != State::Unsteady || attempt == kMostAttempts)
-            return reading;
-        late += kLaterEachAttemptSeconds;
-    }
+    Spread spread;
+    return readRun(session, session.stimulus(), session.settledFrom(began, settleSeconds),
+                   blockFrames(session.stimulus().frequencyHz(), session.rate(), frames),
+                   std::max(2, settling.tries), settling, spread, progress);
 }
 
 void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
@@ -190,22 +270,27 @@ void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTimi
     // Back to back at the output: each step is asked to begin where the last
     // one's recording ends, while that recording is still on its way round.
     int64_t began = session.beganAt(session.setStimulus(steps.front()), progress);
-    double late = 0;
+    const int tries = std::max(kFirstRun, timing.settling.tries);
     for (std::size_t k = 0; k < steps.size(); ++k) {
         if (progress)
             progress->reach(double(k) / double(steps.size()));
-        const std::size_t frames = stepFrames(steps[k].frequencyHz(), session.rate(), timing.leastSeconds);
+        const std::size_t frames = blockFrames(steps[k].frequencyHz(), session.rate(),
+                                               stepFrames(steps[k].frequencyHz(), session.rate(), timing.leastSeconds));
+        Spread spread;
         Reading reading;
         int64_t next = 0;
-        for (int attempt = 1;; ++attempt) {
-            const int64_t from = session.settledFrom(began, timing.settleSeconds + late);
-            next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], from + int64_t(frames)) : 0;
-            reading = read(session.record(from, frames, progress), session.rate(), steps[k]);
-            if (reading.state != State::Unsteady || attempt == kMostAttempts)
+        for (int left = tries; left >= kFirstRun && !hasFigures(reading.state);) {
+            if (left < tries) // the step once more, played anew: a retry costs its own time only
+                began = session.beganAt(session.setStimulus(steps[k]), progress);
+            // The last run takes what is left, where two runs would not fit in it.
+            const int run = left < 2 * kFirstRun ? left : kFirstRun;
+            const int64_t from = session.settledFrom(began, timing.settleSeconds);
+            const int64_t end = from + int64_t(frames) * run + std::llround(kGuardSeconds * session.rate());
+            next = k + 1 < steps.size() ? session.setStimulus(steps[k + 1], end) : 0;
+            reading = readRun(session, steps[k], from, frames, run, timing.settling, spread, progress);
+            left -= run;
+            if (reading.state == State::NoSignal)
                 break;
-            // Once more, from now on and later, the next step after it again.
-            late += kLaterEachAttemptSeconds;
-            began = session.beganAt(session.setStimulus(steps[k]), progress);
         }
         done(reading);
         if (next)

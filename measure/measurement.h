@@ -24,8 +24,12 @@ enum class State {
     // in level or phase; or it was pulled more than 1000 ppm away from the
     // stimulus's.
     Unsteady,
+    // Two blocks in a row never agreed within the tolerances, in as many
+    // tries as were allowed: a device still changing (warming up, a gain
+    // control at work) or a disturbance too small to show in one block.
+    NotSettled,
 };
-// "measured", "no signal on the input", "input overload", "input not steady"
+// "measured", "no signal on the input", "input overload", "input not steady", "not settled"
 const char *stateText(State state);
 // Whether a reading's figures are shown: they are, with a warning, for an overloaded input.
 inline bool hasFigures(State state)
@@ -65,19 +69,34 @@ std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds);
 std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave);
 std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb);
 
-// The stimulus set last, once it has come round and settled: `frames` of
-// it recorded and read. A block that is not steady is recorded again, later,
-// twice at the most. Throws MeasureError and Progress::Cancelled.
-Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress);
+// A figure counts as measured only once it has settled: two blocks in a row,
+// not overlapping, agree on THD+N and on the fundamental's level.
+struct Settling
+{
+    double thdNDb = 0.5;   // THD+N within this many dB, 0.01 to 20
+    double levelDb = 0.05; // the fundamental's level within this many dB, 0.001 to 20
+    int tries = 5;         // blocks at the most, 2 to 20
+};
+bool agree(const Reading &a, const Reading &b, const Settling &settling);
+
+// The stimulus set last, once it has come round and settled: blocks of half
+// `frames` (ten periods at the least) recorded one after another until two
+// in a row agree, and those two read together; "not settled" with the spread
+// seen after `settling.tries` blocks. Throws MeasureError and Progress::Cancelled.
+Reading measureSettled(Session &session, double settleSeconds, std::size_t frames, const Progress *progress,
+                       const Settling &settling = {});
 
 struct SweepTiming
 {
     double settleSeconds = 0.1;
     double leastSeconds = 0.25;
+    Settling settling;
 };
-// Plays each stimulus, lets it settle, records and reads it; `done` hears
-// each step as it ends. A step whose block is not steady is recorded again,
-// later, twice at the most. Throws MeasureError and Progress::Cancelled.
+// Plays each stimulus, lets it settle, records two blocks of half a step and
+// reads them together once they agree. Where they do not, the step is played
+// anew and recorded again (a run of two blocks, or three for the last of five
+// tries); the steps after it keep their own timing. `done` hears each step as
+// it ends. Throws MeasureError and Progress::Cancelled.
 void sweep(Session &session, const std::vector<Stimulus> &steps, const SweepTiming &timing,
            const Progress *progress, const std::function<void(const Reading &)> &done);
 

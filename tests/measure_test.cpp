@@ -215,3 +215,81 @@ TEST(Measure, ADisturbanceThatWouldMoveThdPlusNoiseByADecibelMakesABlockUnsteady
 }
 
 } // namespace
+
+namespace {
+
+// A device whose gain in dB follows `gainDb` of the time in seconds since it
+// began, counted in the samples it has answered.
+class Drifting : public measure::SimulatedDevice
+{
+public:
+    explicit Drifting(double (*gainDb)(double)) : m_gainDb(gainDb) {}
+    float answer(float played) noexcept override
+    {
+        return float(played * std::pow(10.0, m_gainDb(double(m_count++) / kRate) / 20));
+    }
+
+private:
+    double (*m_gainDb)(double);
+    uint64_t m_count = 0;
+};
+
+measure::Devices simulated(std::shared_ptr<measure::SimulatedDevice> device)
+{
+    measure::Devices devices;
+    devices.simulated = std::move(device);
+    return devices;
+}
+
+TEST(Measure, AFigureStandsOnlyOnceTwoBlocksInARowAgree)
+{
+    // Warming up: 0.2 dB a second, 0.1 dB between blocks of half a second.
+    const auto warming = [](double t) { return 0.2 * t; };
+    {
+        measure::Session session(simulated(std::make_shared<Drifting>(warming)), measure::sine(997, -12));
+        const measure::Reading r = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+        EXPECT_EQ(r.state, measure::State::NotSettled);
+        EXPECT_FALSE(measure::hasFigures(r.state));
+        EXPECT_NE(r.why.find("over 5 blocks"), std::string::npos) << r.why;
+        EXPECT_NE(r.why.find("level over 0.4"), std::string::npos) << r.why; // 0.1 dB from each block to the next
+    }
+    {
+        // A looser tolerance takes it.
+        measure::Settling loose;
+        loose.levelDb = 0.2;
+        measure::Session session(simulated(std::make_shared<Drifting>(warming)), measure::sine(997, -12));
+        const measure::Reading r = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr, loose);
+        EXPECT_EQ(r.state, measure::State::Measured) << r.why;
+    }
+    {
+        // One gain step of 0.35 dB at 0.6 s, in the first blocks: the reading
+        // comes from two blocks after it, at the new gain.
+        const auto stepped = [](double t) { return t < 0.6 ? 0.0 : 0.35; };
+        measure::Session session(simulated(std::make_shared<Drifting>(stepped)), measure::sine(997, -12));
+        const measure::Reading r = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+        ASSERT_EQ(r.state, measure::State::Measured) << r.why;
+        EXPECT_NEAR(r.result.fundamentalDbfs, -12 + 0.35, 0.001);
+        EXPECT_LT(dsp::decibels(r.result.thdN), -120);
+    }
+}
+
+TEST(Measure, UnderGainStepsEveryStepOfASweepIsCleanOrInAState)
+{
+    // A gain step now and then: each step's reading is either clean or in a state.
+    const auto knocked = [](double t) { return std::fmod(t, 1.3) < 0.65 ? 0.0 : 0.35; };
+    measure::Session session(simulated(std::make_shared<Drifting>(knocked)), measure::sine(500, -12));
+    std::vector<measure::Stimulus> steps;
+    for (double hz : {500.0, 630.0, 794.0, 1000.0, 1260.0, 1587.0})
+        steps.push_back(measure::sine(hz, -12));
+    std::vector<measure::Reading> readings;
+    measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { readings.push_back(r); });
+    ASSERT_EQ(readings.size(), steps.size());
+    for (const measure::Reading &r : readings) {
+        if (measure::hasFigures(r.state))
+            EXPECT_LT(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
+        else
+            EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled);
+    }
+}
+
+} // namespace
