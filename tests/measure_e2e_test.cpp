@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -156,6 +159,85 @@ TEST(MeasureEndToEnd, TheFrequencySweepOverTheCleanLoopIsFlat)
         EXPECT_EQ(r.state, measure::State::Measured) << r.stimulus.frequencyHz() << " Hz: " << r.why;
         EXPECT_LE(dsp::decibels(r.result.thdN), -90) << r.stimulus.frequencyHz() << " Hz";
         EXPECT_NEAR(r.result.fundamentalHz, r.stimulus.frequencyHz(), 1e-3 * r.stimulus.frequencyHz());
+    }
+}
+
+// A hand on the loop's volume knob: its gain steps between 0 dB and
+// `stepDb` below at random moments while it runs.
+class Knob
+{
+public:
+    explicit Knob(double stepDb)
+        : m_thread([this, stepDb] {
+              std::mt19937 random(std::random_device{}());
+              std::uniform_int_distribution<int> waitMs(150, 1500);
+              // The server's volume is the cube of its ratio to 65536.
+              const QString down = QString::number(std::lround(65536 * std::pow(10.0, -stepDb / 60)));
+              bool low = false;
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_stop.wait_for(lock, std::chrono::milliseconds(waitMs(random)), [this] { return m_done; })) {
+                  low = !low;
+                  QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("set-sink-volume"),
+                                                               QStringLiteral("quenlari"),
+                                                               low ? down : QStringLiteral("65536")});
+                  ++turns;
+              }
+          })
+    {
+    }
+    ~Knob()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_stop.notify_all();
+        m_thread.join();
+        QProcess::execute(QStringLiteral("pactl"),
+                          {QStringLiteral("set-sink-volume"), QStringLiteral("quenlari"), QStringLiteral("65536")});
+    }
+    std::atomic<int> turns{0};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+TEST(MeasureEndToEnd, AGainThatStepsDuringASweepGivesCleanFiguresOrAState)
+{
+    std::vector<measure::Stimulus> steps;
+    for (double hz : measure::frequencySteps(20, 20000, 3))
+        steps.push_back(measure::sine(hz, -12));
+    for (const double stepDb : {0.35, 0.05}) {
+        SCOPED_TRACE(testing::Message() << "gain steps of " << stepDb << " dB");
+        measure::Session session(loop(), steps.front());
+        std::vector<measure::Reading> readings;
+        const auto start = std::chrono::steady_clock::now();
+        int turns = 0;
+        {
+            Knob knob(stepDb);
+            measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { readings.push_back(r); });
+            turns = knob.turns;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ASSERT_EQ(readings.size(), steps.size());
+        int measured = 0;
+        for (const measure::Reading &r : readings) {
+            if (measure::hasFigures(r.state)) {
+                ++measured;
+                EXPECT_EQ(r.state, measure::State::Measured);
+                EXPECT_LE(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
+            } else {
+                EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled)
+                    << r.stimulus.frequencyHz() << " Hz: " << measure::stateText(r.state);
+            }
+        }
+        std::printf("%.2f dB steps, %d turns of the knob: %d of %zu steps measured, the sweep took %.1f s\n", stepDb,
+                    turns, measured, readings.size(), seconds);
+        EXPECT_GE(turns, 5);
+        EXPECT_LT(seconds, 60);
     }
 }
 
