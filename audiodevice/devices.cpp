@@ -3,8 +3,23 @@
 #include "audiodevice/rtaudioapi.h"
 
 #include <RtAudio.h>
+#include <alsa/asoundlib.h>
+
+#include <mutex>
 
 namespace audiodevice {
+
+namespace {
+
+void silent(const char *, int, const char *, int, const char *, ...) {}
+
+} // namespace
+
+void quietSoundLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(&silent); });
+}
 
 const Device *DeviceList::defaultOutput() const
 {
@@ -47,6 +62,7 @@ const Device *DeviceList::find(const std::string &indexOrName) const
 
 DeviceList listDevices()
 {
+    quietSoundLibraries();
     DeviceList list;
     for (const RtAudio::Api api : preferredApis()) {
         try {

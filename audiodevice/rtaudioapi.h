@@ -21,4 +21,9 @@ inline std::vector<RtAudio::Api> preferredApis()
     return apis;
 }
 
+// Keeps what the sound libraries would print (ALSA's "ALSA lib ..." lines
+// where no server runs) off standard error: the program says what went wrong
+// in its own words. Once, before the first use of the sound system.
+void quietSoundLibraries();
+
 } // namespace audiodevice

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace audiodevice {
 
 namespace {
@@ -26,6 +29,7 @@ constexpr unsigned kQueuedBlocks = 6;
 // RtAudio's error callback is a plain function: it learns whose stream failed
 // from the thread it runs on, the stream's own (or, while opening, the opener's).
 thread_local Stream *t_current = nullptr;
+thread_local bool t_scheduled = false;
 
 std::atomic<int> s_closing{0};
 
@@ -63,6 +67,7 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
 {
     if (request.outputDevice < 0 && request.inputDevice < 0)
         throw StreamError("a stream needs an output or an input");
+    quietSoundLibraries();
     try {
         m_audio = std::make_unique<RtAudio>(apiNamed(request.api));
         m_audio->showWarnings(false);
@@ -75,9 +80,6 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
         input.nChannels = static_cast<unsigned>(request.inputChannels);
         RtAudio::StreamOptions options;
         options.numberOfBuffers = kQueuedBlocks;
-        // Real-time scheduling where the system grants it (a desktop's RealtimeKit
-        // or root): a loaded machine then still feeds the device in time.
-        options.flags = RTAUDIO_SCHEDULE_REALTIME;
         options.streamName = "Quenlari";
         unsigned frames = request.blockFrames;
         t_current = this;
@@ -138,8 +140,18 @@ int Stream::callback(void *output, void *input, unsigned frames, double, unsigne
 {
     auto *stream = static_cast<Stream *>(self);
     t_current = stream;
+    // Real-time scheduling where the system grants it (a desktop's RealtimeKit
+    // or root): a loaded machine then still feeds the device in time. Asked
+    // for here, once, rather than through RtAudio, whose PulseAudio back end
+    // then prints a line of its own on standard error.
+    if (!t_scheduled) {
+        t_scheduled = true;
+        sched_param priority{};
+        priority.sched_priority = sched_get_priority_min(SCHED_RR);
+        pthread_setschedparam(pthread_self(), SCHED_RR, &priority);
+    }
     if (status)
-        stream->m_dropouts.fetch_add(1, std::memory_order_relaxed);
+        stream->m_processor.dropout();
     const bool goOn =
         stream->m_processor.process(static_cast<const float *>(input), static_cast<float *>(output), frames);
     return goOn ? 0 : 1; // 1: RtAudio plays out what is queued, then stops

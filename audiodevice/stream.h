@@ -29,6 +29,9 @@ class Processor
 public:
     virtual ~Processor() = default;
     virtual bool process(const float *input, float *output, std::size_t frames) noexcept = 0;
+    // Before a block's process(): the sound system could not feed or read the
+    // device in time just before it (where the sound system says so).
+    virtual void dropout() noexcept {}
 };
 
 struct StreamRequest
@@ -64,8 +67,6 @@ public:
     // Set from the device's thread when the device fails (a lost server,
     // say): the sound system's words, or empty while all is well.
     std::string failure() const;
-    // Blocks the device could not be fed or read in time.
-    long dropouts() const { return m_dropouts.load(std::memory_order_relaxed); }
     // From the device's thread: keeps the first failure's words.
     void noteFailure(const std::string &message);
 
@@ -84,7 +85,6 @@ private:
     Processor &m_processor;
     int m_rate = 0;
     unsigned m_blockFrames = 0;
-    std::atomic<long> m_dropouts{0};
     // The first failure's words, written once by the device's thread: no allocation there.
     std::array<char, 256> m_failure{};
     std::atomic<int> m_failureState{0}; // 0 none, 1 being written, 2 written

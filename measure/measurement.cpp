@@ -222,8 +222,13 @@ Reading readRun(Session &session, const Stimulus &stimulus, int64_t from, std::s
     std::vector<float> before;
     Reading previous;
     for (int block = 0; block < blocks; ++block) {
-        std::vector<float> samples = session.record(from + int64_t(frames) * block, frames, progress);
+        const int64_t at = from + int64_t(frames) * block;
+        std::vector<float> samples = session.record(at, frames, progress);
         Reading reading = read(samples, session.rate(), stimulus);
+        if (hasFigures(reading.state) && session.droppedOutWithin(at, frames)) {
+            reading.state = State::Unsteady;
+            reading.why = "the sound system said it fell behind (an underrun or an overrun) during the block";
+        }
         if (reading.state == State::NoSignal)
             return reading; // nothing comes back to wait for
         spread.add(reading);

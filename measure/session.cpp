@@ -125,6 +125,24 @@ public:
         return going;
     }
 
+    void dropout() noexcept override
+    {
+        const int64_t at = m_dropoutCount.load(std::memory_order_relaxed);
+        m_dropouts[std::size_t(at) % kDropoutsKept].store(ring.written(), std::memory_order_relaxed);
+        m_dropoutCount.store(at + 1, std::memory_order_release);
+    }
+    // Whether the sound system said it fell behind at an input frame in [from, to].
+    bool droppedOutWithin(int64_t from, int64_t to) const
+    {
+        const int64_t count = m_dropoutCount.load(std::memory_order_acquire);
+        for (int64_t k = std::max<int64_t>(0, count - int64_t(kDropoutsKept)); k < count; ++k) {
+            const int64_t at = m_dropouts[std::size_t(k) % kDropoutsKept].load(std::memory_order_relaxed);
+            if (at >= from && at <= to)
+                return true;
+        }
+        return false;
+    }
+
     // From the controlling thread. A change that waits for its frame holds
     // back the next; one published before the last was taken replaces it.
     void change(const Change &change) { m_changes.publish(change); }
@@ -139,12 +157,15 @@ public:
 private:
     static constexpr std::size_t kMaxBlock = 4096;
     static constexpr std::size_t kBeganKept = 64;
+    static constexpr std::size_t kDropoutsKept = 64;
 
     sound::LatestValue<Change> m_changes;
     Change m_next;
     bool m_waiting = false;
     std::array<std::atomic<int64_t>, kBeganKept> m_began{};
     std::atomic<int64_t> m_appliedId{0};
+    std::array<std::atomic<int64_t>, kDropoutsKept> m_dropouts{};
+    std::atomic<int64_t> m_dropoutCount{0};
     const int64_t m_leadIn;
     const int m_outputChannels, m_inputChannels, m_channel;
     int64_t m_rendered = 0;
@@ -181,6 +202,8 @@ private:
                 m_failed = true;
                 return;
             }
+            if (m_device->droppedOut.exchange(false))
+                m_processor.dropout();
             m_processor.process(in.data(), out.data(), kBlock);
             for (std::size_t i = 0; i < kBlock; ++i) {
                 in[i] = m_delay[m_at];
@@ -402,6 +425,14 @@ std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, 
     if (!readInput(from, from + int64_t(frames), samples))
         throw MeasureError("the audio input was not read in time");
     return samples;
+}
+
+bool Session::droppedOutWithin(int64_t fromOutputFrame, std::size_t frames) const
+{
+    if (!m_loopFrames)
+        return false;
+    const int64_t from = fromOutputFrame + *m_loopFrames;
+    return m_processor->droppedOutWithin(from, from + int64_t(frames));
 }
 
 int64_t Session::settledFrom(int64_t began, double settleSeconds) const

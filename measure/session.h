@@ -56,6 +56,8 @@ public:
     virtual int64_t loopFrames() const { return 2400; }
     // Set to make the device fail as a lost sound server does.
     std::atomic<bool> lost{false};
+    // Set to report, before the next block, that the sound system fell behind.
+    std::atomic<bool> droppedOut{false};
 };
 
 // Which devices, by index or name ("" for the system's default), and which
@@ -111,6 +113,10 @@ public:
     // MeasureError (no signal, the device lost or stalled) and
     // Progress::Cancelled.
     std::vector<float> record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress);
+
+    // Whether the sound system said it fell behind (an underrun or an
+    // overrun) anywhere in what record() gives for the same frames.
+    bool droppedOutWithin(int64_t fromOutputFrame, std::size_t frames) const;
 
     // The latest `frames` frames of input, or fewer at the start; `first`
     // gets the input frame the first of them was.

@@ -279,6 +279,7 @@ TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
     const Cli one = cli({QStringLiteral("measure"), QStringLiteral("--freq"), QStringLiteral("997"),
                          QStringLiteral("--json")});
     ASSERT_EQ(one.status, 0) << one.err.toStdString();
+    EXPECT_TRUE(one.err.isEmpty()) << "nothing of the libraries on standard error: " << one.err.toStdString();
     const QJsonObject report = QJsonDocument::fromJson(one.out).object();
     EXPECT_EQ(report["file"].toString(), QStringLiteral("Monitor of Quenlari-Loop"));
     EXPECT_EQ(report["stimulus_hz"].toDouble(), 997);

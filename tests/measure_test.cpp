@@ -293,3 +293,30 @@ TEST(Measure, UnderGainStepsEveryStepOfASweepIsCleanOrInAState)
 }
 
 } // namespace
+
+namespace {
+
+// A clean wire whose sound system says, every 0.3 s, that it fell behind.
+class Overrunning : public measure::SimulatedDevice
+{
+public:
+    float answer(float played) noexcept override
+    {
+        if (++m_count % 14400 == 0)
+            droppedOut = true;
+        return played;
+    }
+
+private:
+    uint64_t m_count = 0;
+};
+
+TEST(Measure, ABlockDuringWhichTheSoundSystemFellBehindIsNotSteady)
+{
+    measure::Session session(simulated(std::make_shared<Overrunning>()), measure::sine(997, -12));
+    const measure::Reading r = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+    EXPECT_EQ(r.state, measure::State::Unsteady);
+    EXPECT_NE(r.why.find("underrun or an overrun"), std::string::npos) << r.why;
+}
+
+} // namespace
