@@ -14,12 +14,31 @@ namespace {
 constexpr double kReadingShare = 0.4; // of the progress bar
 const QString kStandardInput = QStringLiteral("-");
 
+// Standard input is read whole before libsndfile reads it, as a pipe cannot
+// seek: its head first, so that what is no sound file is refused at once,
+// then no more than a file of the same format may hold.
 audio::Recording readStandardInput(int channel, const Progress *progress)
 {
+    constexpr qint64 kHeadBytes = 65536;
+    constexpr qint64 kChunkBytes = qint64(1) << 20;
+    const QString name = QStringLiteral("standard input");
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
-        throw audio::AudioError(QStringLiteral("standard input"), QStringLiteral("it cannot be read"));
-    return audio::readChannel(in.readAll(), QStringLiteral("standard input"), channel, progress);
+        throw audio::AudioError(name, QStringLiteral("it cannot be read"));
+    QByteArray bytes = in.read(kHeadBytes);
+    const qint64 most = audio::mostBytes(bytes, name);
+    for (;;) {
+        if (progress)
+            progress->check();
+        const QByteArray chunk = in.read(kChunkBytes);
+        if (chunk.isEmpty())
+            break;
+        if (bytes.size() + chunk.size() > most)
+            throw audio::AudioError(name, QStringLiteral("it holds more than the 2^31 samples this program "
+                                                         "reads, from a file as from a pipe"));
+        bytes += chunk;
+    }
+    return audio::readChannel(bytes, name, channel, progress);
 }
 
 } // namespace

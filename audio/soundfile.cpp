@@ -308,6 +308,25 @@ Recording readChannel(const QByteArray &bytes, const QString &name, int channel,
     return readDevice(buffer, name, channel, progress);
 }
 
+qint64 mostBytes(const QByteArray &head, const QString &name)
+{
+    if (head.isEmpty())
+        throw AudioError(name, QStringLiteral("it is empty"));
+    QBuffer buffer;
+    buffer.setData(head);
+    buffer.open(QIODevice::ReadOnly);
+    ReadFile file{buffer, mendedHead(head, buffer.size()).bytes};
+    SF_VIRTUAL_IO io{readLength, readSeek, readBytes, noWrite, readTell};
+    SF_INFO info{};
+    const SoundFilePointer opened(sf_open_virtual(&io, SFM_READ, &info, &file));
+    if (!opened)
+        throw AudioError(name, libraryReason(nullptr));
+    // Compressed formats take less than this a sample: a float's four bytes bound them.
+    constexpr qint64 kMostSampleBytes = 4;
+    const int sampleBytes = bytesPerSample(info.format);
+    return head.size() + kMaxSamples * (sampleBytes > 0 ? sampleBytes : kMostSampleBytes);
+}
+
 Container containerFor(const QString &fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();

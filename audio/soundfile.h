@@ -52,6 +52,12 @@ Recording readChannel(const QString &fileName, int channel, const Progress *prog
 Recording readChannel(const QByteArray &bytes, const QString &name, int channel,
                       const Progress *progress = nullptr);
 
+// How many bytes a sound file whose first bytes are `head` may take before it
+// holds more than kMaxSamples samples, for reading one that streams in (from
+// a pipe) with the same limit as a file. Throws AudioError where `head` is
+// not the start of a sound file that libsndfile reads.
+qint64 mostBytes(const QByteArray &head, const QString &name);
+
 enum class Container
 {
     Wav,

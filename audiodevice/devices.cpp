@@ -5,6 +5,7 @@
 #include <RtAudio.h>
 #include <alsa/asoundlib.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace audiodevice {
@@ -14,6 +15,25 @@ namespace {
 void silent(const char *, int, const char *, int, const char *, ...) {}
 
 } // namespace
+
+std::string quoted(const std::string &name)
+{
+    std::string out = "\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
 
 void quietSoundLibraries()
 {

@@ -31,6 +31,10 @@ struct DeviceList
     const Device *find(const std::string &indexOrName) const;
 };
 
+// A device's name for a message or a terminal: in double quotes, with control
+// characters, quotes and backslashes escaped (\x1b, \", \\).
+std::string quoted(const std::string &name);
+
 // Asks the sound system; takes a few milliseconds where a server runs.
 DeviceList listDevices();
 

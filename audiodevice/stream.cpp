@@ -1,5 +1,6 @@
 #include "audiodevice/stream.h"
 
+#include "audiodevice/devices.h"
 #include "audiodevice/rtaudioapi.h"
 
 #include <RtAudio.h>
@@ -44,7 +45,7 @@ RtAudio::Api apiNamed(const std::string &name)
     for (const RtAudio::Api api : preferredApis())
         if (RtAudio::getApiName(api) == name)
             return api;
-    throw StreamError("the sound system \"" + name + "\" is not available");
+    throw StreamError("the sound system " + quoted(name) + " is not available");
 }
 
 // The device's number in this listing: the one named `name`, else `index`.
@@ -58,7 +59,7 @@ unsigned numbered(RtAudio &audio, const std::string &name, int index, bool outpu
         if (info.probed && info.name == name && (output ? info.outputChannels : info.inputChannels) > 0)
             return i;
     }
-    throw StreamError("the audio device \"" + name + "\" is gone");
+    throw StreamError("the audio device " + quoted(name) + " is gone");
 }
 
 } // namespace

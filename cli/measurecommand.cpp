@@ -130,7 +130,7 @@ int listDevices(bool json)
             defaults += QStringLiteral(", default input");
         print(QStringLiteral("%1  %2  (%3 out, %4 in, %5 Hz%6)\n")
                   .arg(device.index, 3)
-                  .arg(QString::fromStdString(device.name))
+                  .arg(QString::fromStdString(audiodevice::quoted(device.name)))
                   .arg(device.outputChannels)
                   .arg(device.inputChannels)
                   .arg(device.preferredRate)
@@ -159,11 +159,19 @@ int measureDevice(const MeasureOptions &options, bool json)
         }
         measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());
         const double highest = measure::kHighestStimulusShare * session.rate();
-        for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps)
+        for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps) {
             if (step.frequencyHz() > highest)
-                return failed("the stimulus at " + std::to_string(step.frequencyHz()) +
+                return failed("the stimulus at " + QString::number(step.frequencyHz()).toStdString() +
                               " Hz lies above 0.45 times the device's rate of " + std::to_string(session.rate()) +
                               " Hz");
+            // Above half the rate a harmonic would fold back as another tone.
+            for (int n = 2; n < 2 + tone::kHarmonics; ++n)
+                if (step.tone.levels[std::size_t(n - 2)] > 0 && n * step.frequencyHz() >= session.rate() / 2.0)
+                    return failed("--levels: harmonic " + std::to_string(n) + " of " +
+                                  QString::number(step.frequencyHz()).toStdString() + " Hz lies at or above half "
+                                  "the device's rate of " + std::to_string(session.rate()) +
+                                  " Hz: give it level 0 or lower the frequency");
+        }
         if (steps.empty()) {
             const measure::Reading reading = measure::measureSettled(
                 session, options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),

@@ -376,10 +376,16 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("harmonics"), QStringLiteral("band"),
                                    QStringLiteral("input"), QStringLiteral("level"), QStringLiteral("sweep"),
                                    QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("per-octave"),
-                                   QStringLiteral("step"), QStringLiteral("settle"), QStringLiteral("input-cal"),
+                                   QStringLiteral("step"), QStringLiteral("settle"),
+                                   QStringLiteral("settle-tolerance"), QStringLiteral("input-cal"),
                                    QStringLiteral("output-cal")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
+            return options;
+        }
+        const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither");
+        if (parser.isSet(name) && takesValue && parser.value(name).trimmed().isEmpty()) {
+            options.error = QStringLiteral("--%1: takes a value, and was given an empty one").arg(name);
             return options;
         }
     }
@@ -398,6 +404,11 @@ Options parse(const QStringList &arguments)
         return options;
     }
     options.tone = {*frequency, *levels, *phases};
+    // A phase is an angle: any number of degrees is taken modulo 360, except by
+    // plot, which keeps the window's 0 to 360 in steps of 5.
+    if (options.command != Command::Plot)
+        for (double &phase : options.tone.phases)
+            phase = std::fmod(std::fmod(phase, 360.0) + 360.0, 360.0);
     options.json = parser.isSet(QStringLiteral("json"));
     if (options.command == Command::Analyze) {
         parseAnalysis(parser, check, options);

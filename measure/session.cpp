@@ -48,10 +48,10 @@ const audiodevice::Device &choose(const audiodevice::DeviceList &devices, const 
         if (devices.api.empty())
             throw MeasureError("no sound system answers: there is no audio device");
         throw MeasureError(wanted.empty() ? std::string("there is no default audio ") + kind
-                                          : "there is no audio device \"" + wanted + "\"");
+                                          : "there is no audio device " + audiodevice::quoted(wanted));
     }
     if ((output ? device->outputChannels : device->inputChannels) < 1)
-        throw MeasureError("\"" + device->name + "\" has no " + kind);
+        throw MeasureError(audiodevice::quoted(device->name) + " has no " + kind);
     return *device;
 }
 
@@ -246,7 +246,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
     const audiodevice::Device &output = choose(devices, wanted.output, true);
     const audiodevice::Device &input = choose(devices, wanted.input, false);
     if (wanted.channel < 1 || wanted.channel > input.inputChannels)
-        throw MeasureError("\"" + input.name + "\" has " + std::to_string(input.inputChannels) +
+        throw MeasureError(audiodevice::quoted(input.name) + " has " + std::to_string(input.inputChannels) +
                            " input channels: there is no channel " + std::to_string(wanted.channel));
     m_rate = chooseRate(output, input, wanted.rate);
     m_outputName = output.name;

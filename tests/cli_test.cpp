@@ -324,6 +324,46 @@ TEST(CliErrors, EveryBadInputSaysWhatInOneLineExitsTwoAndWritesNothing)
     EXPECT_EQ(unwritable.err.count('\n'), 1);
 }
 
+TEST(CliErrors, EmptyValuesAndEndlessInputAreRefusedInOneLine)
+{
+    // Measuring options are checked before any sound system is asked.
+    for (const QStringList &arguments :
+         {QStringList{"measure", "--sweep", ""}, QStringList{"measure", "--output", ""},
+          QStringList{"measure", "--input", " "}, QStringList{"measure", "--settle-tolerance", "0.5,0.05,1"},
+          QStringList{"measure", "--settle-tolerance", "0"}, QStringList{"analyze", "--band", "", "x.wav"},
+          QStringList{"wav", "-o", ""}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const Outcome run = cli(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("quenlari-cli: --")) << run.err.toStdString();
+    }
+    // A stream that never ends and is no sound file: refused once its head is read.
+    const Outcome zeros = cli({QStringLiteral("analyze"), QStringLiteral("-")}, QStringLiteral("/dev/zero"));
+    EXPECT_EQ(zeros.status, 2);
+    EXPECT_EQ(zeros.err.count('\n'), 1) << zeros.err.toStdString();
+    EXPECT_TRUE(zeros.err.contains("standard input")) << zeros.err.toStdString();
+}
+
+TEST(CliWav, TakesAnyPhaseModulo360)
+{
+    // 1e308 degrees is 1e308 mod 360 degrees, computed here in long double.
+    const double huge = 1e308;
+    const double wrapped = double(std::fmod((long double)huge, 360.0L));
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("tone.wav"));
+    const Outcome written =
+        cli({QStringLiteral("wav"), QStringLiteral("--freq"), QStringLiteral("997"), QStringLiteral("--levels"),
+             QStringLiteral("1,0,0,0,0,0"), QStringLiteral("--phases"), QStringLiteral("1e308,-30,0,0,0,0"),
+             QStringLiteral("-o"), file});
+    ASSERT_EQ(written.status, 0) << written.err.toStdString();
+    const Outcome analysed = cli({QStringLiteral("analyze"), QStringLiteral("--json"), file});
+    ASSERT_EQ(analysed.status, 0) << analysed.err.toStdString();
+    const QJsonArray harmonics = QJsonDocument::fromJson(analysed.out).object()["harmonics"].toArray();
+    EXPECT_NEAR(harmonics[0].toObject()["phase_degrees"].toDouble(), wrapped, 0.05);
+    EXPECT_NEAR(harmonics[0].toObject()["level_percent"].toDouble(), 1, 0.001);
+}
+
 TEST(CliHelp, HelpAndVersion)
 {
     const Outcome help = cli({QStringLiteral("--help")});

@@ -288,10 +288,19 @@ TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
     EXPECT_LE(report["thd_n_percent"].toDouble(), 0.001);
     EXPECT_EQ(report["state"].toString(), QStringLiteral("measured"));
 
-    const Cli missing = cli({QStringLiteral("measure"), QStringLiteral("--input"), QStringLiteral("Nowhere")});
+    // A name with a control character in it reaches the terminal escaped.
+    const Cli missing = cli({QStringLiteral("measure"), QStringLiteral("--input"), QStringLiteral("No\x1bwhere")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err.count("quenlari-cli: "), 1) << missing.err.toStdString();
-    EXPECT_TRUE(missing.err.contains("Nowhere"));
+    EXPECT_TRUE(missing.err.contains("\"No\\x1bwhere\"")) << missing.err.toStdString();
+    EXPECT_FALSE(missing.err.contains('\x1b'));
+
+    // Harmonic 2 of 21.6 kHz lies above half of 48 kHz: refused, as wav refuses it.
+    const Cli aliased = cli({QStringLiteral("measure"), QStringLiteral("--freq"), QStringLiteral("21600"),
+                             QStringLiteral("--levels"), QStringLiteral("1,0,0,0,0,0")});
+    EXPECT_EQ(aliased.status, 2);
+    EXPECT_TRUE(aliased.err.contains("harmonic 2")) << aliased.err.toStdString();
+    EXPECT_TRUE(aliased.out.isEmpty());
 
     // Played into the loop, listened for at the clipper: nothing comes back.
     const Cli silent = cli({QStringLiteral("measure"), QStringLiteral("--output"), QStringLiteral("Quenlari-Loop"),
