@@ -1,5 +1,6 @@
 #include "audiodevice/devices.h"
 
+#include "audiodevice/askserver.h"
 #include "audiodevice/rtaudioapi.h"
 
 #include <RtAudio.h>
@@ -80,9 +81,10 @@ const Device *DeviceList::find(const std::string &indexOrName) const
     return nullptr;
 }
 
-DeviceList listDevices()
+namespace {
+
+DeviceList listNow()
 {
-    quietSoundLibraries();
     DeviceList list;
     for (const RtAudio::Api api : preferredApis()) {
         try {
@@ -116,6 +118,14 @@ DeviceList listDevices()
         }
     }
     return list;
+}
+
+} // namespace
+
+DeviceList listDevices()
+{
+    quietSoundLibraries();
+    return askServer<DeviceList>(&listNow, [](DeviceList) {});
 }
 
 } // namespace audiodevice

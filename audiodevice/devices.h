@@ -35,7 +35,8 @@ struct DeviceList
 // characters, quotes and backslashes escaped (\x1b, \", \\).
 std::string quoted(const std::string &name);
 
-// Asks the sound system; takes a few milliseconds where a server runs.
+// Asks the sound system; takes a few milliseconds where a server runs, and
+// throws NoAnswer (askserver.h) where it does not answer within 5 s.
 DeviceList listDevices();
 
 } // namespace audiodevice

@@ -1,5 +1,6 @@
 #include "audiodevice/stream.h"
 
+#include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "audiodevice/rtaudioapi.h"
 
@@ -156,6 +157,14 @@ int Stream::callback(void *output, void *input, unsigned frames, double, unsigne
     const bool goOn =
         stream->m_processor.process(static_cast<const float *>(input), static_cast<float *>(output), frames);
     return goOn ? 0 : 1; // 1: RtAudio plays out what is queued, then stops
+}
+
+std::unique_ptr<Stream> Stream::open(const StreamRequest &request, std::shared_ptr<Processor> keep)
+{
+    return askServer<std::unique_ptr<Stream>>(
+        [request, keep] { return std::make_unique<Stream>(request, *keep); },
+        // Nobody waits for it: closed at once, on the thread that opened it.
+        [keep](std::unique_ptr<Stream> late) { late.reset(); });
 }
 
 void Stream::closeLater(std::unique_ptr<Stream> stream, std::shared_ptr<void> keep)

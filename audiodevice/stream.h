@@ -54,8 +54,12 @@ struct StreamRequest
 class Stream
 {
 public:
-    // Throws StreamError.
+    // Throws StreamError; may wait as long as the sound server takes.
     Stream(const StreamRequest &request, Processor &processor);
+    // Opens a stream, waiting at most 5 s for the sound server: throws
+    // NoAnswer (askserver.h) then, and StreamError. `keep` holds the
+    // processor for as long as a stream that opens too late still plays.
+    static std::unique_ptr<Stream> open(const StreamRequest &request, std::shared_ptr<Processor> keep);
     ~Stream();
     Stream(const Stream &) = delete;
     Stream &operator=(const Stream &) = delete;

@@ -1,5 +1,6 @@
 #include "cli/measurecommand.h"
 
+#include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "cli/commands.h"
 #include "dsp/soundmath.h"
@@ -101,7 +102,12 @@ QByteArray stepRow(const measure::Reading &reading)
 
 int listDevices(bool json)
 {
-    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    audiodevice::DeviceList devices;
+    try {
+        devices = audiodevice::listDevices();
+    } catch (const audiodevice::NoAnswer &error) {
+        return failed(error.what());
+    }
     if (devices.api.empty())
         return failed("no sound system answers: there is no audio device");
     for (const audiodevice::Device &device : devices.devices) {

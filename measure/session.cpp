@@ -1,5 +1,6 @@
 #include "measure/session.h"
 
+#include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "audiodevice/stream.h"
 #include "base/progress.h"
@@ -242,7 +243,12 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
     const auto deadline = std::chrono::steady_clock::now() + kLongestClosing;
     while (audiodevice::Stream::closing() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kPoll);
-    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    audiodevice::DeviceList devices;
+    try {
+        devices = audiodevice::listDevices();
+    } catch (const audiodevice::NoAnswer &error) {
+        throw MeasureError(error.what());
+    }
     const audiodevice::Device &output = choose(devices, wanted.output, true);
     const audiodevice::Device &input = choose(devices, wanted.input, false);
     if (wanted.channel < 1 || wanted.channel > input.inputChannels)
@@ -268,7 +274,9 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
         request.outputChannels, request.inputChannels, wanted.channel,
         static_cast<std::size_t>(kKeptSeconds * m_rate));
     try {
-        m_stream = std::make_unique<audiodevice::Stream>(request, *m_processor);
+        m_stream = audiodevice::Stream::open(request, m_processor);
+    } catch (const audiodevice::NoAnswer &error) {
+        throw MeasureError(error.what());
     } catch (const audiodevice::StreamError &error) {
         throw MeasureError(std::string("the audio devices could not be opened (") + error.what() + ")");
     }

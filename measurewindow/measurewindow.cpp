@@ -1,6 +1,7 @@
 #include "measurewindow/measurewindow.h"
 
 #include "analysis/residual.h"
+#include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "base/errors.h"
 #include "base/numbertext.h"
@@ -101,6 +102,8 @@ MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
         showState(QStringLiteral("Listening…"));
         m_tick.start();
     });
+    connect(&m_listing, &QFutureWatcher<Listing>::finished, this,
+            [this] { showDevices(m_listing.result()); });
     connect(&m_analysing, &QFutureWatcher<LiveResult>::finished, this, [this] {
         if (!m_analysing.isCanceled() && m_analysing.future().resultCount() > 0 && m_session)
             showLive(m_analysing.result());
@@ -125,6 +128,7 @@ MeasureWindow::~MeasureWindow()
     m_sweep.waitForFinished();
     m_analysing.waitForFinished();
     m_opening.waitForFinished();
+    m_listing.waitForFinished();
 }
 
 void MeasureWindow::setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device)
@@ -332,6 +336,7 @@ void MeasureWindow::buildLayout()
     connect(m_percent, &QCheckBox::toggled, this, &MeasureWindow::plotSweep);
     connect(m_keep, &QPushButton::clicked, this, [this] {
         m_reference = m_steps;
+        m_referenceByLevel = m_stepsByLevel;
         plotSweep();
     });
     connect(m_savePng, &QPushButton::clicked, this, &MeasureWindow::saveAsPng);
@@ -347,16 +352,37 @@ void MeasureWindow::refreshDevices()
         m_input->addItem(QStringLiteral("Simulated input"));
         return;
     }
-    // The system's defaults first, as "" asks for them; then every device by name.
+    // The system's defaults first, as "" asks for them; then every device by
+    // name, once the sound system has answered: a server that does not answer
+    // never holds the window.
     m_output->addItem(QStringLiteral("(the system's default)"), QString());
     m_input->addItem(QStringLiteral("(the system's default)"), QString());
-    for (const audiodevice::Device &device : audiodevice::listDevices().devices) {
-        const QString name = QString::fromStdString(device.name);
-        if (device.outputChannels > 0)
-            m_output->addItem(name, name);
-        if (device.inputChannels > 0)
-            m_input->addItem(name, name);
-    }
+    m_listing.setFuture(QtConcurrent::run([] {
+        Listing listing;
+        try {
+            for (const audiodevice::Device &device : audiodevice::listDevices().devices) {
+                if (device.outputChannels > 0)
+                    listing.outputs.push_back(device.name);
+                if (device.inputChannels > 0)
+                    listing.inputs.push_back(device.name);
+            }
+        } catch (const audiodevice::NoAnswer &error) {
+            listing.error = QString::fromUtf8(error.what());
+        }
+        return listing;
+    }));
+}
+
+void MeasureWindow::showDevices(const Listing &listing)
+{
+    if (m_simulated)
+        return;
+    for (const std::string &device : listing.outputs)
+        m_output->addItem(QString::fromStdString(device), QString::fromStdString(device));
+    for (const std::string &device : listing.inputs)
+        m_input->addItem(QString::fromStdString(device), QString::fromStdString(device));
+    if (!listing.error.isEmpty() && !isLive())
+        showState(QStringLiteral("No devices listed: %1.").arg(listing.error));
 }
 
 measure::Devices MeasureWindow::chosenDevices() const
@@ -628,6 +654,7 @@ void MeasureWindow::runOrCancelSweep()
         return;
     }
     m_steps.clear();
+    m_stepsByLevel = m_sweepKind->currentIndex() == 1;
     m_stepTable->setRowCount(0);
     plotSweep();
     m_progress->setValue(0);
@@ -670,9 +697,16 @@ void MeasureWindow::addStep(const measure::Reading &step)
 void MeasureWindow::plotSweep()
 {
     const bool percent = m_percent->isChecked();
-    const bool byLevel = m_sweepKind->currentIndex() == 1;
+    // The axes follow the sweep shown, whatever the sweep's controls now say;
+    // a reference is drawn only beside a sweep of its own kind.
+    const bool byLevel = m_stepsByLevel;
+    const bool withReference = !m_reference.empty() && m_referenceByLevel == byLevel;
     m_sweepPlot->clearGraphs();
     const QColor colours[] = {Qt::black, Qt::red, Qt::blue, QColor(0, 140, 0), Qt::magenta, QColor(200, 120, 0)};
+    const auto xOf = [byLevel](const measure::Reading &step) {
+        return byLevel ? step.stimulus.peakDbfs : step.stimulus.frequencyHz();
+    };
+    double xLow = HUGE_VAL, xHigh = -HUGE_VAL, yLow = HUGE_VAL, yHigh = -HUGE_VAL;
     const auto draw = [&](const std::vector<measure::Reading> &steps, bool reference) {
         for (int curve = 0; curve < 2 + kSweepHarmonics - 1; ++curve) {
             QCPGraph *graph = m_sweepPlot->addGraph();
@@ -688,30 +722,68 @@ void MeasureWindow::plotSweep()
             }
             graph->setPen(pen);
             for (const measure::Reading &step : steps) {
-                if (!measure::hasFigures(step.state))
+                xLow = std::min(xLow, xOf(step));
+                xHigh = std::max(xHigh, xOf(step));
+                // A step in a state breaks the line: it is marked apart.
+                if (!measure::hasFigures(step.state)) {
+                    graph->addData(xOf(step), std::nan(""));
                     continue;
+                }
                 const analysis::Analysis &r = step.result;
                 const double fraction = curve == 0   ? r.thdN
                                         : curve == 1 ? r.thdF
                                                      : r.levelPercent(curve) / 100;
-                if (fraction > 0 && std::isfinite(fraction))
-                    graph->addData(byLevel ? step.stimulus.peakDbfs : step.stimulus.frequencyHz(),
-                                   shown(fraction, percent));
+                if (fraction > 0 && std::isfinite(fraction)) {
+                    const double y = shown(fraction, percent);
+                    graph->addData(xOf(step), y);
+                    yLow = std::min(yLow, y);
+                    yHigh = std::max(yHigh, y);
+                }
             }
         }
     };
     draw(m_steps, false);
-    if (!m_reference.empty())
+    if (withReference)
         draw(m_reference, true);
+    if (!(xLow <= xHigh)) {
+        xLow = byLevel ? -40 : 20;
+        xHigh = byLevel ? 0 : 20000;
+    }
+    if (!(yLow <= yHigh)) {
+        yLow = percent ? 1e-3 : -120;
+        yHigh = percent ? 100 : 0;
+    }
+    // Some room around what is drawn: a factor on logarithmic axes, a few dB on linear ones.
+    if (byLevel)
+        m_sweepPlot->xAxis->setRange(xLow - 1, xHigh + 1);
+    else
+        m_sweepPlot->xAxis->setRange(xLow / 1.2, xHigh * 1.2);
+    if (percent)
+        m_sweepPlot->yAxis->setRange(yLow / 2, yHigh * 2);
+    else
+        m_sweepPlot->yAxis->setRange(yLow - 5, yHigh + 5);
+    // Steps in a state: a cross on the plot's floor where each lies.
+    QCPGraph *states = m_sweepPlot->addGraph();
+    states->setName(QStringLiteral("not measured (x)"));
+    states->setLineStyle(QCPGraph::lsNone);
+    states->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, Qt::red, 9));
+    for (const measure::Reading &step : m_steps)
+        if (!measure::hasFigures(step.state))
+            states->addData(xOf(step), m_sweepPlot->yAxis->range().lower);
+    if (states->dataCount() == 0)
+        states->removeFromLegend();
     m_sweepPlot->xAxis->setScaleType(byLevel ? QCPAxis::stLinear : QCPAxis::stLogarithmic);
     if (byLevel)
         m_sweepPlot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
     else
         m_sweepPlot->xAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
     m_sweepPlot->yAxis->setScaleType(percent ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
+    if (percent)
+        m_sweepPlot->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    else
+        m_sweepPlot->yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
     m_sweepPlot->xAxis->setLabel(byLevel ? QStringLiteral("Stimulus (dBFS)") : QStringLiteral("Frequency (Hz)"));
     m_sweepPlot->yAxis->setLabel(percent ? QStringLiteral("%") : QStringLiteral("dB"));
-    m_sweepPlot->rescaleAxes();
     m_sweepPlot->replot();
 }
 

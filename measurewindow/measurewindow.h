@@ -97,11 +97,20 @@ private:
     // Where the opening puts its session; the window takes it from there.
     std::shared_ptr<std::unique_ptr<measure::Session>> m_opened;
     QFutureWatcher<LiveResult> m_analysing;
+    // The sound system's devices, asked for off the window's thread.
+    struct Listing
+    {
+        std::vector<std::string> outputs, inputs;
+        QString error;
+    };
+    QFutureWatcher<Listing> m_listing;
+    void showDevices(const Listing &listing);
     QFutureWatcher<SweepEvent> m_sweep;
     QTimer m_tick;
     measure::Averager m_averager;
     measure::Reading m_shown;
     std::vector<measure::Reading> m_steps, m_reference;
+    bool m_stepsByLevel = false, m_referenceByLevel = false; // the kind of sweep each is
     int m_levelUnit = 0;
     CommonDialog m_saveDialog;
 

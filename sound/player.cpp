@@ -1,5 +1,6 @@
 #include "sound/player.h"
 
+#include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "audiodevice/stream.h"
 
@@ -45,14 +46,23 @@ Player::~Player()
 
 bool Player::outputAvailable()
 {
-    return m_session || audiodevice::listDevices().defaultOutput() != nullptr;
+    try {
+        return m_session || audiodevice::listDevices().defaultOutput() != nullptr;
+    } catch (const audiodevice::NoAnswer &) {
+        return false;
+    }
 }
 
 QString Player::play(const tone::Tone &tone)
 {
     if (m_session)
         stop();
-    const audiodevice::DeviceList devices = audiodevice::listDevices();
+    audiodevice::DeviceList devices;
+    try {
+        devices = audiodevice::listDevices();
+    } catch (const audiodevice::NoAnswer &error) {
+        return QString::fromStdString(error.what());
+    }
     const audiodevice::Device *output = devices.defaultOutput();
     if (!output)
         return QStringLiteral("there is no audio output");
@@ -68,7 +78,9 @@ QString Player::play(const tone::Tone &tone)
     request.outputChannels = 1;
     request.rate = rate;
     try {
-        session->stream = std::make_unique<audiodevice::Stream>(request, *session);
+        session->stream = audiodevice::Stream::open(request, session);
+    } catch (const audiodevice::NoAnswer &error) {
+        return QString::fromStdString(error.what());
     } catch (const audiodevice::StreamError &error) {
         return QStringLiteral("the audio output could not be opened (%1)")
             .arg(QString::fromStdString(error.what()));

@@ -309,6 +309,55 @@ TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
     EXPECT_TRUE(silent.err.contains("no signal on the input")) << silent.err.toStdString();
 }
 
+// The sound server stopped (SIGSTOP) and let go again when the test ends.
+class Frozen
+{
+public:
+    Frozen() { ::kill(server(), SIGSTOP); }
+    ~Frozen() { ::kill(server(), SIGCONT); }
+
+private:
+    static pid_t server() { return static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID")); }
+};
+
+TEST(MeasureEndToEnd, AFrozenServerGivesOneLineWithinSixSeconds)
+{
+    for (const char *command : {"devices", "measure"}) {
+        SCOPED_TRACE(command);
+        const auto start = std::chrono::steady_clock::now();
+        Cli run;
+        {
+            Frozen frozen;
+            run = cli({QString::fromLatin1(command)});
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "quenlari-cli: the sound server does not answer\n");
+        EXPECT_LT(seconds, 6);
+    }
+    // Frozen during a sweep, after its first step.
+    QProcess process;
+    process.start(QStringLiteral(QUENLARI_CLI), {QStringLiteral("measure"), QStringLiteral("--sweep"),
+                                                  QStringLiteral("level"), QStringLiteral("--json")});
+    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Frozen frozen;
+        EXPECT_TRUE(process.waitForFinished(6000)) << "the sweep hangs";
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError().count('\n'), 1);
+    EXPECT_LT(seconds, 6);
+    // The server, let go, serves again.
+    const Cli after = cli({QStringLiteral("devices")});
+    EXPECT_EQ(after.status, 0) << after.err.toStdString();
+}
+
 // Last: it takes the server away.
 TEST(MeasureEndToEnd, AServerKilledDuringASweepStopsItWithAMessage)
 {

@@ -13,10 +13,13 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <qcustomplot.h>
 
 #include <algorithm>
 #include <cmath>
@@ -196,6 +199,83 @@ TEST(MeasureWindow, ALevelSweepDrawsTheKneeAndSavesItsStepsAndReference)
     ASSERT_EQ(errors.count(), 1);
     EXPECT_TRUE(errors.first().first().toString().contains(QStringLiteral("cannot write")));
     EXPECT_FALSE(QFile::exists(nowhere));
+}
+
+// The sweep plot's graphs by name, and what each holds.
+struct SweepPlot
+{
+    explicit SweepPlot(QCustomPlot *plot) : plot(plot) {}
+    QCPGraph *graph(const QString &name) const
+    {
+        for (int k = 0; k < plot->graphCount(); ++k)
+            if (plot->graph(k)->name() == name)
+                return plot->graph(k);
+        return nullptr;
+    }
+    std::vector<std::pair<double, double>> points(const QString &name) const
+    {
+        std::vector<std::pair<double, double>> out;
+        if (QCPGraph *g = graph(name))
+            for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+                out.emplace_back(it->key, it->value);
+        return out;
+    }
+    QCustomPlot *plot;
+};
+
+TEST(MeasureWindow, TheSweepPlotFollowsItsKindUnitAndStates)
+{
+    Measuring test;
+    SweepPlot plot(test.child<QCustomPlot>("plotSweep"));
+    // A level sweep, kept as the reference.
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(1);
+    test.child<QDoubleSpinBox>("spnFrom")->setValue(-20);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(-12);
+    test.child<QDoubleSpinBox>("spnStep")->setValue(4);
+    ASSERT_TRUE(test.sweep());
+    test.click("cmdKeepReference");
+    ASSERT_NE(plot.graph(QStringLiteral("reference (dashed)")), nullptr);
+
+    // Then a frequency sweep: Hz on a logarithmic axis that holds its steps,
+    // and no reference of levels drawn across it.
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(0);
+    test.child<QDoubleSpinBox>("spnFrom")->setValue(100);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(800);
+    test.child<QSpinBox>("spnPerOctave")->setValue(1);
+    ASSERT_TRUE(test.sweep());
+    EXPECT_EQ(plot.plot->xAxis->label(), QStringLiteral("Frequency (Hz)"));
+    EXPECT_EQ(plot.plot->xAxis->scaleType(), QCPAxis::stLogarithmic);
+    EXPECT_LE(plot.plot->xAxis->range().lower, 100);
+    EXPECT_GE(plot.plot->xAxis->range().upper, 800);
+    const auto thdN = plot.points(QStringLiteral("THD+N"));
+    ASSERT_EQ(thdN.size(), 4u);
+    EXPECT_EQ(thdN.front().first, 100);
+    EXPECT_EQ(thdN.back().first, 800);
+    for (const auto &[hz, db] : thdN)
+        EXPECT_TRUE(plot.plot->yAxis->range().contains(db)) << hz << " Hz at " << db << " dB";
+    EXPECT_EQ(plot.graph(QStringLiteral("reference (dashed)")), nullptr);
+
+    // In %: the same steps, a hundred times the fraction, inside the axis's range.
+    test.child<QCheckBox>("chkPercent")->setChecked(true);
+    const auto inPercent = plot.points(QStringLiteral("THD+N"));
+    ASSERT_EQ(inPercent.size(), 4u);
+    for (std::size_t k = 0; k < inPercent.size(); ++k) {
+        EXPECT_NEAR(inPercent[k].second, 100 * std::pow(10.0, thdN[k].second / 20), 1e-9 * inPercent[k].second);
+        EXPECT_TRUE(plot.plot->yAxis->range().contains(inPercent[k].second));
+    }
+    EXPECT_EQ(plot.plot->yAxis->label(), QStringLiteral("%"));
+
+    // A step in a state is a cross on the floor, and the line breaks there.
+    test.window->setSimulatedDevice(std::make_shared<Stutter>());
+    test.child<QCheckBox>("chkPercent")->setChecked(false);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(200);
+    ASSERT_TRUE(test.sweep());
+    const auto crosses = plot.points(QStringLiteral("not measured (x)"));
+    ASSERT_EQ(crosses.size(), 2u);
+    EXPECT_EQ(crosses.front().first, 100);
+    EXPECT_EQ(crosses.front().second, plot.plot->yAxis->range().lower);
+    for (const auto &point : plot.points(QStringLiteral("THD+N")))
+        EXPECT_TRUE(std::isnan(point.second));
 }
 
 TEST(MeasureWindow, CancelStopsASweepBetweenItsSteps)
