@@ -10,6 +10,7 @@ namespace {
 constexpr int kLowestHz = 50, kHighestHz = 1000, kFrequencyStep = 10;
 constexpr int kHighestLevel = 20;
 constexpr int kPhaseStep = 5;
+constexpr int kFullTurn = 360;
 
 QString frequencyText(double hz)
 {
@@ -43,9 +44,18 @@ PlotValues plotValuesOf(const Analysis &analysis)
                                   .arg(n)
                                   .arg(found->levelPercent, 0, 'f', 1)
                                   .arg(kHighestLevel);
-        values.phases[n - 2] = static_cast<int>(std::lround(found->phaseDegrees / kPhaseStep)) * kPhaseStep;
+        // A harmonic shown at 0 % has no phase worth showing; 360 degrees is 0.
+        const int phase = static_cast<int>(std::lround(found->phaseDegrees / kPhaseStep)) * kPhaseStep;
+        values.phases[n - 2] = level > 0 ? phase % kFullTurn : 0;
     }
     return values;
+}
+
+QString PlotValues::note() const
+{
+    return clamped.isEmpty() ? QStringLiteral("Shown in the plot.")
+                             : QStringLiteral("Shown in the plot: ") + clamped.join(QStringLiteral("; ")) +
+                                   QLatin1Char('.');
 }
 
 } // namespace analysis

@@ -86,7 +86,5 @@ void Form1::useAnalysis(const analysis::PlotValues &values)
         UpDown1->setValue(values.frequencyHz);
         // Then as "Calcul Quenlari": the THD of the new levels, and the plot.
         Command1_Click();
-        if (m_analysis)
-            m_analysis->showClamped(values.clamped);
     });
 }

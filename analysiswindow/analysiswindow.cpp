@@ -82,8 +82,11 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
 
     auto *use = new QPushButton(QStringLiteral("Use in the plot"), this);
     use->setObjectName(QStringLiteral("cmdUse"));
-    connect(use, &QPushButton::clicked, this,
-            [this] { emit useInPlot(analysis::plotValuesOf(m_recording.result)); });
+    connect(use, &QPushButton::clicked, this, [this] {
+        const analysis::PlotValues values = analysis::plotValuesOf(m_recording.result);
+        emit useInPlot(values);
+        showClamped(values);
+    });
     auto *png = new QPushButton(QStringLiteral("Save as PNG"), this);
     png->setObjectName(QStringLiteral("cmdSavePng"));
     connect(png, &QPushButton::clicked, this, &AnalysisWindow::saveAsPng);
@@ -179,11 +182,9 @@ void AnalysisWindow::keepShownChannel()
     m_channel->setValue(m_recording.channel);
 }
 
-void AnalysisWindow::showClamped(const QStringList &clamped)
+void AnalysisWindow::showClamped(const analysis::PlotValues &values)
 {
-    m_clamped->setText(clamped.isEmpty() ? QStringLiteral("Shown in the plot.")
-                                         : QStringLiteral("Shown in the plot: ") +
-                                               clamped.join(QStringLiteral("; ")) + QLatin1Char('.'));
+    m_clamped->setText(values.note());
 }
 
 void AnalysisWindow::plotSpectrum()

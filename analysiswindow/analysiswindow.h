@@ -31,7 +31,7 @@ public:
     // Sets the channel chooser back to the channel shown, when another could not be analysed.
     void keepShownChannel();
     // Said under the buttons after "Use in the plot": what had to be moved into range.
-    void showClamped(const QStringList &clamped);
+    void showClamped(const analysis::PlotValues &values);
     CommonDialog &saveDialog() { return m_saveDialog; }
     const analysis::AnalysedRecording &recording() const { return m_recording; }
 

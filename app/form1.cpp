@@ -24,7 +24,11 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent), m_player(new sound::Player(
     guard(QT_TR_NOOP("Starting the program"), [this] { Form_Load(); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // Closed, the Measure window was only hidden, to keep its results.
+    delete m_measure;
+}
 
 void Form1::connectHandlers()
 {

@@ -23,6 +23,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -39,6 +41,8 @@ namespace {
 constexpr int kTickMs = 250; // four readouts a second
 constexpr double kRate = 48000;
 constexpr int kPngWidth = 1200, kPngHeight = 600;
+constexpr int kWidth = 1000, kHeight = 820;
+constexpr int kFrameRoom = 60; // the window's frame and title bar, and a panel's share of the screen
 constexpr double kFloorDbfs = -180;
 constexpr int kSweepHarmonics = 5; // H2 to H5 drawn
 const char *const kUnits[] = {"dBFS", "V rms", "dBV", "dBu"};
@@ -83,8 +87,10 @@ MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
 {
     setObjectName(QStringLiteral("frmMeasure"));
     setWindowTitle(QStringLiteral("Measure"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    resize(1000, 820);
+    // Closing only hides it: its sweeps, reference and calibration stay for as
+    // long as the program runs, and the main window lets it go at the end.
+    const QSize available = screen()->availableGeometry().size() - QSize(kFrameRoom, kFrameRoom);
+    resize(std::min(kWidth, available.width()), std::min(kHeight, available.height()));
     buildLayout();
     refreshDevices();
     m_tick.setInterval(kTickMs);
@@ -201,6 +207,9 @@ void MeasureWindow::buildLayout()
     liveBar->addWidget(m_averaging);
     liveBar->addStretch(1);
     liveBar->addWidget(m_useInPlot);
+    m_used = new QLabel(this);
+    m_used->setObjectName(QStringLiteral("lblUsed"));
+    m_used->setWordWrap(true);
     m_state = new QLabel(QStringLiteral("Stopped."), this);
     m_state->setObjectName(QStringLiteral("lblState"));
     m_figures = new QLabel(this);
@@ -230,6 +239,7 @@ void MeasureWindow::buildLayout()
     auto *live = new QWidget(this);
     auto *liveLayout = new QVBoxLayout(live);
     liveLayout->addLayout(liveBar);
+    liveLayout->addWidget(m_used);
     liveLayout->addWidget(m_state);
     liveLayout->addLayout(readout);
     liveLayout->addLayout(plots, 1);
@@ -275,9 +285,22 @@ void MeasureWindow::buildLayout()
     m_savePng->setObjectName(QStringLiteral("cmdSavePng"));
     m_saveCsv = new QPushButton(QStringLiteral("Save as CSV"), this);
     m_saveCsv->setObjectName(QStringLiteral("cmdSaveCsv"));
+    m_settleThdN = spin(this, "spnSettleThdN", 0.01, 20, measure::Settling().thdNDb, 2, QStringLiteral(" dB"));
+    m_settleLevel = spin(this, "spnSettleLevel", 0.001, 20, measure::Settling().levelDb, 3, QStringLiteral(" dB"));
+    // Every field with its label beside it, and the label's words as its accessible name.
     auto *sweepBar = new QHBoxLayout;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_sweepKind, m_from, m_to, m_perOctave, m_step, m_settle})
-        sweepBar->addWidget(w);
+    const std::pair<const char *, QWidget *> fields[] = {
+        {"Sweep", m_sweepKind},          {"From", m_from},
+        {"To", m_to},                    {"Steps an octave", m_perOctave},
+        {"Step", m_step},                {"Settling time", m_settle},
+        {"Settled: THD+N within", m_settleThdN}, {"level within", m_settleLevel}};
+    for (const auto &[text, field] : fields) {
+        auto *label = new QLabel(QString::fromLatin1(text), this);
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+        sweepBar->addWidget(label);
+        sweepBar->addWidget(field);
+    }
     sweepBar->addWidget(m_run);
     auto *sweepTools = new QHBoxLayout;
     sweepTools->addWidget(m_progress, 1);
@@ -308,9 +331,19 @@ void MeasureWindow::buildLayout()
     tabs->setObjectName(QStringLiteral("tabMeasure"));
     tabs->addTab(live, QStringLiteral("Live"));
     tabs->addTab(sweep, QStringLiteral("Sweeps"));
-    auto *layout = new QVBoxLayout(this);
+    // In a scroll area: on a small screen (a 1366 x 768 laptop) all of it is still there.
+    auto *content = new QWidget;
+    auto *layout = new QVBoxLayout(content);
     layout->addLayout(top);
     layout->addWidget(tabs, 1);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrMeasure"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(content);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
 
     connect(m_start, &QPushButton::clicked, this, &MeasureWindow::startOrStop);
     connect(m_run, &QPushButton::clicked, this, &MeasureWindow::runOrCancelSweep);
@@ -330,8 +363,11 @@ void MeasureWindow::buildLayout()
         m_averager.setBlocks(index == 0 ? 1 : std::size_t(1) << (2 * index));
     });
     connect(m_useInPlot, &QPushButton::clicked, this, [this] {
-        if (measure::hasFigures(m_shown.state))
-            emit useInPlot(analysis::plotValuesOf(m_shown.result));
+        if (!measure::hasFigures(m_shown.state))
+            return;
+        const analysis::PlotValues values = analysis::plotValuesOf(m_shown.result);
+        emit useInPlot(values);
+        m_used->setText(values.note());
     });
     connect(m_percent, &QCheckBox::toggled, this, &MeasureWindow::plotSweep);
     connect(m_keep, &QPushButton::clicked, this, [this] {
@@ -662,6 +698,8 @@ void MeasureWindow::runOrCancelSweep()
     m_start->setEnabled(false);
     measure::SweepTiming timing;
     timing.settleSeconds = m_settle->value() / 1000.0;
+    timing.settling.thdNDb = m_settleThdN->value();
+    timing.settling.levelDb = m_settleLevel->value();
     const measure::Devices devices = chosenDevices();
     m_sweep.setFuture(QtConcurrent::run([devices, steps, timing](QPromise<SweepEvent> &promise) {
         const Progress progress(promise);

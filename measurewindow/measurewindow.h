@@ -118,11 +118,12 @@ private:
               *m_sweepKind = nullptr;
     QSpinBox *m_channel = nullptr, *m_perOctave = nullptr, *m_settle = nullptr;
     QDoubleSpinBox *m_frequency = nullptr, *m_level = nullptr, *m_inputCal = nullptr, *m_outputCal = nullptr,
-                   *m_block = nullptr, *m_from = nullptr, *m_to = nullptr, *m_step = nullptr;
+                   *m_block = nullptr, *m_from = nullptr, *m_to = nullptr, *m_step = nullptr,
+                   *m_settleThdN = nullptr, *m_settleLevel = nullptr;
     QCheckBox *m_useControls = nullptr, *m_percent = nullptr;
     QPushButton *m_start = nullptr, *m_useInPlot = nullptr, *m_run = nullptr, *m_keep = nullptr,
                 *m_savePng = nullptr, *m_saveCsv = nullptr;
-    QLabel *m_state = nullptr, *m_figures = nullptr;
+    QLabel *m_state = nullptr, *m_figures = nullptr, *m_used = nullptr;
     QTableWidget *m_harmonics = nullptr, *m_stepTable = nullptr;
     QCustomPlot *m_spectrum = nullptr, *m_residual = nullptr, *m_sweepPlot = nullptr;
     QProgressBar *m_progress = nullptr;

@@ -1,5 +1,6 @@
 #include "analysis/analyser.h"
 #include "analysis/harmonicfit.h"
+#include "analysis/plotvalues.h"
 #include "analysis/recording.h"
 #include "audio/soundfile.h"
 #include "base/progress.h"
@@ -539,4 +540,27 @@ TEST(Analysis, ThdPlusNoiseOfASteadyToneEqualsItsClosedForm)
         else
             EXPECT_LT(result.thdN, 1e-6);
     }
+}
+
+TEST(PlotValues, PhasesStayBelow360AndAHarmonicAtZeroKeepsPhaseZero)
+{
+    analysis::Analysis result;
+    result.fundamentalHz = 3000;
+    for (int n = 2; n <= 7; ++n) {
+        analysis::Harmonic h;
+        h.n = n;
+        h.present = true;
+        h.levelPercent = n == 2 ? 5 : 0.3; // harmonics 3 to 7 round to 0 %
+        h.phaseDegrees = n == 2 ? 358.2 : 123;
+        result.harmonics.push_back(h);
+    }
+    const analysis::PlotValues values = analysis::plotValuesOf(result);
+    EXPECT_EQ(values.frequencyHz, 1000);
+    EXPECT_EQ(values.levels[0], 5);
+    EXPECT_EQ(values.phases[0], 0); // 358.2 is 360, which is 0
+    for (int k = 1; k < 6; ++k) {
+        EXPECT_EQ(values.levels[std::size_t(k)], 0);
+        EXPECT_EQ(values.phases[std::size_t(k)], 0);
+    }
+    EXPECT_EQ(values.note(), QStringLiteral("Shown in the plot: fundamental 3 kHz shown as 1000 Hz."));
 }

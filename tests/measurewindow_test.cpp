@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -276,6 +278,59 @@ TEST(MeasureWindow, TheSweepPlotFollowsItsKindUnitAndStates)
     EXPECT_EQ(crosses.front().second, plot.plot->yAxis->range().lower);
     for (const auto &point : plot.points(QStringLiteral("THD+N")))
         EXPECT_TRUE(std::isnan(point.second));
+}
+
+TEST(MeasureWindow, ClosingKeepsItsResultsAndItFitsASmallScreenWithEveryFieldLabelled)
+{
+    Measuring test;
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(1);
+    test.child<QDoubleSpinBox>("spnFrom")->setValue(-20);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(-16);
+    test.child<QDoubleSpinBox>("spnStep")->setValue(4);
+    test.child<QDoubleSpinBox>("spnInputCal")->setValue(1.55);
+    ASSERT_TRUE(test.sweep());
+    test.click("cmdKeepReference");
+    MeasureWindow *window = test.window;
+    window->close();
+    QApplication::processEvents();
+    test.form.findChild<QAction *>("mnuMeasure")->trigger();
+    EXPECT_TRUE(window->isVisible()); // the same window, shown again
+    EXPECT_EQ(window->sweepSteps().size(), 2u);
+    EXPECT_EQ(window->reference().size(), 2u);
+    EXPECT_EQ(test.child<QDoubleSpinBox>("spnInputCal")->value(), 1.55);
+    EXPECT_EQ(test.child<QTableWidget>("tblSteps")->rowCount(), 2);
+
+    // It opens within the screen; what does not fit scrolls.
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_LE(window->width(), screen.width());
+    EXPECT_LE(window->height(), screen.height());
+    EXPECT_NE(test.child<QScrollArea>("scrMeasure"), nullptr);
+
+    // Every field of the sweeps has a label naming it.
+    for (const char *name : {"cboSweep", "spnFrom", "spnTo", "spnPerOctave", "spnStep", "spnSettle", "spnSettleThdN",
+                             "spnSettleLevel"}) {
+        QWidget *field = test.child<QWidget>(name);
+        ASSERT_NE(field, nullptr) << name;
+        EXPECT_FALSE(field->accessibleName().isEmpty()) << name;
+        const auto labels = window->findChildren<QLabel *>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel *label) { return label->buddy() == field; }))
+            << name;
+    }
+}
+
+TEST(MeasureWindow, UseInThePlotSaysWhatItMovedIntoRange)
+{
+    Measuring test;
+    test.child<QDoubleSpinBox>("spnFrequency")->setValue(3000);
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    test.click("cmdUse");
+    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown1")->value(), 1000);
+    const QString note = test.child<QLabel>("lblUsed")->text();
+    EXPECT_TRUE(note.contains(QStringLiteral("fundamental 3 kHz shown as 1000 Hz"))) << note.toStdString();
+    // A pure sine: its harmonics at 0 % keep the phase 0.
+    for (int n = 2; n <= 7; ++n)
+        EXPECT_EQ(test.form.findChild<UpDown *>(QStringLiteral("UpDown%1a").arg(n))->value(), 0) << n;
 }
 
 TEST(MeasureWindow, CancelStopsASweepBetweenItsSteps)
