@@ -59,8 +59,13 @@ void Form1::connectHandlers()
     connect(mnuSaveTone, &QAction::triggered, this, &Form1::mnuSaveTone_Click);
     connect(mnuExportSamples, &QAction::triggered, this, &Form1::mnuExportSamples_Click);
     // The sound follows the controls at once; the plot follows its own rule.
-    for (UpDown *control : findChildren<UpDown *>())
+    for (UpDown *control : findChildren<UpDown *>()) {
         connect(control, &UpDown::change, this, &Form1::controlsChangedWhilePlaying);
+        connect(control, &UpDown::change, this, [this] {
+            if (m_measure)
+                m_measure->controlsChanged();
+        });
+    }
     connect(m_player, &sound::Player::stopped, this, &Form1::playStopped);
     // Whether there is an audio output is asked when the menu opens, not at start-up.
     connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this,

@@ -60,7 +60,7 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
         object.insert(QStringLiteral("channel"), channel);
         object.insert(QStringLiteral("why"), QString::fromStdString(reading.why));
     }
-    object.insert(QStringLiteral("state"), QString::fromLatin1(measure::stateText(reading.state)));
+    object.insert(QStringLiteral("state"), QString::fromUtf8(measure::stateText(reading.state)));
     object.insert(QStringLiteral("stimulus_hz"), reading.stimulus.frequencyHz());
     object.insert(QStringLiteral("stimulus_dbfs"), reading.stimulus.peakDbfs);
     object.insert(QStringLiteral("overloaded_samples"), static_cast<qint64>(reading.overloaded));
@@ -86,13 +86,13 @@ QByteArray stepRow(const measure::Reading &reading)
                       .arg(fixed(reading.stimulus.frequencyHz(), 2), 10)
                       .arg(fixed(reading.stimulus.peakDbfs, 2), 7);
     if (!measure::hasFigures(reading.state))
-        return (row + QString::fromLatin1(measure::stateText(reading.state)) + QLatin1Char('\n')).toUtf8();
+        return (row + QString::fromUtf8(measure::stateText(reading.state)) + QLatin1Char('\n')).toUtf8();
     row += QStringLiteral("%1 %2 %3 %4 %5")
                .arg(fixed(r.fundamentalHz, 3), 11)
                .arg(fixed(r.fundamentalDbfs, 2), 8)
                .arg(fixed(dsp::decibels(r.thdF), 2), 8)
                .arg(fixed(dsp::decibels(r.thdN), 2), 8)
-               .arg(r.clippedSamples + reading.overloaded, 8);
+               .arg(r.clippedSamples, 8);
     if (reading.state == measure::State::Overload)
         row += QStringLiteral("  input overload");
     return (row + QLatin1Char('\n')).toUtf8();
@@ -194,7 +194,7 @@ int measureDevice(const MeasureOptions &options, bool json)
                 print(QStringLiteral("stimulus        %1 Hz at %2 dBFS, out to %3\nstate           %4\n")
                           .arg(fixed(reading.stimulus.frequencyHz(), 3), fixed(reading.stimulus.peakDbfs, 2),
                                QString::fromStdString(session.outputName()),
-                               QString::fromLatin1(measure::stateText(reading.state)))
+                               QString::fromUtf8(measure::stateText(reading.state)))
                           .toUtf8() +
                       analysisReport(recording, false));
             }

@@ -50,6 +50,10 @@ const char *stateText(State state)
         return "input not steady";
     case State::NotSettled:
         return "not settled";
+    case State::Settling:
+        return "settling\u2026";
+    case State::Stalled:
+        return "input stalled";
     }
     return "";
 }
@@ -82,6 +86,9 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
         settings.fundamentalHz = std::min(*settings.fundamentalHz, rate * kHighestStimulusShare);
         settings.spectrum = spectrum;
         reading.result = analysis::analyse(samples, rate, settings);
+        // One count of clipped samples everywhere: the converter's limits,
+        // whatever the word length, hold the format's own extreme codes too.
+        reading.result.clippedSamples = reading.overloaded;
     } catch (const analysis::AnalysisError &error) {
         reading.why = error.what();
         return reading;

@@ -28,8 +28,14 @@ enum class State {
     // tries as were allowed: a device still changing (warming up, a gain
     // control at work) or a disturbance too small to show in one block.
     NotSettled,
+    // Live only: a new stimulus has not come round yet, or no two blocks of
+    // it in a row have been read yet.
+    Settling,
+    // Live only: nothing has come in for a second.
+    Stalled,
 };
-// "measured", "no signal on the input", "input overload", "input not steady", "not settled"
+// "measured", "no signal on the input", "input overload", "input not steady", "not settled",
+// "settling…", "input stalled"
 const char *stateText(State state);
 // Whether a reading's figures are shown: they are, with a warning, for an overloaded input.
 inline bool hasFigures(State state)

@@ -203,6 +203,11 @@ private:
                 m_failed = true;
                 return;
             }
+            next += std::chrono::microseconds(kBlock * 1000000 / std::size_t(m_rate));
+            if (m_device->stalled) {
+                std::this_thread::sleep_until(next);
+                continue;
+            }
             if (m_device->droppedOut.exchange(false))
                 m_processor.dropout();
             m_processor.process(in.data(), out.data(), kBlock);
@@ -211,7 +216,6 @@ private:
                 m_delay[m_at] = m_device->answer(out[i]);
                 m_at = (m_at + 1) % m_delay.size();
             }
-            next += std::chrono::microseconds(kBlock * 1000000 / std::size_t(m_rate));
             std::this_thread::sleep_until(next);
         }
     }
@@ -236,6 +240,9 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
                                                   sound::settingsFor(first.tone, first.peakDbfs),
                                                   std::llround(kLeadInSeconds * m_rate), 1, 1, 1,
                                                   static_cast<std::size_t>(kKeptSeconds * m_rate));
+        if (wanted.channel != 1)
+            throw MeasureError(audiodevice::quoted(m_inputName) + " has 1 input channel: there is no channel " +
+                               std::to_string(wanted.channel));
         m_simulated = std::make_unique<SimulatedStream>(wanted.simulated, *m_processor, m_rate);
         return;
     }

@@ -58,6 +58,8 @@ public:
     std::atomic<bool> lost{false};
     // Set to report, before the next block, that the sound system fell behind.
     std::atomic<bool> droppedOut{false};
+    // Set to stop the device's clock: nothing goes out or comes in until it is cleared.
+    std::atomic<bool> stalled{false};
 };
 
 // Which devices, by index or name ("" for the system's default), and which

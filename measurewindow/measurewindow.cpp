@@ -1,6 +1,5 @@
 #include "measurewindow/measurewindow.h"
 
-#include "analysis/residual.h"
 #include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "base/errors.h"
@@ -96,22 +95,25 @@ MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
     m_tick.setInterval(kTickMs);
     connect(&m_tick, &QTimer::timeout, this, &MeasureWindow::tick);
     connect(&m_opening, &QFutureWatcher<void>::finished, this, [this] {
-        std::unique_ptr<measure::Session> session = std::move(*m_opened);
+        std::shared_ptr<measure::LiveMeter> meter = std::move(*m_opened);
         if (m_start->text() != QStringLiteral("Stop"))
             return; // stopped while it opened
-        if (!session) {
+        if (!meter) {
             stopLive();
             fail(QStringLiteral("Measuring"), m_openFailure);
             return;
         }
-        m_session = std::move(session);
+        m_meter = std::move(meter);
+        // What changed while it opened counts from now.
+        m_meter->setStimulus(chosenStimulus());
+        m_meter->setSettings(liveSettings());
         showState(QStringLiteral("Listening…"));
         m_tick.start();
     });
     connect(&m_listing, &QFutureWatcher<Listing>::finished, this,
             [this] { showDevices(m_listing.result()); });
     connect(&m_analysing, &QFutureWatcher<LiveResult>::finished, this, [this] {
-        if (!m_analysing.isCanceled() && m_analysing.future().resultCount() > 0 && m_session)
+        if (!m_analysing.isCanceled() && m_analysing.future().resultCount() > 0 && m_meter)
             showLive(m_analysing.result());
     });
     connect(&m_sweep, &QFutureWatcher<SweepEvent>::resultReadyAt, this, [this](int index) {
@@ -359,9 +361,18 @@ void MeasureWindow::buildLayout()
             qobject_cast<QStandardItemModel *>(m_levelUnits->model())->item(unit)->setEnabled(volts(m_outputCal).has_value());
     });
     emit m_outputCal->valueChanged(0);
-    connect(m_averaging, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_averager.setBlocks(index == 0 ? 1 : std::size_t(1) << (2 * index));
-    });
+    const auto settingsChanged = [this] {
+        if (m_meter)
+            m_meter->setSettings(liveSettings());
+    };
+    connect(m_averaging, &QComboBox::currentIndexChanged, this, settingsChanged);
+    connect(m_block, &QDoubleSpinBox::valueChanged, this, settingsChanged);
+    connect(m_settleThdN, &QDoubleSpinBox::valueChanged, this, settingsChanged);
+    connect(m_settleLevel, &QDoubleSpinBox::valueChanged, this, settingsChanged);
+    // A device changed while live is taken at once: the stream starts again on it.
+    for (QComboBox *device : {m_output, m_input})
+        connect(device, &QComboBox::activated, this, &MeasureWindow::restartLive);
+    connect(m_channel, &QSpinBox::valueChanged, this, &MeasureWindow::restartLive);
     connect(m_useInPlot, &QPushButton::clicked, this, [this] {
         if (!measure::hasFigures(m_shown.state))
             return;
@@ -494,15 +505,15 @@ void MeasureWindow::startOrStop()
     m_start->setText(QStringLiteral("Stop"));
     m_run->setEnabled(false);
     showState(QStringLiteral("Starting…"));
-    m_averager.clear();
     // Opening may wait for the sound system: never on the window's thread.
     const measure::Devices devices = chosenDevices();
     const measure::Stimulus stimulus = chosenStimulus();
+    const measure::LiveSettings settings = liveSettings();
     m_openFailure.clear();
-    m_opened = std::make_shared<std::unique_ptr<measure::Session>>();
-    m_opening.setFuture(QtConcurrent::run([this, opened = m_opened, devices, stimulus] {
+    m_opened = std::make_shared<std::shared_ptr<measure::LiveMeter>>();
+    m_opening.setFuture(QtConcurrent::run([this, opened = m_opened, devices, stimulus, settings] {
         try {
-            *opened = std::make_unique<measure::Session>(devices, stimulus);
+            *opened = std::make_shared<measure::LiveMeter>(devices, stimulus, settings);
         } catch (const measure::MeasureError &error) {
             m_openFailure = QString::fromUtf8(error.what()); // read once the future has finished
         }
@@ -512,68 +523,61 @@ void MeasureWindow::startOrStop()
 void MeasureWindow::stopLive()
 {
     m_tick.stop();
-    m_session.reset();
+    // A reading still under way holds the meter until it ends.
+    m_meter.reset();
     m_start->setText(QStringLiteral("Start"));
     m_run->setEnabled(true);
     showState(QStringLiteral("Stopped."));
+    clearLive();
+}
+
+void MeasureWindow::restartLive()
+{
+    if (!m_meter)
+        return;
+    stopLive();
+    startOrStop();
+}
+
+measure::LiveSettings MeasureWindow::liveSettings() const
+{
+    measure::LiveSettings settings;
+    settings.blockSeconds = m_block->value();
+    const int averaging = m_averaging->currentIndex();
+    settings.averaging = averaging == 0 ? 1 : std::size_t(1) << (2 * averaging);
+    settings.settling.thdNDb = m_settleThdN->value();
+    settings.settling.levelDb = m_settleLevel->value();
+    return settings;
 }
 
 void MeasureWindow::stimulusChanged()
 {
-    if (m_session) {
-        m_session->setStimulus(chosenStimulus());
-        m_averager.clear();
-    }
+    if (!m_meter)
+        return;
+    m_meter->setStimulus(chosenStimulus());
+    // The figures of the last stimulus go at once: they are no longer what is measured.
+    m_shown = {};
+    clearLive();
+    showState(QString::fromUtf8(measure::stateText(measure::State::Settling)) + QStringLiteral(": a new stimulus"));
+}
+
+void MeasureWindow::controlsChanged()
+{
+    if (m_useControls->isChecked())
+        stimulusChanged();
 }
 
 void MeasureWindow::tick()
 {
-    if (!m_session)
-        return;
-    if (!m_session->failure().empty()) {
-        const QString why = QString::fromStdString(m_session->failure()).trimmed();
-        stopLive();
-        showState(QStringLiteral("output lost"));
-        fail(QStringLiteral("Measuring"), QStringLiteral("the audio device stopped working (%1)").arg(why));
-        return;
-    }
-    if (m_analysing.isRunning())
+    if (!m_meter || m_analysing.isRunning())
         return; // the last block is still being read: this one is skipped
-    const int rate = m_session->rate();
-    const auto frames = static_cast<std::size_t>(std::llround(m_block->value() * rate));
-    // The latest block, but nothing from before the newest stimulus came round.
-    int64_t from = 0;
-    std::vector<float> samples = m_session->latest(frames, &from);
-    int64_t newest = 0;
-    try {
-        newest = m_session->newestArrival();
-    } catch (const measure::MeasureError &error) {
-        stopLive();
-        fail(QStringLiteral("Measuring"), QString::fromUtf8(error.what()));
-        return;
-    }
-    if (newest > from)
-        samples.erase(samples.begin(), samples.begin() + std::min<int64_t>(int64_t(samples.size()), newest - from));
-    const measure::Stimulus stimulus = m_session->stimulus();
-    if (samples.size() < measure::stepFrames(stimulus.frequencyHz(), rate, 0.1))
-        return; // too little yet of what the stimulus gives
-    m_analysing.setFuture(QtConcurrent::run([samples = std::move(samples), rate, stimulus] {
+    m_analysing.setFuture(QtConcurrent::run([meter = m_meter] {
         LiveResult result;
-        result.reading = measure::read(samples, rate, stimulus, true);
-        if (!measure::hasFigures(result.reading.state))
-            return result;
-        const analysis::Analysis &r = result.reading.result;
-        const double theta = 2 * dsp::kPi * r.fundamentalHz / rate;
-        const auto span = std::min(samples.size(), static_cast<std::size_t>(std::ceil(2 * rate / r.fundamentalHz)));
-        result.residual.resize(span);
-        // Only the block's end is shown: its last tenth of a second (ten periods
-        // at the least) is all the fit of the fundamental needs for it.
-        const std::size_t fitted = std::min(samples.size(), measure::stepFrames(r.fundamentalHz, rate, 0.1));
-        const std::vector<float> end(samples.end() - std::ptrdiff_t(fitted), samples.end());
-        const auto held = static_cast<int>(std::count_if(r.harmonics.begin(), r.harmonics.end(),
-                                                         [](const analysis::Harmonic &h) { return h.present; }));
-        const analysis::FundamentalRemoval removal(end, theta, r.dcOffset, rate, 1 + held);
-        removal.residual(end.size() - span, result.residual.data(), span);
+        try {
+            result.live = meter->read(true);
+        } catch (const measure::MeasureError &error) {
+            result.error = QString::fromUtf8(error.what());
+        }
         return result;
     }));
 }
@@ -589,35 +593,33 @@ QString MeasureWindow::levelText(double dbfs, const std::optional<double> &cal) 
     return text;
 }
 
-void MeasureWindow::showLive(const LiveResult &live)
+void MeasureWindow::showLive(const LiveResult &result)
 {
-    if (live.reading.state == measure::State::Unsteady) {
-        // Not averaged in: the figures shown stay those of the last steady blocks.
-        showState(QStringLiteral("input not steady: a gap or a jump in the latest block"));
+    if (!result.error.isEmpty()) {
+        stopLive();
+        showState(result.error.contains(QStringLiteral("stopped working")) ? QStringLiteral("output lost")
+                                                                          : QStringLiteral("Stopped."));
+        fail(QStringLiteral("Measuring"), result.error);
         return;
     }
-    m_averager.add(live.reading);
-    const measure::Reading shown = live.reading.state == measure::State::NoSignal ? live.reading : m_averager.average();
+    const measure::LiveReading &live = result.live;
+    const measure::Reading &shown = live.reading;
     m_shown = shown;
     const bool measured = measure::hasFigures(shown.state);
     m_useInPlot->setEnabled(measured);
-    // States, not numbers, where numbers would lie.
+    // States, not numbers, where numbers would lie; never the figures of an older block.
     if (!measured) {
-        showState(QStringLiteral("no signal on the input"));
-        m_figures->clear();
-        m_harmonics->clearContents();
-        m_spectrum->clearGraphs();
-        m_residual->clearGraphs();
-        m_spectrum->replot();
-        m_residual->replot();
+        showState(QString::fromUtf8(measure::stateText(shown.state)) +
+                  (shown.why.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(shown.why)));
+        clearLive();
         return;
     }
     const analysis::Analysis &r = shown.result;
     showState(shown.state == measure::State::Overload
                   ? QStringLiteral("input overload: %1 samples at the converter's limits").arg(shown.overloaded)
                   : QStringLiteral("Measuring: %1 of %2 blocks averaged")
-                        .arg(m_averager.held())
-                        .arg(m_averager.blocks()));
+                        .arg(live.averaged)
+                        .arg(liveSettings().averaging));
     const std::optional<double> inputCal = volts(m_inputCal), outputCal = volts(m_outputCal);
     m_figures->setText(QStringLiteral("Stimulus     %1 Hz, %2\nFundamental  %3 Hz, %4\nTHD_F        %5 %  (%6 dB)\n"
                                       "THD_R        %7 %\nTHD+N        %8 %  (%9 dB)\nSINAD        %10 dB")
@@ -637,11 +639,11 @@ void MeasureWindow::showLive(const LiveResult &live)
     // The spectrum of the newest block; the residual scaled to fill its view.
     m_spectrum->clearGraphs();
     QCPGraph *spectrum = m_spectrum->addGraph();
-    const analysis::MagnitudeSpectrum &s = live.reading.result.spectrum;
+    const analysis::MagnitudeSpectrum &s = shown.result.spectrum;
     spectrum->setData(QVector<double>(s.frequencyHz.begin(), s.frequencyHz.end()),
                       QVector<double>(s.dbfs.begin(), s.dbfs.end()), true);
     spectrum->setPen(QPen(QColor(0, 110, 0)));
-    m_spectrum->xAxis->setRange(10, live.reading.result.sampleRate / 2);
+    m_spectrum->xAxis->setRange(10, shown.result.sampleRate / 2);
     m_spectrum->yAxis->setRange(kFloorDbfs, 12);
     m_spectrum->replot();
     m_residual->clearGraphs();
@@ -657,6 +659,17 @@ void MeasureWindow::showLive(const LiveResult &live)
     m_residual->xAxis->setRange(0, std::max<double>(1, double(live.residual.size())));
     m_residual->yAxis->setRange(-std::max(largest, 1e-12), std::max(largest, 1e-12));
     m_residual->replot();
+}
+
+void MeasureWindow::clearLive()
+{
+    m_figures->clear();
+    m_harmonics->clearContents();
+    m_spectrum->clearGraphs();
+    m_residual->clearGraphs();
+    m_spectrum->replot();
+    m_residual->replot();
+    m_useInPlot->setEnabled(false);
 }
 
 void MeasureWindow::showState(const QString &state)
@@ -722,11 +735,11 @@ void MeasureWindow::addStep(const measure::Reading &step)
     const analysis::Analysis &r = step.result;
     const bool measured = measure::hasFigures(step.state);
     const QStringList cells = {figureText(step.stimulus.frequencyHz(), 2), figureText(step.stimulus.peakDbfs, 2),
-                               QString::fromLatin1(measure::stateText(step.state)),
+                               QString::fromUtf8(measure::stateText(step.state)),
                                measured ? figureText(r.fundamentalDbfs, 2) : QString(),
                                measured ? figureText(dsp::decibels(r.thdF), 2) : QString(),
                                measured ? figureText(dsp::decibels(r.thdN), 2) : QString(),
-                               QString::number(r.clippedSamples + step.overloaded)};
+                               QString::number(r.clippedSamples)};
     for (int column = 0; column < cells.size(); ++column)
         m_stepTable->setItem(row, column, new QTableWidgetItem(cells[column]));
     plotSweep();
@@ -869,7 +882,7 @@ void MeasureWindow::saveAsCsv()
             row << (present ? value(r.harmonics[std::size_t(n - 2)].levelPercent) : QByteArray())
                 << (present ? value(analysis::roundedPhase(r.harmonics[std::size_t(n - 2)].phaseDegrees, 6)) : QByteArray());
         }
-        row << QByteArray::number(static_cast<qint64>(r.clippedSamples + step.overloaded));
+        row << QByteArray::number(static_cast<qint64>(r.clippedSamples));
         text += row.join(',') + '\n';
     }
     save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as CSV"),

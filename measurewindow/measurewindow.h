@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/plotvalues.h"
+#include "measure/livemeter.h"
 #include "measure/measurement.h"
 #include "picture/commondialog.h"
 
@@ -40,7 +41,9 @@ public:
     // The sound system's place in tests: a simulated device instead of real ones.
     void setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device);
     CommonDialog &saveDialog() { return m_saveDialog; }
-    bool isLive() const { return m_session != nullptr || m_opening.isRunning(); }
+    bool isLive() const { return m_meter != nullptr || m_opening.isRunning(); }
+    // The main window's controls changed: followed live where the stimulus is their tone.
+    void controlsChanged();
     bool isSweeping() const { return m_sweep.isRunning(); }
     // What the readout shows: the averaged reading of the live input.
     const measure::Reading &shownReading() const { return m_shown; }
@@ -57,8 +60,8 @@ protected:
 private:
     struct LiveResult
     {
-        measure::Reading reading;
-        std::vector<double> residual; // two periods of the input less DC and the fitted fundamental
+        measure::LiveReading live;
+        QString error; // the device failed
     };
     // A sweep's step as it ends, or why the sweep stopped.
     struct SweepEvent
@@ -74,6 +77,9 @@ private:
     void refreshDevices();
     void startOrStop();
     void stopLive();
+    void restartLive();
+    void clearLive();
+    measure::LiveSettings liveSettings() const;
     void stimulusChanged();
     void tick();
     void showLive(const LiveResult &result);
@@ -91,11 +97,11 @@ private:
 
     std::function<tone::Tone()> m_controlsTone;
     std::shared_ptr<measure::SimulatedDevice> m_simulated;
-    std::unique_ptr<measure::Session> m_session;
+    std::shared_ptr<measure::LiveMeter> m_meter;
     QString m_openFailure; // why the last opening failed
     QFutureWatcher<void> m_opening;
     // Where the opening puts its session; the window takes it from there.
-    std::shared_ptr<std::unique_ptr<measure::Session>> m_opened;
+    std::shared_ptr<std::shared_ptr<measure::LiveMeter>> m_opened;
     QFutureWatcher<LiveResult> m_analysing;
     // The sound system's devices, asked for off the window's thread.
     struct Listing
@@ -107,7 +113,6 @@ private:
     void showDevices(const Listing &listing);
     QFutureWatcher<SweepEvent> m_sweep;
     QTimer m_tick;
-    measure::Averager m_averager;
     measure::Reading m_shown;
     std::vector<measure::Reading> m_steps, m_reference;
     bool m_stepsByLevel = false, m_referenceByLevel = false; // the kind of sweep each is

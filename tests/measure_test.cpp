@@ -99,6 +99,7 @@ TEST(Measure, OverloadIsARunAtTheConvertersLimits)
     EXPECT_EQ(measure::overloadedSamples(samples), 3);
     const measure::Reading r = measure::read(samples, kRate, measure::sine(997, -6));
     EXPECT_EQ(r.state, measure::State::Overload);
+    EXPECT_EQ(r.result.clippedSamples, 3); // one count, the window's, the table's and the command line's
 }
 
 TEST(Measure, AveragingKeepsPhasesAndAveragesNoiseAsPower)

@@ -333,6 +333,66 @@ TEST(MeasureWindow, UseInThePlotSaysWhatItMovedIntoRange)
         EXPECT_EQ(test.form.findChild<UpDown *>(QStringLiteral("UpDown%1a").arg(n))->value(), 0) << n;
 }
 
+TEST(MeasureWindow, LiveNeverShowsAnOlderBlocksFiguresAsCurrent)
+{
+    Measuring test;
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    // A new level: until figures of it come, a state and no figures.
+    test.child<QDoubleSpinBox>("spnLevel")->setValue(-20);
+    bool sawSettling = false, sawOld = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const measure::Reading &shown = test.window->shownReading();
+            const QString figures = test.child<QLabel>("lblFigures")->text();
+            sawSettling = sawSettling || test.state().startsWith(QStringLiteral("settling"));
+            if (measure::hasFigures(shown.state)) {
+                sawOld = sawOld || std::fabs(shown.result.fundamentalDbfs + 20) > 0.01;
+                return !sawOld;
+            }
+            sawOld = sawOld || !figures.isEmpty();
+            return false;
+        },
+        10000));
+    EXPECT_TRUE(sawSettling);
+    EXPECT_FALSE(sawOld);
+
+    // The device's clock stops: "input stalled", and the figures go.
+    test.device->stalled = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.state().startsWith(QStringLiteral("input stalled")); }, 3000))
+        << test.state().toStdString();
+    EXPECT_TRUE(test.child<QLabel>("lblFigures")->text().isEmpty());
+    EXPECT_FALSE(test.child<QPushButton>("cmdUse")->isEnabled());
+    test.device->stalled = false;
+    EXPECT_TRUE(test.waitForMeasuring());
+}
+
+TEST(MeasureWindow, LiveFollowsTheToneOfTheControlsAndAChangedDevice)
+{
+    Measuring test;
+    test.form.findChild<UpDown *>("UpDown1")->setValue(300);
+    test.child<QCheckBox>("chkControls")->setChecked(true);
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    EXPECT_NEAR(test.window->shownReading().result.fundamentalHz, 300, 1e-3);
+    test.form.findChild<UpDown *>("UpDown1")->setValue(500);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return measure::hasFigures(test.window->shownReading().state) &&
+                   std::fabs(test.window->shownReading().result.fundamentalHz - 500) < 1e-3;
+        },
+        10000));
+
+    // Another input channel while live: the stream opens again on it at once,
+    // and here says there is none.
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    test.child<QSpinBox>("spnChannel")->setValue(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errors.count() > 0; }, 5000));
+    EXPECT_TRUE(errors.first().first().toString().contains(QStringLiteral("no channel 2")))
+        << errors.first().first().toString().toStdString();
+    EXPECT_FALSE(test.window->isLive());
+}
+
 TEST(MeasureWindow, CancelStopsASweepBetweenItsSteps)
 {
     Measuring test;
@@ -385,16 +445,15 @@ TEST(MeasureWindow, CalibratedLevelsAreTypedAndShownInVolts)
 TEST(MeasureWindow, UseInThePlotPutsALiveResultOnTheControls)
 {
     Measuring test;
-    test.form.findChild<UpDown *>("UpDown1")->setValue(300);
+    test.form.findChild<UpDown *>("UpDown1")->setValue(500);
     test.form.findChild<UpDown *>("UpDown2")->setValue(7);
-    test.child<QCheckBox>("chkControls")->setChecked(true);
+    test.child<QDoubleSpinBox>("spnFrequency")->setValue(300);
     test.click("cmdStart");
     ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
-    test.form.findChild<UpDown *>("UpDown1")->setValue(500);
-    test.form.findChild<UpDown *>("UpDown2")->setValue(0);
     test.click("cmdUse");
     EXPECT_EQ(test.form.findChild<UpDown *>("UpDown1")->value(), 300);
-    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown2")->value(), 7);
+    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown2")->value(), 0);
+    EXPECT_EQ(test.child<QLabel>("lblUsed")->text(), QStringLiteral("Shown in the plot."));
 }
 
 } // namespace
