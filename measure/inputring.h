@@ -26,6 +26,10 @@ public:
     {
         int64_t at = m_written.load(std::memory_order_relaxed);
         const std::size_t size = m_samples.size();
+        // Said before a sample of the block is written: a reader that copied
+        // one of them then sees that the block was under way.
+        m_writing.store(at + int64_t(frames), std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
         for (std::size_t i = 0; i < frames; ++i, ++at)
             m_samples[std::size_t(at) % size] = interleaved[i * std::size_t(channels) + std::size_t(channel)];
         m_written.store(at, std::memory_order_release);
@@ -41,13 +45,16 @@ public:
         out.resize(std::size_t(to - from));
         for (int64_t at = from; at < to; ++at)
             out[std::size_t(at - from)] = m_samples[std::size_t(at % size)];
-        // The writer may have lapped the start while we copied.
-        return written() - from <= size;
+        // The writer may have lapped the start while we copied, its block
+        // still under way: what it has begun to write counts.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return m_writing.load(std::memory_order_relaxed) - from <= size;
     }
 
 private:
     std::vector<float> m_samples;
     std::atomic<int64_t> m_written{0};
+    std::atomic<int64_t> m_writing{0}; // the end of the block being written, or of the last one
 };
 
 } // namespace measure

@@ -1,8 +1,10 @@
 #include "dsp/soundmath.h"
+#include "measure/inputring.h"
 #include "measure/measurement.h"
 
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +320,41 @@ TEST(Measure, ABlockDuringWhichTheSoundSystemFellBehindIsNotSteady)
     const measure::Reading r = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
     EXPECT_EQ(r.state, measure::State::Unsteady);
     EXPECT_NE(r.why.find("underrun or an overrun"), std::string::npos) << r.why;
+}
+
+} // namespace
+
+namespace {
+
+TEST(Measure, TheInputRingNeverHandsOutASampleFromTheNextLap)
+{
+    // A small ring, a writer that never stops, each sample its own frame's
+    // number: whatever a read says it holds must be exactly those frames.
+    measure::InputRing ring(64);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        std::vector<float> block(16);
+        for (int64_t frame = 0; !stop; frame += int64_t(block.size())) {
+            for (std::size_t i = 0; i < block.size(); ++i)
+                block[i] = float((frame + int64_t(i)) % 4096);
+            ring.write(block.data(), block.size(), 1, 0);
+        }
+    });
+    std::vector<float> out;
+    int64_t held = 0, wrong = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < until) {
+        const int64_t to = ring.written(), from = std::max<int64_t>(0, to - 64);
+        if (!ring.read(from, to, out))
+            continue;
+        ++held;
+        for (int64_t at = from; at < to; ++at)
+            wrong += out[std::size_t(at - from)] != float(at % 4096);
+    }
+    stop = true;
+    writer.join();
+    EXPECT_GT(held, 0);
+    EXPECT_EQ(wrong, 0);
 }
 
 } // namespace
