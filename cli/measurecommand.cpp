@@ -3,6 +3,7 @@
 #include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "cli/commands.h"
+#include "measure/livemeter.h"
 #include "dsp/soundmath.h"
 
 #include <QJsonArray>
@@ -98,6 +99,70 @@ QByteArray stepRow(const measure::Reading &reading)
     return (row + QLatin1Char('\n')).toUtf8();
 }
 
+// Why a stimulus cannot be played at `rate`, or nothing.
+std::string refused(const measure::Stimulus &stimulus, int rate)
+{
+    if (stimulus.frequencyHz() > measure::kHighestStimulusShare * rate)
+        return "the stimulus at " + QString::number(stimulus.frequencyHz()).toStdString() +
+               " Hz lies above 0.45 times the device's rate of " + std::to_string(rate) + " Hz";
+    // Above half the rate a harmonic would fold back as another tone.
+    for (int n = 2; n < 2 + tone::kHarmonics; ++n)
+        if (stimulus.tone.levels[std::size_t(n - 2)] > 0 && n * stimulus.frequencyHz() >= rate / 2.0)
+            return "--levels: harmonic " + std::to_string(n) + " of " +
+                   QString::number(stimulus.frequencyHz()).toStdString() +
+                   " Hz lies at or above half the device's rate of " + std::to_string(rate) +
+                   " Hz: give it level 0 or lower the frequency";
+    return {};
+}
+
+// One block of the live readout as a line: its state, and its figures where it has them.
+QByteArray liveRow(const measure::LiveReading &live)
+{
+    const measure::Reading &reading = live.reading;
+    if (!measure::hasFigures(reading.state))
+        return stepRow(reading).chopped(1) + QByteArray(reading.why.empty() ? "" : ": ") +
+               QByteArray::fromStdString(reading.why) + '\n';
+    return stepRow(reading);
+}
+
+int measureLive(const MeasureOptions &options, bool json)
+{
+    measure::LiveSettings settings;
+    settings.blockSeconds = options.seconds;
+    settings.settling = options.timing.settling;
+    measure::LiveMeter meter(options.devices, options.stimulus, settings);
+    if (const std::string why = refused(options.stimulus, meter.rate()); !why.empty())
+        return failed(why);
+    if (!json)
+        print("  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n");
+    for (int block = 0; options.count == 0 || block < options.count; ++block) {
+        meter.waitForNextBlock(nullptr);
+        const measure::LiveReading live = meter.read(false);
+        if (json) {
+            analysis::AnalysedRecording recording;
+            QJsonObject object;
+            if (measure::hasFigures(live.reading.state)) {
+                recording.file = QString::fromStdString(meter.inputName());
+                recording.sampleRate = meter.rate();
+                recording.channels = meter.inputChannels();
+                recording.channel = options.devices.channel;
+                recording.result = live.reading.result;
+                object = analysisJson(recording);
+            } else {
+                object.insert(QStringLiteral("why"), QString::fromStdString(live.reading.why));
+            }
+            object.insert(QStringLiteral("block"), block + 1);
+            object.insert(QStringLiteral("state"), QString::fromUtf8(measure::stateText(live.reading.state)));
+            object.insert(QStringLiteral("stimulus_hz"), live.reading.stimulus.frequencyHz());
+            object.insert(QStringLiteral("stimulus_dbfs"), live.reading.stimulus.peakDbfs);
+            print(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        } else {
+            print(liveRow(live));
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int listDevices(bool json)
@@ -149,6 +214,8 @@ int listDevices(bool json)
 int measureDevice(const MeasureOptions &options, bool json)
 {
     try {
+        if (options.live)
+            return measureLive(options, json);
         std::vector<measure::Stimulus> steps;
         if (options.sweep == Sweep::Frequency) {
             for (double hz : measure::frequencySteps(options.from, options.to, options.perOctave)) {
@@ -164,20 +231,9 @@ int measureDevice(const MeasureOptions &options, bool json)
             }
         }
         measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());
-        const double highest = measure::kHighestStimulusShare * session.rate();
-        for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps) {
-            if (step.frequencyHz() > highest)
-                return failed("the stimulus at " + QString::number(step.frequencyHz()).toStdString() +
-                              " Hz lies above 0.45 times the device's rate of " + std::to_string(session.rate()) +
-                              " Hz");
-            // Above half the rate a harmonic would fold back as another tone.
-            for (int n = 2; n < 2 + tone::kHarmonics; ++n)
-                if (step.tone.levels[std::size_t(n - 2)] > 0 && n * step.frequencyHz() >= session.rate() / 2.0)
-                    return failed("--levels: harmonic " + std::to_string(n) + " of " +
-                                  QString::number(step.frequencyHz()).toStdString() + " Hz lies at or above half "
-                                  "the device's rate of " + std::to_string(session.rate()) +
-                                  " Hz: give it level 0 or lower the frequency");
-        }
+        for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps)
+            if (const std::string why = refused(step, session.rate()); !why.empty())
+                return failed(why);
         if (steps.empty()) {
             const measure::Reading reading = measure::measureSettled(
                 session, options.timing.settleSeconds, std::size_t(std::llround(options.seconds * session.rate())),

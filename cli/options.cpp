@@ -50,7 +50,7 @@ QStringList extraOptions(Command command)
                 QStringLiteral("channel"),    QStringLiteral("level"),      QStringLiteral("seconds"),
                 QStringLiteral("sweep"),      QStringLiteral("from"),       QStringLiteral("to"),
                 QStringLiteral("per-octave"), QStringLiteral("step"),       QStringLiteral("settle"),
-                QStringLiteral("settle-tolerance"),
+                QStringLiteral("settle-tolerance"), QStringLiteral("live"), QStringLiteral("count"),
                 QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
                 QStringLiteral("levels"),     QStringLiteral("phases")};
     default:
@@ -200,7 +200,19 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         else if (volts)
             (option == QLatin1String("input-cal") ? m.calibration.inputVolts : m.calibration.outputVolts) = *volts;
     }
+    m.live = parser.isSet(QStringLiteral("live"));
+    if (parser.isSet(QStringLiteral("count"))) {
+        const auto count = check.number(QStringLiteral("count"), 0);
+        if (!m.live)
+            check.fail(QStringLiteral("count"), QStringLiteral("belongs to --live"));
+        else if (count && !(*count >= 1 && *count <= 1e6 && whole(*count)))
+            check.fail(QStringLiteral("count"), QStringLiteral("takes 1 to 1000000 blocks"));
+        else if (count)
+            m.count = static_cast<int>(*count);
+    }
     const QString sweep = parser.value(QStringLiteral("sweep"));
+    if (m.live && parser.isSet(QStringLiteral("sweep")))
+        check.fail(QStringLiteral("live"), QStringLiteral("reads one stimulus: leave out --sweep"));
     if (sweep.isEmpty()) {
         for (const char *name : {"from", "to", "per-octave", "step"})
             if (parser.isSet(QString::fromLatin1(name)))
@@ -309,6 +321,10 @@ Options parse(const QStringList &arguments)
          QStringLiteral("db")},
         {QStringLiteral("settle"),
          QStringLiteral("measure: the wait after each change, ms (default 100)."), QStringLiteral("ms")},
+        {QStringLiteral("live"),
+         QStringLiteral("measure: a line a block (--seconds long), until interrupted or --count blocks.")},
+        {QStringLiteral("count"), QStringLiteral("measure --live: the blocks to read, 1 to 1000000 (default: no end)."),
+         QStringLiteral("n")},
         {QStringLiteral("settle-tolerance"),
          QStringLiteral("measure: how close two blocks in a row must come, THD+N in dB and the fundamental's "
                         "level in dB (default 0.5,0.05)."),
@@ -377,13 +393,15 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("input"), QStringLiteral("level"), QStringLiteral("sweep"),
                                    QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("per-octave"),
                                    QStringLiteral("step"), QStringLiteral("settle"),
-                                   QStringLiteral("settle-tolerance"), QStringLiteral("input-cal"),
+                                   QStringLiteral("settle-tolerance"), QStringLiteral("live"),
+                                   QStringLiteral("count"), QStringLiteral("input-cal"),
                                    QStringLiteral("output-cal")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
         }
-        const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither");
+        const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither") &&
+                                name != QLatin1String("live");
         if (parser.isSet(name) && takesValue && parser.value(name).trimmed().isEmpty()) {
             options.error = QStringLiteral("--%1: takes a value, and was given an empty one").arg(name);
             return options;

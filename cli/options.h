@@ -27,6 +27,8 @@ struct MeasureOptions
     double stepDb = 1;
     measure::SweepTiming timing;
     measure::Calibration calibration;
+    bool live = false; // a line a block, until interrupted or `count` blocks (0: no end)
+    int count = 0;
 };
 
 struct Options

@@ -288,6 +288,24 @@ TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
     EXPECT_LE(report["thd_n_percent"].toDouble(), 0.001);
     EXPECT_EQ(report["state"].toString(), QStringLiteral("measured"));
 
+    // Live: a line a block, states until two blocks agree, then figures.
+    const Cli live = cli({QStringLiteral("measure"), QStringLiteral("--live"), QStringLiteral("--count"),
+                          QStringLiteral("5"), QStringLiteral("--seconds"), QStringLiteral("0.5"),
+                          QStringLiteral("--json")});
+    ASSERT_EQ(live.status, 0) << live.err.toStdString();
+    EXPECT_TRUE(live.err.isEmpty()) << live.err.toStdString();
+    const QList<QByteArray> blocks = live.out.trimmed().split('\n');
+    ASSERT_EQ(blocks.size(), 5);
+    for (int k = 0; k < blocks.size(); ++k) {
+        const QJsonObject block = QJsonDocument::fromJson(blocks[k]).object();
+        EXPECT_EQ(block["block"].toInt(), k + 1);
+        if (block["state"].toString() == QLatin1String("measured"))
+            EXPECT_LE(block["thd_n_percent"].toDouble(), 0.001);
+        else
+            EXPECT_TRUE(block["thd_n_percent"].isUndefined()) << blocks[k].toStdString();
+    }
+    EXPECT_EQ(QJsonDocument::fromJson(blocks.last()).object()["state"].toString(), QStringLiteral("measured"));
+
     // A name with a control character in it reaches the terminal escaped.
     const Cli missing = cli({QStringLiteral("measure"), QStringLiteral("--input"), QStringLiteral("No\x1bwhere")});
     EXPECT_EQ(missing.status, 2);
