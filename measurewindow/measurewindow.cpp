@@ -21,6 +21,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -209,6 +210,12 @@ void MeasureWindow::buildLayout()
     liveBar->addWidget(m_averaging);
     liveBar->addStretch(1);
     liveBar->addWidget(m_useInPlot);
+    m_saveLivePng = new QPushButton(QStringLiteral("Save as PNG"), this);
+    m_saveLivePng->setObjectName(QStringLiteral("cmdSaveLivePng"));
+    m_saveLiveCsv = new QPushButton(QStringLiteral("Save as CSV"), this);
+    m_saveLiveCsv->setObjectName(QStringLiteral("cmdSaveLiveCsv"));
+    liveBar->addWidget(m_saveLivePng);
+    liveBar->addWidget(m_saveLiveCsv);
     m_used = new QLabel(this);
     m_used->setObjectName(QStringLiteral("lblUsed"));
     m_used->setWordWrap(true);
@@ -387,6 +394,8 @@ void MeasureWindow::buildLayout()
         plotSweep();
     });
     connect(m_savePng, &QPushButton::clicked, this, &MeasureWindow::saveAsPng);
+    connect(m_saveLivePng, &QPushButton::clicked, this, &MeasureWindow::saveLiveAsPng);
+    connect(m_saveLiveCsv, &QPushButton::clicked, this, &MeasureWindow::saveLiveAsCsv);
     connect(m_saveCsv, &QPushButton::clicked, this, &MeasureWindow::saveAsCsv);
 }
 
@@ -527,8 +536,8 @@ void MeasureWindow::stopLive()
     m_meter.reset();
     m_start->setText(QStringLiteral("Start"));
     m_run->setEnabled(true);
+    // The last readout stays, under "Stopped.", to be used or saved.
     showState(QStringLiteral("Stopped."));
-    clearLive();
 }
 
 void MeasureWindow::restartLive()
@@ -857,6 +866,53 @@ void MeasureWindow::saveAsPng()
     save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as PNG"),
          QStringLiteral("PNG picture  (*.png)|*.png"), QDir::home().filePath(QStringLiteral("quenlari-sweep.png")),
          [&](QIODevice &file) { return picture.save(&file, "PNG"); });
+}
+
+void MeasureWindow::saveLiveAsPng()
+{
+    // The spectrum above, the residual below, as they stand.
+    const QPixmap spectrum = m_spectrum->toPixmap(kPngWidth, kPngHeight / 2);
+    const QPixmap residual = m_residual->toPixmap(kPngWidth, kPngHeight / 2);
+    QImage picture(kPngWidth, kPngHeight, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    {
+        QPainter painter(&picture);
+        painter.drawPixmap(0, 0, spectrum);
+        painter.drawPixmap(0, kPngHeight / 2, residual);
+    }
+    save(QStringLiteral("Saving the live readout"), QStringLiteral("Save the Live Readout as PNG"),
+         QStringLiteral("PNG picture  (*.png)|*.png"), QDir::home().filePath(QStringLiteral("quenlari-live.png")),
+         [&](QIODevice &file) { return picture.save(&file, "PNG"); });
+}
+
+void MeasureWindow::saveLiveAsCsv()
+{
+    // What the readout shows: its figures, then a row for each harmonic; a
+    // state alone where it shows no figures.
+    const measure::Reading &shown = m_shown;
+    const analysis::Analysis &r = shown.result;
+    const bool measured = measure::hasFigures(shown.state);
+    const auto value = [](double x) { return std::isfinite(x) ? QByteArray::number(x, 'g', 10) : QByteArray(); };
+    QByteArray text("quantity,value\n");
+    text += "state," + QByteArray(measure::stateText(shown.state)) + '\n';
+    text += "stimulus_hz," + value(shown.stimulus.frequencyHz()) + "\nstimulus_dbfs," + value(shown.stimulus.peakDbfs) + '\n';
+    if (measured) {
+        const std::pair<const char *, double> figures[] = {
+            {"fundamental_hz", r.fundamentalHz}, {"fundamental_dbfs", r.fundamentalDbfs},
+            {"thd_f_percent", r.thdF * 100},     {"thd_r_percent", r.thdR * 100},
+            {"thd_n_percent", r.thdN * 100},     {"sinad_db", r.thdN > 0 ? -dsp::decibels(r.thdN) : std::nan("")},
+            {"clipped_samples", double(r.clippedSamples)}};
+        for (const auto &[name, x] : figures)
+            text += QByteArray(name) + ',' + value(x) + '\n';
+        text += "\nharmonic,level_percent,dbc,phase_degrees\n";
+        for (const analysis::Harmonic &h : r.harmonics)
+            if (h.present)
+                text += QByteArray::number(h.n) + ',' + value(h.levelPercent) + ',' + value(h.dbc) + ',' +
+                        value(analysis::roundedPhase(h.phaseDegrees, 6)) + '\n';
+    }
+    save(QStringLiteral("Saving the live readout"), QStringLiteral("Save the Live Readout as CSV"),
+         QStringLiteral("CSV table  (*.csv)|*.csv"), QDir::home().filePath(QStringLiteral("quenlari-live.csv")),
+         [&](QIODevice &file) { return file.write(text) == text.size(); });
 }
 
 void MeasureWindow::saveAsCsv()

@@ -89,6 +89,8 @@ private:
     void plotSweep();
     void saveAsPng();
     void saveAsCsv();
+    void saveLiveAsPng();
+    void saveLiveAsCsv();
     void save(const QString &action, const QString &title, const QString &filter, const QString &proposed,
               const std::function<bool(QIODevice &)> &write);
     void fail(const QString &action, const QString &why);
@@ -127,7 +129,7 @@ private:
                    *m_settleThdN = nullptr, *m_settleLevel = nullptr;
     QCheckBox *m_useControls = nullptr, *m_percent = nullptr;
     QPushButton *m_start = nullptr, *m_useInPlot = nullptr, *m_run = nullptr, *m_keep = nullptr,
-                *m_savePng = nullptr, *m_saveCsv = nullptr;
+                *m_savePng = nullptr, *m_saveCsv = nullptr, *m_saveLivePng = nullptr, *m_saveLiveCsv = nullptr;
     QLabel *m_state = nullptr, *m_figures = nullptr, *m_used = nullptr;
     QTableWidget *m_harmonics = nullptr, *m_stepTable = nullptr;
     QCustomPlot *m_spectrum = nullptr, *m_residual = nullptr, *m_sweepPlot = nullptr;

@@ -393,6 +393,32 @@ TEST(MeasureWindow, LiveFollowsTheToneOfTheControlsAndAChangedDevice)
     EXPECT_FALSE(test.window->isLive());
 }
 
+TEST(MeasureWindow, TheLiveReadoutIsSavedAsCsvAndPng)
+{
+    Measuring test;
+    QTemporaryDir folder;
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    test.click("cmdStart"); // stopped: what was shown last is saved
+    const measure::Reading shown = test.window->shownReading();
+    const QString csv = folder.filePath(QStringLiteral("live"));
+    test.window->saveDialog().setAnswer([csv](const CommonDialog &) { return csv; });
+    test.click("cmdSaveLiveCsv");
+    QFile table(csv + QStringLiteral(".csv"));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QByteArray text = table.readAll();
+    EXPECT_TRUE(text.startsWith("quantity,value\nstate,measured\nstimulus_hz,1000\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nfundamental_dbfs," + QByteArray::number(shown.result.fundamentalDbfs, 'g', 10) + '\n'))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("\nharmonic,level_percent,dbc,phase_degrees\n2,"));
+    EXPECT_TRUE(text.contains("\n10,"));
+
+    const QString png = folder.filePath(QStringLiteral("live.png"));
+    test.window->saveDialog().setAnswer([png](const CommonDialog &) { return png; });
+    test.click("cmdSaveLivePng");
+    EXPECT_EQ(QImage(png).size(), QSize(1200, 600));
+}
+
 TEST(MeasureWindow, CancelStopsASweepBetweenItsSteps)
 {
     Measuring test;
