@@ -67,6 +67,7 @@ void Form1::connectHandlers()
         });
     }
     connect(m_player, &sound::Player::stopped, this, &Form1::playStopped);
+    connect(m_player, &sound::Player::outputChecked, this, &Form1::showOutputAvailable);
     // Whether there is an audio output is asked when the menu opens, not at start-up.
     connect(findChild<QMenu *>(QStringLiteral("mnuActions")), &QMenu::aboutToShow, this,
             &Form1::showPlayAvailability);

@@ -81,6 +81,7 @@ private:
     void controlsChangedWhilePlaying();
     void playStopped(const QString &error);
     void showPlayAvailability();
+    void showOutputAvailable(bool available);
     // Asks for a file to write: its name, with the proposed name's extension
     // when it has none; nothing when the user cancels.
     std::optional<QString> chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName);

@@ -4,7 +4,6 @@
 
 #include "app/form1.h"
 #include "app/updown.h"
-#include "base/errors.h"
 #include "sound/player.h"
 
 #include <QAction>
@@ -27,17 +26,14 @@ tone::Tone Form1::toneOfControls() const
 
 void Form1::mnuPlay_Click()
 {
-    guard(QT_TR_NOOP("Playing the tone"), [this] {
-        if (m_player->isPlaying()) {
-            m_player->stop();
-            mnuPlay->setText(kPlay);
-            return;
-        }
-        const QString refused = m_player->play(toneOfControls());
-        if (!refused.isEmpty())
-            throw QuenlariError(refused.toStdString());
-        mnuPlay->setText(kStop);
-    });
+    if (m_player->isPlaying()) {
+        m_player->stop();
+        mnuPlay->setText(kPlay);
+        return;
+    }
+    // The output opens off the window's thread; where it cannot, playStopped() says why.
+    m_player->play(toneOfControls());
+    mnuPlay->setText(kStop);
 }
 
 void Form1::controlsChangedWhilePlaying()
@@ -56,7 +52,11 @@ void Form1::playStopped(const QString &error)
 
 void Form1::showPlayAvailability()
 {
-    const bool available = m_player->isPlaying() || m_player->outputAvailable();
+    m_player->checkOutput();
+}
+
+void Form1::showOutputAvailable(bool available)
+{
     mnuPlay->setEnabled(available);
     mnuPlay->setToolTip(available ? QStringLiteral("Play the tone of the controls")
                                   : QStringLiteral("There is no audio output."));

@@ -4,6 +4,9 @@
 #include "audiodevice/devices.h"
 #include "audiodevice/stream.h"
 
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <algorithm>
 
 namespace sound {
@@ -53,19 +56,43 @@ bool Player::outputAvailable()
     }
 }
 
-QString Player::play(const tone::Tone &tone)
+void Player::checkOutput()
 {
-    if (m_session)
-        stop();
+    if (isPlaying()) {
+        emit outputChecked(true);
+        return;
+    }
+    auto *watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+        emit outputChecked(watcher->result() || isPlaying());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run([] {
+        try {
+            return audiodevice::listDevices().defaultOutput() != nullptr;
+        } catch (const audiodevice::NoAnswer &) {
+            return false;
+        }
+    }));
+}
+
+namespace {
+
+// Lists the devices and opens the default output: on a thread of the pool.
+std::shared_ptr<PlaySession> openOutput(const tone::Tone &tone, QString &error)
+{
     audiodevice::DeviceList devices;
     try {
         devices = audiodevice::listDevices();
-    } catch (const audiodevice::NoAnswer &error) {
-        return QString::fromStdString(error.what());
+    } catch (const audiodevice::NoAnswer &noAnswer) {
+        error = QString::fromStdString(noAnswer.what());
+        return nullptr;
     }
     const audiodevice::Device *output = devices.defaultOutput();
-    if (!output)
-        return QStringLiteral("there is no audio output");
+    if (!output) {
+        error = QStringLiteral("there is no audio output");
+        return nullptr;
+    }
     const auto &rates = output->rates;
     const int rate = rates.empty() || std::find(rates.begin(), rates.end(), kPreferredRate) != rates.end()
                          ? kPreferredRate
@@ -79,26 +106,84 @@ QString Player::play(const tone::Tone &tone)
     request.rate = rate;
     try {
         session->stream = audiodevice::Stream::open(request, session);
-    } catch (const audiodevice::NoAnswer &error) {
-        return QString::fromStdString(error.what());
-    } catch (const audiodevice::StreamError &error) {
-        return QStringLiteral("the audio output could not be opened (%1)")
-            .arg(QString::fromStdString(error.what()));
+    } catch (const audiodevice::NoAnswer &noAnswer) {
+        error = QString::fromStdString(noAnswer.what());
+        return nullptr;
+    } catch (const audiodevice::StreamError &streamError) {
+        error = QStringLiteral("the audio output could not be opened (%1)").arg(QString::fromStdString(streamError.what()));
+        return nullptr;
+    }
+    return session;
+}
+
+void letGo(const std::shared_ptr<PlaySession> &session)
+{
+    session->generator.requestStop();
+    audiodevice::Stream::closeLater(std::move(session->stream), session);
+}
+
+} // namespace
+
+void Player::play(const tone::Tone &tone)
+{
+    if (isPlaying())
+        stopNow();
+    m_tone = tone;
+    auto opening = std::make_shared<Opening>();
+    m_opening = opening;
+    auto *watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, opening] {
+        watcher->deleteLater();
+        opened(opening);
+    });
+    watcher->setFuture(QtConcurrent::run([opening, tone] {
+        QString error;
+        std::shared_ptr<PlaySession> session = openOutput(tone, error);
+        const std::lock_guard<std::mutex> lock(opening->mutex);
+        if (opening->abandoned) {
+            if (session)
+                letGo(session);
+            return;
+        }
+        opening->session = std::move(session);
+        opening->error = error;
+        opening->done = true;
+    }));
+}
+
+void Player::opened(const std::shared_ptr<Opening> &opening)
+{
+    if (opening != m_opening)
+        return; // stopped while it opened: it let go of what it opened
+    m_opening.reset();
+    std::shared_ptr<PlaySession> session;
+    QString error;
+    {
+        const std::lock_guard<std::mutex> lock(opening->mutex);
+        opening->abandoned = true;
+        session = std::move(opening->session);
+        error = opening->error;
+    }
+    if (!session) {
+        emit stopped(error);
+        return;
     }
     m_session = std::move(session);
+    m_session->generator.setSettings(settingsFor(m_tone)); // what changed while it opened
     m_watch.start();
-    return QString();
+    emit started();
 }
 
 void Player::setTone(const tone::Tone &tone)
 {
+    m_tone = tone;
     if (m_session)
         m_session->generator.setSettings(settingsFor(tone));
 }
 
 void Player::stop()
 {
-    if (!m_session)
+    if (!isPlaying())
         return;
     end();
     emit stopped(QString());
@@ -123,12 +208,19 @@ void Player::watch()
 
 void Player::end()
 {
+    if (m_opening) {
+        const std::lock_guard<std::mutex> lock(m_opening->mutex);
+        m_opening->abandoned = true;
+        if (m_opening->session)
+            letGo(m_opening->session);
+        m_opening->session.reset();
+    }
+    m_opening.reset();
     if (!m_session)
         return;
     m_watch.stop();
     std::shared_ptr<PlaySession> session = std::move(m_session);
-    session->generator.requestStop();
-    audiodevice::Stream::closeLater(std::move(session->stream), session);
+    letGo(session);
 }
 
 } // namespace sound

@@ -204,11 +204,11 @@ TEST(Habits, ShortcutsReachTheirMenuItems)
 
     // Play with no audio output: a clear message, and the item then shows why it is off.
     QTest::keyClick(&form, Qt::Key_P, Qt::ControlModifier);
-    ASSERT_EQ(errors.count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errors.count() == 1; }, 10000)); // asked off the window's thread
     EXPECT_TRUE(errors.at(0).at(0).toString().contains("no audio output"));
     emit form.findChild<QMenu *>("mnuActions")->aboutToShow();
     QAction *play = form.findChild<QAction *>("mnuPlay");
-    EXPECT_FALSE(play->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !play->isEnabled(); }, 10000));
     EXPECT_EQ(play->toolTip(), "There is no audio output.");
     EXPECT_EQ(play->text(), "Play");
     for (QMessageBox *box : form.findChildren<QMessageBox *>())
