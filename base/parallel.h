@@ -9,6 +9,20 @@
 #include <memory>
 #include <mutex>
 
+// Threads for work that waits, on the sound system above all: listing its
+// devices, opening a stream, a sweep that records for a minute. Never the
+// application's pool: the toolkit's own painting borrows that pool's threads,
+// and would wait for them while the window stands still.
+inline QThreadPool &waitingPool()
+{
+    // Threads that wait cost no processor: enough that one waiting never queues another.
+    constexpr int kThreads = 8;
+    static QThreadPool pool;
+    static const bool sized = (pool.setMaxThreadCount(kThreads), true);
+    (void)sized;
+    return pool;
+}
+
 // Runs work(part) for part = 0 .. parts - 1 on the application's thread pool
 // and returns when all are done. The parts are fixed by the caller, not by the
 // number of cores, so sums formed part by part come out the same on every

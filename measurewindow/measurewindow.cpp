@@ -4,6 +4,7 @@
 #include "audiodevice/devices.h"
 #include "base/errors.h"
 #include "base/numbertext.h"
+#include "base/parallel.h"
 #include "base/progress.h"
 #include "base/savefile.h"
 #include "dsp/soundmath.h"
@@ -413,7 +414,7 @@ void MeasureWindow::refreshDevices()
     // never holds the window.
     m_output->addItem(QStringLiteral("(the system's default)"), QString());
     m_input->addItem(QStringLiteral("(the system's default)"), QString());
-    m_listing.setFuture(QtConcurrent::run([] {
+    m_listing.setFuture(QtConcurrent::run(&waitingPool(), [] {
         Listing listing;
         try {
             for (const audiodevice::Device &device : audiodevice::listDevices().devices) {
@@ -520,7 +521,7 @@ void MeasureWindow::startOrStop()
     const measure::LiveSettings settings = liveSettings();
     m_openFailure.clear();
     m_opened = std::make_shared<std::shared_ptr<measure::LiveMeter>>();
-    m_opening.setFuture(QtConcurrent::run([this, opened = m_opened, devices, stimulus, settings] {
+    m_opening.setFuture(QtConcurrent::run(&waitingPool(), [this, opened = m_opened, devices, stimulus, settings] {
         try {
             *opened = std::make_shared<measure::LiveMeter>(devices, stimulus, settings);
         } catch (const measure::MeasureError &error) {
@@ -723,7 +724,7 @@ void MeasureWindow::runOrCancelSweep()
     timing.settling.thdNDb = m_settleThdN->value();
     timing.settling.levelDb = m_settleLevel->value();
     const measure::Devices devices = chosenDevices();
-    m_sweep.setFuture(QtConcurrent::run([devices, steps, timing](QPromise<SweepEvent> &promise) {
+    m_sweep.setFuture(QtConcurrent::run(&waitingPool(), [devices, steps, timing](QPromise<SweepEvent> &promise) {
         const Progress progress(promise);
         try {
             measure::Session session(devices, steps.front());

@@ -3,6 +3,7 @@
 #include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
 #include "audiodevice/stream.h"
+#include "base/parallel.h"
 
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
@@ -67,7 +68,7 @@ void Player::checkOutput()
         emit outputChecked(watcher->result() || isPlaying());
         watcher->deleteLater();
     });
-    watcher->setFuture(QtConcurrent::run([] {
+    watcher->setFuture(QtConcurrent::run(&waitingPool(), [] {
         try {
             return audiodevice::listDevices().defaultOutput() != nullptr;
         } catch (const audiodevice::NoAnswer &) {
@@ -136,7 +137,7 @@ void Player::play(const tone::Tone &tone)
         watcher->deleteLater();
         opened(opening);
     });
-    watcher->setFuture(QtConcurrent::run([opening, tone] {
+    watcher->setFuture(QtConcurrent::run(&waitingPool(), [opening, tone] {
         QString error;
         std::shared_ptr<PlaySession> session = openOutput(tone, error);
         const std::lock_guard<std::mutex> lock(opening->mutex);

@@ -5,12 +5,15 @@
 #include "analysis/analyser.h"
 #include "audiodevice/devices.h"
 #include "audiodevice/stream.h"
+#include "measurewindow/measurewindow.h"
 #include "sound/player.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 #include <atomic>
@@ -308,6 +311,41 @@ TEST(SoundEndToEnd, AFrozenServerNeverHoldsTheWindow)
     std::printf("the longest wait of the event loop: %lld ms\n", static_cast<long long>(longest));
     EXPECT_LT(longest, 100);
     runFor(500); // the server catches up
+}
+TEST(SoundEndToEnd, AFrozenServerNeverHoldsTheMeasureWindow)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer beat;
+    beat.setInterval(5);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    const pid_t server = static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID"));
+    ::kill(server, SIGSTOP);
+    last = clock.elapsed();
+    beat.start();
+    bool said = false;
+    QString message;
+    {
+        // Opened, listing its devices and starting live while the server is frozen.
+        MeasureWindow window([] { return tone::Tone(); });
+        QSignalSpy errors(&window, &MeasureWindow::errorShown);
+        window.show();
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("cmdStart")), Qt::LeftButton);
+        said = errors.wait(7000);
+        if (said)
+            message = errors.first().first().toString();
+        beat.stop();
+        ::kill(server, SIGCONT);
+    }
+    ASSERT_TRUE(said);
+    EXPECT_TRUE(message.contains(QStringLiteral("the sound server does not answer"))) << message.toStdString();
+    std::printf("the longest wait of the Measure window's event loop: %lld ms\n", static_cast<long long>(longest));
+    EXPECT_LT(longest, 100);
+    runFor(500);
 }
 
 // Last: the server does not come back.
