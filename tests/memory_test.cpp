@@ -4,6 +4,8 @@
 #include "app/form1.h"
 #include "base/numbertext.h"
 #include "cursor/cursor.h"
+#include "measure/measurement.h"
+#include "measure/session.h"
 #include "plot/redraw.h"
 #include "sound/tonegenerator.h"
 #include "surface/picturebox.h"
@@ -14,8 +16,10 @@
 #include <QPushButton>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +134,32 @@ TEST(Allocations, TheLiveToneAllocatesNothingWhileItRenders)
     });
     EXPECT_EQ(rendering, 0);
     EXPECT_TRUE(generator.finished());
+}
+
+// A device that hears what it played: the measuring callback runs on its thread.
+class Wire : public measure::SimulatedDevice
+{
+public:
+    float answer(float played) noexcept override { return played; }
+};
+
+TEST(Allocations, TheMeasuringCallbackAllocatesNothing)
+{
+    // Half a second of the device's thread playing and recording, through a
+    // new stimulus and a reported dropout, while this thread only waits.
+    measure::Devices devices;
+    auto wire = std::make_shared<Wire>();
+    devices.simulated = wire;
+    measure::Session session(devices, measure::sine(997, -12));
+    while (session.received() == 0) // the device's thread has set itself up and runs
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int64_t next = session.setStimulus(measure::sine(500, -20), session.received() + 4800);
+    const long running = allocationsOf([&] {
+        wire->droppedOut = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    });
+    EXPECT_EQ(running, 0);
+    EXPECT_GT(session.beganAt(next, nullptr), 0); // the new stimulus was taken meanwhile
 }
 
 TEST(ResidentMemory, StaysFlatOverTenThousandRedrawsAndAHundredThousandMoves)
