@@ -5,6 +5,7 @@
 #include "audio/tonewriter.h"
 #include "cursor/cursor.h"
 #include "measure/measurement.h"
+#include "measure/session.h"
 #include "picture/loadpicture.h"
 #include "plot/redraw.h"
 #include "tests/support.h"
@@ -158,6 +159,48 @@ void BM_measure_block_1s(benchmark::State &run)
 }
 // The CPU time of every thread: what the live readout costs the machine.
 BENCHMARK(BM_measure_block_1s)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A device that hears what it played; `clicks` of them at the given seconds
+// of its own clock spoil the block they fall in, so that step is played again.
+class ClickingWire : public measure::SimulatedDevice
+{
+public:
+    explicit ClickingWire(std::vector<double> clicks) : m_clicks(std::move(clicks)) {}
+    float answer(float played) noexcept override
+    {
+        const double t = double(m_count++) / 48000;
+        for (const double click : m_clicks)
+            if (t >= click && t < click + 1.0 / 48000)
+                return played + 0.1f;
+        return played;
+    }
+
+private:
+    std::vector<double> m_clicks;
+    uint64_t m_count = 0;
+};
+
+// The default frequency sweep (31 steps from 20 Hz to 20 kHz, settling
+// included) on a simulated device in real time: clean, and with 3 steps
+// spoiled by a click so that each is played again.
+void BM_frequency_sweep(benchmark::State &run)
+{
+    const std::vector<double> clicks =
+        run.range(0) ? std::vector<double>{2.4, 6.1, 9.7} : std::vector<double>{};
+    std::vector<measure::Stimulus> steps;
+    for (double hz : measure::frequencySteps(20, 20000, 3))
+        steps.push_back(measure::sine(hz, -12));
+    for (auto _ : run) {
+        measure::Devices devices;
+        devices.simulated = std::make_shared<ClickingWire>(clicks);
+        measure::Session session(devices, steps.front());
+        int measured = 0;
+        measure::sweep(session, steps, {}, nullptr,
+                       [&](const measure::Reading &r) { measured += measure::hasFigures(r.state); });
+        run.counters["measured"] = measured;
+    }
+}
+BENCHMARK(BM_frequency_sweep)->Arg(0)->Arg(3)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
