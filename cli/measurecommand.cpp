@@ -216,20 +216,8 @@ int measureDevice(const MeasureOptions &options, bool json)
     try {
         if (options.live)
             return measureLive(options, json);
-        std::vector<measure::Stimulus> steps;
-        if (options.sweep == Sweep::Frequency) {
-            for (double hz : measure::frequencySteps(options.from, options.to, options.perOctave)) {
-                measure::Stimulus step = options.stimulus;
-                step.tone.frequencyHz = hz;
-                steps.push_back(step);
-            }
-        } else if (options.sweep == Sweep::Level) {
-            for (double dbfs : measure::levelSteps(options.from, options.to, options.stepDb)) {
-                measure::Stimulus step = options.stimulus;
-                step.peakDbfs = dbfs;
-                steps.push_back(step);
-            }
-        }
+        const std::vector<measure::Stimulus> steps =
+            options.sweep ? options.sweep->steps(options.stimulus) : std::vector<measure::Stimulus>{};
         measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());
         for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps)
             if (const std::string why = refused(step, session.rate()); !why.empty())

@@ -147,16 +147,20 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
     m.devices.output = parser.value(QStringLiteral("output")).toStdString();
     m.devices.input = parser.value(QStringLiteral("input")).toStdString();
     const auto channel = check.number(QStringLiteral("channel"), 1);
-    if (channel && !(*channel >= 1 && *channel <= 1024 && whole(*channel)))
-        check.fail(QStringLiteral("channel"), QStringLiteral("takes a channel number from 1"));
+    if (channel && !(measure::kChannels.holds(*channel) && whole(*channel)))
+        check.fail(QStringLiteral("channel"), QStringLiteral("takes a channel number from 1 to %1").arg(measure::kChannels.high));
     else if (channel)
         m.devices.channel = static_cast<int>(*channel);
     const auto level = check.number(QStringLiteral("level"), -12);
-    if (level && !(*level >= measure::kLowestStimulusDbfs && *level <= 0))
-        check.fail(QStringLiteral("level"), QStringLiteral("takes -80 to 0 dBFS"));
+    const QString dbfsRange = QStringLiteral("takes %1 to %2 dBFS").arg(measure::kStimulusDbfs.low).arg(measure::kStimulusDbfs.high);
+    if (level && !measure::kStimulusDbfs.holds(*level))
+        check.fail(QStringLiteral("level"), dbfsRange);
     const auto frequency = check.number(QStringLiteral("freq"), 1000);
-    if (frequency && !(*frequency >= measure::kLowestStimulusHz && *frequency <= 0.45 * 48000))
-        check.fail(QStringLiteral("freq"), QStringLiteral("takes 10 Hz to 0.45 times the rate (21600 Hz)"));
+    if (frequency && !measure::kStimulusHz.holds(*frequency))
+        check.fail(QStringLiteral("freq"), QStringLiteral("takes %1 Hz to %2 times the rate (%3 Hz)")
+                                               .arg(measure::kStimulusHz.low)
+                                               .arg(measure::kHighestStimulusShare)
+                                               .arg(measure::kStimulusHz.high));
     if (check.error.isEmpty()) {
         m.stimulus = measure::sine(*frequency, *level);
         // The tone of those harmonics, where any is given.
@@ -169,13 +173,16 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
                 check.fail(QStringLiteral("levels"), QStringLiteral("takes levels from 0 to 100 percent"));
     }
     const auto seconds = check.number(QStringLiteral("seconds"), 1);
-    if (seconds && !(*seconds >= 0.25 && *seconds <= 10))
-        check.fail(QStringLiteral("seconds"), QStringLiteral("takes 0.25 to 10 seconds"));
+    if (seconds && !measure::kBlockSeconds.holds(*seconds))
+        check.fail(QStringLiteral("seconds"), QStringLiteral("takes %1 to %2 seconds")
+                                                  .arg(measure::kBlockSeconds.low)
+                                                  .arg(measure::kBlockSeconds.high));
     else if (seconds)
         m.seconds = *seconds;
     const auto settle = check.number(QStringLiteral("settle"), 100);
-    if (settle && !(*settle >= 0 && *settle <= 10000))
-        check.fail(QStringLiteral("settle"), QStringLiteral("takes 0 to 10000 ms"));
+    if (settle && !measure::kSettleMs.holds(*settle))
+        check.fail(QStringLiteral("settle"),
+                   QStringLiteral("takes %1 to %2 ms").arg(measure::kSettleMs.low).arg(measure::kSettleMs.high));
     else if (settle)
         m.timing.settleSeconds = *settle / 1000;
     if (parser.isSet(QStringLiteral("settle-tolerance"))) {
@@ -183,7 +190,8 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         bool thdNOk = false, levelOk = parts.size() == 1;
         const double thdN = parts.value(0).toDouble(&thdNOk);
         const double level = parts.size() > 1 ? parts.value(1).toDouble(&levelOk) : m.timing.settling.levelDb;
-        if (parts.size() > 2 || !thdNOk || !levelOk || !(thdN >= 0.01 && thdN <= 20) || !(level >= 0.001 && level <= 20))
+        if (parts.size() > 2 || !thdNOk || !levelOk || !measure::kSettleThdNDb.holds(thdN) ||
+            !measure::kSettleLevelDb.holds(level))
             check.fail(QStringLiteral("settle-tolerance"),
                        QStringLiteral("takes THD+N's tolerance, 0.01 to 20 dB, and optionally the level's, "
                                       "0.001 to 20 dB, as 0.5,0.05"));
@@ -195,7 +203,7 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         if (!parser.isSet(option))
             continue;
         const auto volts = check.number(option, 0);
-        if (volts && !(*volts > 0 && *volts <= 1000))
+        if (volts && !(*volts > measure::kCalibrationVolts.low && *volts <= measure::kCalibrationVolts.high))
             check.fail(option, QStringLiteral("takes the volts rms of a full-scale sine, above 0"));
         else if (volts)
             (option == QLatin1String("input-cal") ? m.calibration.inputVolts : m.calibration.outputVolts) = *volts;
@@ -220,38 +228,44 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         return;
     }
     if (sweep == QLatin1String("frequency")) {
-        m.sweep = Sweep::Frequency;
+        m.sweep = measure::SweepPlan();
         if (parser.isSet(QStringLiteral("step")))
             check.fail(QStringLiteral("step"), QStringLiteral("belongs to --sweep level"));
-        const auto from = check.number(QStringLiteral("from"), 20);
-        const auto to = check.number(QStringLiteral("to"), 20000);
-        const auto perOctave = check.number(QStringLiteral("per-octave"), 3);
-        if (from && to && !(*from >= measure::kLowestStimulusHz && *from <= *to && *to <= 0.45 * 48000))
-            check.fail(QStringLiteral("from"),
-                       QStringLiteral("the sweep runs up from 10 Hz to at most 0.45 times the rate (21600 Hz)"));
-        if (perOctave && !(*perOctave >= 1 && *perOctave <= 48 && whole(*perOctave)))
-            check.fail(QStringLiteral("per-octave"), QStringLiteral("takes 1 to 48 steps"));
+        const auto from = check.number(QStringLiteral("from"), m.sweep->from);
+        const auto to = check.number(QStringLiteral("to"), m.sweep->to);
+        const auto perOctave = check.number(QStringLiteral("per-octave"), m.sweep->perOctave);
+        if (from && to && !(measure::kStimulusHz.holds(*from) && measure::kStimulusHz.holds(*to) && *from <= *to))
+            check.fail(QStringLiteral("from"), QStringLiteral("the sweep runs up from %1 Hz to at most %2 times the rate (%3 Hz)")
+                                                   .arg(measure::kStimulusHz.low)
+                                                   .arg(measure::kHighestStimulusShare)
+                                                   .arg(measure::kStimulusHz.high));
+        if (perOctave && !(measure::kPerOctave.holds(*perOctave) && whole(*perOctave)))
+            check.fail(QStringLiteral("per-octave"), QStringLiteral("takes %1 to %2 steps")
+                                                         .arg(measure::kPerOctave.low)
+                                                         .arg(measure::kPerOctave.high));
         if (check.error.isEmpty()) {
-            m.from = *from;
-            m.to = *to;
-            m.perOctave = static_cast<int>(*perOctave);
+            m.sweep->from = *from;
+            m.sweep->to = *to;
+            m.sweep->perOctave = static_cast<int>(*perOctave);
         }
     } else if (sweep == QLatin1String("level")) {
-        m.sweep = Sweep::Level;
+        m.sweep = measure::SweepPlan::levels();
         if (parser.isSet(QStringLiteral("per-octave")))
             check.fail(QStringLiteral("per-octave"), QStringLiteral("belongs to --sweep frequency"));
-        const auto from = check.number(QStringLiteral("from"), -40);
-        const auto to = check.number(QStringLiteral("to"), 0);
-        const auto step = check.number(QStringLiteral("step"), 1);
+        const auto from = check.number(QStringLiteral("from"), m.sweep->from);
+        const auto to = check.number(QStringLiteral("to"), m.sweep->to);
+        const auto step = check.number(QStringLiteral("step"), m.sweep->stepDb);
         for (const auto &[name, value] : {std::pair{"from", from}, std::pair{"to", to}})
-            if (value && !(*value >= measure::kLowestStimulusDbfs && *value <= 0))
-                check.fail(QString::fromLatin1(name), QStringLiteral("takes -80 to 0 dBFS"));
-        if (step && !(*step >= 0.1 && *step <= 80))
-            check.fail(QStringLiteral("step"), QStringLiteral("takes 0.1 to 80 dB"));
+            if (value && !measure::kStimulusDbfs.holds(*value))
+                check.fail(QString::fromLatin1(name), dbfsRange);
+        if (step && !measure::kLevelStepDb.holds(*step))
+            check.fail(QStringLiteral("step"), QStringLiteral("takes %1 to %2 dB")
+                                                   .arg(measure::kLevelStepDb.low)
+                                                   .arg(measure::kLevelStepDb.high));
         if (check.error.isEmpty()) {
-            m.from = *from;
-            m.to = *to;
-            m.stepDb = *step;
+            m.sweep->from = *from;
+            m.sweep->to = *to;
+            m.sweep->stepDb = *step;
         }
     } else {
         check.fail(QStringLiteral("sweep"), QStringLiteral("takes frequency or level"));

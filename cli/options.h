@@ -3,6 +3,8 @@
 #include "analysis/analyser.h"
 #include "audio/tonewriter.h"
 #include "measure/measurement.h"
+
+#include <optional>
 #include "synthesis/tone.h"
 
 #include <QString>
@@ -14,17 +16,12 @@ namespace cli {
 
 enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze, Devices, Measure };
 
-enum class Sweep { None, Frequency, Level };
-
 struct MeasureOptions
 {
     measure::Devices devices;
     measure::Stimulus stimulus = measure::sine(1000, -12);
     double seconds = 1; // one measurement: the block recorded
-    Sweep sweep = Sweep::None;
-    double from = 0, to = 0; // Hz or dBFS
-    int perOctave = 3;
-    double stepDb = 1;
+    std::optional<measure::SweepPlan> sweep; // none: one measurement, or live
     measure::SweepTiming timing;
     measure::Calibration calibration;
     bool live = false; // a line a block, until interrupted or `count` blocks (0: no end)

@@ -183,6 +183,25 @@ std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
     return steps;
 }
 
+std::vector<Stimulus> SweepPlan::steps(const Stimulus &base) const
+{
+    std::vector<Stimulus> steps;
+    if (kind == Kind::Frequency) {
+        for (double hz : frequencySteps(from, to, perOctave)) {
+            Stimulus step = base;
+            step.tone.frequencyHz = hz;
+            steps.push_back(step);
+        }
+    } else {
+        for (double dbfs : levelSteps(from, to, stepDb)) {
+            Stimulus step = base;
+            step.peakDbfs = std::clamp(dbfs, kStimulusDbfs.low, kStimulusDbfs.high);
+            steps.push_back(step);
+        }
+    }
+    return steps;
+}
+
 bool agree(const Reading &a, const Reading &b, const Settling &settling)
 {
     return hasFigures(a.state) && hasFigures(b.state) &&

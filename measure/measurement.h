@@ -75,6 +75,20 @@ std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds);
 std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave);
 std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb);
 
+// A sweep as the command line and the window ask for it.
+struct SweepPlan
+{
+    enum class Kind { Frequency, Level } kind = Kind::Frequency;
+    double from = 20, to = 20000; // Hz or dBFS
+    int perOctave = 3;            // frequency: steps an octave
+    double stepDb = 1;            // level: dB a step
+
+    // The plan as a level sweep, at its defaults.
+    static SweepPlan levels() { return {Kind::Level, -40, 0, 3, 1}; }
+    // Its steps: the base stimulus at each frequency or level (levels kept within kStimulusDbfs).
+    std::vector<Stimulus> steps(const Stimulus &base) const;
+};
+
 // A figure counts as measured only once it has settled: two blocks in a row,
 // not overlapping, agree on THD+N and on the fundamental's level.
 struct Settling

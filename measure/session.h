@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/errors.h"
+#include "measure/limits.h"
 #include "measure/inputring.h"
 #include "sound/latestvalue.h"
 #include "sound/tonegenerator.h"
@@ -40,9 +41,6 @@ struct Stimulus
     double frequencyHz() const { return tone.frequencyHz; }
 };
 Stimulus sine(double frequencyHz, double peakDbfs);
-constexpr double kLowestStimulusHz = 10;
-constexpr double kHighestStimulusShare = 0.45; // of the rate
-constexpr double kLowestStimulusDbfs = -80;
 
 // Stands for the sound system where no real one should be used (the window's
 // tests): a device that hears what it played, one sample at a time, after a

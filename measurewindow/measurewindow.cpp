@@ -40,7 +40,6 @@
 namespace {
 
 constexpr int kTickMs = 250; // four readouts a second
-constexpr double kRate = 48000;
 constexpr int kPngWidth = 1200, kPngHeight = 600;
 constexpr int kWidth = 1000, kHeight = 820;
 constexpr int kFrameRoom = 60; // the window's frame and title bar, and a panel's share of the screen
@@ -53,12 +52,12 @@ std::optional<double> volts(const QDoubleSpinBox *box)
     return box->value() > 0 ? std::optional<double>(box->value()) : std::nullopt;
 }
 
-QDoubleSpinBox *spin(QWidget *parent, const char *name, double low, double high, double value, int decimals,
+QDoubleSpinBox *spin(QWidget *parent, const char *name, const measure::Range &range, double value, int decimals,
                      const QString &suffix)
 {
     auto *box = new QDoubleSpinBox(parent);
     box->setObjectName(QString::fromLatin1(name));
-    box->setRange(low, high);
+    box->setRange(range.low, range.high);
     box->setDecimals(decimals);
     box->setValue(value);
     box->setSuffix(suffix);
@@ -156,9 +155,9 @@ void MeasureWindow::buildLayout()
     m_input->setObjectName(QStringLiteral("cboInput"));
     m_channel = new QSpinBox(this);
     m_channel->setObjectName(QStringLiteral("spnChannel"));
-    m_channel->setRange(1, 64);
-    m_inputCal = spin(this, "spnInputCal", 0, 1000, 0, 4, QStringLiteral(" V rms"));
-    m_outputCal = spin(this, "spnOutputCal", 0, 1000, 0, 4, QStringLiteral(" V rms"));
+    m_channel->setRange(int(measure::kChannels.low), int(measure::kChannels.high));
+    m_inputCal = spin(this, "spnInputCal", measure::kCalibrationVolts, 0, 4, QStringLiteral(" V rms"));
+    m_outputCal = spin(this, "spnOutputCal", measure::kCalibrationVolts, 0, 4, QStringLiteral(" V rms"));
     m_inputCal->setSpecialValueText(QStringLiteral("not set"));
     m_outputCal->setSpecialValueText(QStringLiteral("not set"));
     auto *devices = new QFormLayout;
@@ -171,9 +170,8 @@ void MeasureWindow::buildLayout()
     deviceBox->setLayout(devices);
 
     // The stimulus.
-    m_frequency = spin(this, "spnFrequency", measure::kLowestStimulusHz, measure::kHighestStimulusShare * kRate,
-                       1000, 2, QStringLiteral(" Hz"));
-    m_level = spin(this, "spnLevel", measure::kLowestStimulusDbfs, 0, -12, 2, QString());
+    m_frequency = spin(this, "spnFrequency", measure::kStimulusHz, 1000, 2, QStringLiteral(" Hz"));
+    m_level = spin(this, "spnLevel", measure::kStimulusDbfs, -12, 2, QString());
     m_levelUnits = new QComboBox(this);
     m_levelUnits->setObjectName(QStringLiteral("cboLevelUnit"));
     for (const char *unit : kUnits)
@@ -196,7 +194,8 @@ void MeasureWindow::buildLayout()
     // Live.
     m_start = new QPushButton(QStringLiteral("Start"), this);
     m_start->setObjectName(QStringLiteral("cmdStart"));
-    m_block = spin(this, "spnBlock", 0.25, 10, 1, 2, QStringLiteral(" s"));
+    m_block = spin(this, "spnBlock", measure::kBlockSeconds, measure::LiveSettings().blockSeconds, 2,
+                   QStringLiteral(" s"));
     m_averaging = new QComboBox(this);
     m_averaging->setObjectName(QStringLiteral("cboAveraging"));
     m_averaging->addItems({QStringLiteral("off"), QStringLiteral("4"), QStringLiteral("16"), QStringLiteral("64")});
@@ -258,22 +257,25 @@ void MeasureWindow::buildLayout()
     m_sweepKind = new QComboBox(this);
     m_sweepKind->setObjectName(QStringLiteral("cboSweep"));
     m_sweepKind->addItems({QStringLiteral("Distortion vs frequency"), QStringLiteral("Distortion vs level")});
-    m_from = spin(this, "spnFrom", -80, measure::kHighestStimulusShare * kRate, 20, 2, QString());
-    m_to = spin(this, "spnTo", -80, measure::kHighestStimulusShare * kRate, 20000, 2, QString());
+    // One pair of fields for both kinds: from the lowest level to the highest frequency.
+    const measure::Range anyStep{measure::kStimulusDbfs.low, measure::kStimulusHz.high};
+    m_from = spin(this, "spnFrom", anyStep, measure::SweepPlan().from, 2, QString());
+    m_to = spin(this, "spnTo", anyStep, measure::SweepPlan().to, 2, QString());
     m_perOctave = new QSpinBox(this);
     m_perOctave->setObjectName(QStringLiteral("spnPerOctave"));
-    m_perOctave->setRange(1, 48);
-    m_perOctave->setValue(3);
-    m_step = spin(this, "spnStep", 0.1, 80, 1, 1, QStringLiteral(" dB"));
+    m_perOctave->setRange(int(measure::kPerOctave.low), int(measure::kPerOctave.high));
+    m_perOctave->setValue(measure::SweepPlan().perOctave);
+    m_step = spin(this, "spnStep", measure::kLevelStepDb, measure::SweepPlan().stepDb, 1, QStringLiteral(" dB"));
     m_settle = new QSpinBox(this);
     m_settle->setObjectName(QStringLiteral("spnSettle"));
-    m_settle->setRange(0, 10000);
-    m_settle->setValue(100);
+    m_settle->setRange(int(measure::kSettleMs.low), int(measure::kSettleMs.high));
+    m_settle->setValue(int(std::lround(measure::SweepTiming().settleSeconds * 1000)));
     m_settle->setSuffix(QStringLiteral(" ms"));
     connect(m_sweepKind, &QComboBox::currentIndexChanged, this, [this](int kind) {
         const bool level = kind == 1;
-        m_from->setValue(level ? -40 : 20);
-        m_to->setValue(level ? 0 : 20000);
+        const measure::SweepPlan plan = level ? measure::SweepPlan::levels() : measure::SweepPlan();
+        m_from->setValue(plan.from);
+        m_to->setValue(plan.to);
         m_perOctave->setEnabled(!level);
         m_step->setEnabled(level);
         m_from->setSuffix(level ? QStringLiteral(" dBFS") : QStringLiteral(" Hz"));
@@ -295,8 +297,9 @@ void MeasureWindow::buildLayout()
     m_savePng->setObjectName(QStringLiteral("cmdSavePng"));
     m_saveCsv = new QPushButton(QStringLiteral("Save as CSV"), this);
     m_saveCsv->setObjectName(QStringLiteral("cmdSaveCsv"));
-    m_settleThdN = spin(this, "spnSettleThdN", 0.01, 20, measure::Settling().thdNDb, 2, QStringLiteral(" dB"));
-    m_settleLevel = spin(this, "spnSettleLevel", 0.001, 20, measure::Settling().levelDb, 3, QStringLiteral(" dB"));
+    m_settleThdN = spin(this, "spnSettleThdN", measure::kSettleThdNDb, measure::Settling().thdNDb, 2, QStringLiteral(" dB"));
+    m_settleLevel =
+        spin(this, "spnSettleLevel", measure::kSettleLevelDb, measure::Settling().levelDb, 3, QStringLiteral(" dB"));
     // Every field with its label beside it, and the label's words as its accessible name.
     auto *sweepBar = new QHBoxLayout;
     const std::pair<const char *, QWidget *> fields[] = {
@@ -456,7 +459,8 @@ double MeasureWindow::chosenLevelDbfs() const
 {
     const std::optional<double> cal = volts(m_outputCal);
     const auto unit = static_cast<measure::LevelUnit>(cal ? m_levelUnits->currentIndex() : 0);
-    return std::clamp(measure::dbfsOf(m_level->value(), unit, cal.value_or(1)), measure::kLowestStimulusDbfs, 0.0);
+    return std::clamp(measure::dbfsOf(m_level->value(), unit, cal.value_or(1)), measure::kStimulusDbfs.low,
+                      measure::kStimulusDbfs.high);
 }
 
 measure::Stimulus MeasureWindow::chosenStimulus() const
@@ -693,21 +697,12 @@ void MeasureWindow::runOrCancelSweep()
         m_sweep.cancel();
         return;
     }
-    std::vector<measure::Stimulus> steps;
-    const measure::Stimulus base = chosenStimulus();
-    if (m_sweepKind->currentIndex() == 0) {
-        for (double hz : measure::frequencySteps(m_from->value(), m_to->value(), m_perOctave->value())) {
-            measure::Stimulus step = base;
-            step.tone.frequencyHz = hz;
-            steps.push_back(step);
-        }
-    } else {
-        for (double dbfs : measure::levelSteps(m_from->value(), m_to->value(), m_step->value())) {
-            measure::Stimulus step = base;
-            step.peakDbfs = std::clamp(dbfs, measure::kLowestStimulusDbfs, 0.0);
-            steps.push_back(step);
-        }
-    }
+    measure::SweepPlan plan = m_sweepKind->currentIndex() == 1 ? measure::SweepPlan::levels() : measure::SweepPlan();
+    plan.from = m_from->value();
+    plan.to = m_to->value();
+    plan.perOctave = m_perOctave->value();
+    plan.stepDb = m_step->value();
+    const std::vector<measure::Stimulus> steps = plan.steps(chosenStimulus());
     if (steps.empty()) {
         fail(QStringLiteral("Measuring"), QStringLiteral("the sweep has no steps: check its start and end"));
         return;
