@@ -85,6 +85,10 @@ namespace {
 
 DeviceList listNow()
 {
+    // One listing at a time: RtAudio's back ends keep what they found in
+    // shared state, and two at once give each other's (or a stale) answer.
+    static std::mutex listing;
+    const std::lock_guard<std::mutex> lock(listing);
     DeviceList list;
     for (const RtAudio::Api api : preferredApis()) {
         try {

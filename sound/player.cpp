@@ -59,13 +59,14 @@ bool Player::outputAvailable()
 
 void Player::checkOutput()
 {
-    if (isPlaying()) {
+    // Playing, it has one; opening, it may not have one yet.
+    if (m_session) {
         emit outputChecked(true);
         return;
     }
     auto *watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
-        emit outputChecked(watcher->result() || isPlaying());
+        emit outputChecked(watcher->result() || m_session != nullptr);
         watcher->deleteLater();
     });
     watcher->setFuture(QtConcurrent::run(&waitingPool(), [] {
