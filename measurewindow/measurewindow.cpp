@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -301,20 +302,24 @@ void MeasureWindow::buildLayout()
     m_settleLevel =
         spin(this, "spnSettleLevel", measure::kSettleLevelDb, measure::Settling().levelDb, 3, QStringLiteral(" dB"));
     // Every field with its label beside it, and the label's words as its accessible name.
-    auto *sweepBar = new QHBoxLayout;
+    // Three to a row: what is swept, its steps, then how each step settles.
+    auto *sweepBar = new QGridLayout;
     const std::pair<const char *, QWidget *> fields[] = {
-        {"Sweep", m_sweepKind},          {"From", m_from},
-        {"To", m_to},                    {"Steps an octave", m_perOctave},
-        {"Step", m_step},                {"Settling time", m_settle},
+        {"Sweep", m_sweepKind},      {"From", m_from},
+        {"To", m_to},                {"Steps an octave", m_perOctave},
+        {"Step", m_step},            {"Settling time", m_settle},
         {"Settled: THD+N within", m_settleThdN}, {"level within", m_settleLevel}};
+    constexpr int kFieldsARow = 3;
+    int at = 0;
     for (const auto &[text, field] : fields) {
         auto *label = new QLabel(QString::fromLatin1(text), this);
         label->setBuddy(field);
         field->setAccessibleName(label->text());
-        sweepBar->addWidget(label);
-        sweepBar->addWidget(field);
+        sweepBar->addWidget(label, at / kFieldsARow, 2 * (at % kFieldsARow), Qt::AlignRight);
+        sweepBar->addWidget(field, at / kFieldsARow, 2 * (at % kFieldsARow) + 1);
+        ++at;
     }
-    sweepBar->addWidget(m_run);
+    sweepBar->addWidget(m_run, at / kFieldsARow, 2 * (at % kFieldsARow) + 1);
     auto *sweepTools = new QHBoxLayout;
     sweepTools->addWidget(m_progress, 1);
     sweepTools->addWidget(m_percent);
