@@ -1,6 +1,7 @@
 #include "audiodevice/devices.h"
 
 #include "audiodevice/askserver.h"
+#include "audiodevice/pulse.h"
 #include "audiodevice/rtaudioapi.h"
 
 #include <RtAudio.h>
@@ -73,10 +74,21 @@ const Device *DeviceList::find(const std::string &indexOrName) const
         return nullptr;
     }
     for (const Device &device : devices)
+        if (!device.id.empty() && device.id == indexOrName)
+            return &device;
+    for (const Device &device : devices)
         if (device.name == indexOrName)
             return &device;
     for (const Device &device : devices)
         if (!indexOrName.empty() && device.name.compare(0, indexOrName.size(), indexOrName) == 0)
+            return &device;
+    return nullptr;
+}
+
+const Device *DeviceList::monitorOf(const Device &output) const
+{
+    for (const Device &device : devices)
+        if (!output.monitor.empty() && device.id == output.monitor && device.inputChannels > 0)
             return &device;
     return nullptr;
 }
@@ -89,8 +101,12 @@ DeviceList listNow()
     // shared state, and two at once give each other's (or a stale) answer.
     static std::mutex listing;
     const std::lock_guard<std::mutex> lock(listing);
+    if (std::optional<DeviceList> served = pulse::listDevices())
+        return *served;
     DeviceList list;
     for (const RtAudio::Api api : preferredApis()) {
+        if (api == RtAudio::LINUX_PULSE)
+            continue; // no server answered above
         try {
             RtAudio audio(api);
             audio.showWarnings(false);

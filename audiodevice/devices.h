@@ -3,15 +3,21 @@
 #include <string>
 #include <vector>
 
-// The sound system's devices and streams, through RtAudio: PulseAudio where a
-// server runs (each sink and source is a device), else ALSA, else JACK. Plain
-// data and a small API; no toolkit.
+// The sound system's devices and streams: PulseAudio's sinks and sources
+// through its own client library where a server runs, else ALSA's or JACK's
+// devices through RtAudio. Plain data and a small API; no toolkit.
 namespace audiodevice {
 
 struct Device
 {
-    int index = 0;    // as the API numbers it
-    std::string name; // e.g. "Built-in Audio Analog Stereo", "Monitor of Null Output"
+    int index = 0; // as the listing numbers it
+    // What a user reads: the description, e.g. "Built-in Audio Analog Stereo",
+    // with " (2)", " (3)" after the second and later of the same description.
+    std::string name;
+    // The server's own name ("alsa_output.usb-...", "cardB.monitor"); empty
+    // where the sound system has no names of its own.
+    std::string id;
+    std::string monitor; // an output's: the id of the input that hears it
     int outputChannels = 0;
     int inputChannels = 0;
     std::vector<int> rates; // the rates it takes, in Hz
@@ -27,8 +33,11 @@ struct DeviceList
 
     const Device *defaultOutput() const;
     const Device *defaultInput() const;
-    // By its index or, failing that, by its name or the start of it (case matters).
+    // By its index or, failing that, by its id, its name, or the start of its
+    // name (case matters).
     const Device *find(const std::string &indexOrName) const;
+    // The input that hears `output`, where there is one.
+    const Device *monitorOf(const Device &output) const;
 };
 
 // A device's name for a message or a terminal: in double quotes, with control

@@ -2,6 +2,7 @@
 
 #include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
+#include "audiodevice/pulse.h"
 #include "audiodevice/rtaudioapi.h"
 
 #include <RtAudio.h>
@@ -22,11 +23,6 @@ namespace {
 // How long a closing stream may take to play out what it queued before it is cut.
 constexpr auto kMostPlayOut = std::chrono::milliseconds(1000);
 constexpr auto kPlayOutPoll = std::chrono::milliseconds(5);
-// The blocks the sound system queues ahead: some 130 ms at 1024 frames and
-// 48 kHz. The callback runs at real-time priority where granted, but the sound
-// server's client library forwards what it writes on a thread of its own at
-// normal priority, which a loaded machine may keep waiting for some 100 ms.
-constexpr unsigned kQueuedBlocks = 6;
 
 // RtAudio's error callback is a plain function: it learns whose stream failed
 // from the thread it runs on, the stream's own (or, while opening, the opener's).
@@ -69,6 +65,12 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
 {
     if (request.outputDevice < 0 && request.inputDevice < 0)
         throw StreamError("a stream needs an output or an input");
+    if (request.api == "pulse") {
+        m_pulse = std::make_unique<pulse::PulseStream>(request, processor, *this);
+        m_rate = request.rate;
+        m_blockFrames = request.blockFrames;
+        return;
+    }
     quietSoundLibraries();
     try {
         m_audio = std::make_unique<RtAudio>(apiNamed(request.api));
@@ -107,6 +109,10 @@ Stream::Stream(const StreamRequest &request, Processor &processor) : m_processor
 
 Stream::~Stream()
 {
+    if (m_pulse) {
+        m_pulse.reset();
+        return;
+    }
     try {
         if (m_audio->isStreamOpen())
             m_audio->closeStream();
@@ -117,6 +123,8 @@ Stream::~Stream()
 
 bool Stream::ended() const
 {
+    if (m_pulse)
+        return m_pulse->ended();
     return !m_audio->isStreamRunning();
 }
 

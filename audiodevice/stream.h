@@ -13,6 +13,15 @@ class RtAudio;
 
 namespace audiodevice {
 
+namespace pulse {
+class PulseStream;
+}
+
+// The blocks the sound system queues ahead: some 130 ms at 1024 frames and
+// 48 kHz. The callback runs at real-time priority where granted, but the sound
+// server may keep a loaded machine's client waiting for some 100 ms.
+constexpr unsigned kQueuedBlocks = 6;
+
 // A stream that cannot be opened: the sound system's own words.
 class StreamError : public std::runtime_error
 {
@@ -41,7 +50,8 @@ struct StreamRequest
     int outputChannels = 0;
     int inputDevice = -1;
     int inputChannels = 0;
-    // Where given, the devices are found again by these names: the sound
+    // Where given, the devices are found again by these: the server's own
+    // names (a Device's id) or, where it has none, a Device's name. The sound
     // system may number its devices differently from one listing to the next.
     std::string outputName, inputName;
     int rate = 48000;
@@ -86,6 +96,7 @@ private:
     static int callback(void *output, void *input, unsigned frames, double time, unsigned status, void *self);
 
     std::unique_ptr<RtAudio> m_audio;
+    std::unique_ptr<pulse::PulseStream> m_pulse;
     Processor &m_processor;
     int m_rate = 0;
     unsigned m_blockFrames = 0;

@@ -183,6 +183,8 @@ int listDevices(bool json)
             const QJsonObject object{
                 {QStringLiteral("index"), device.index},
                 {QStringLiteral("name"), QString::fromStdString(device.name)},
+                {QStringLiteral("id"), QString::fromStdString(device.id)},
+                {QStringLiteral("monitor"), QString::fromStdString(device.monitor)},
                 {QStringLiteral("api"), QString::fromStdString(devices.api)},
                 {QStringLiteral("output_channels"), device.outputChannels},
                 {QStringLiteral("input_channels"), device.inputChannels},
@@ -199,13 +201,16 @@ int listDevices(bool json)
             defaults += QStringLiteral(", default output");
         if (device.defaultInput)
             defaults += QStringLiteral(", default input");
-        print(QStringLiteral("%1  %2  (%3 out, %4 in, %5 Hz%6)\n")
+        const QString id =
+            device.id.empty() ? QString() : QStringLiteral(" ") + QString::fromStdString(audiodevice::quoted(device.id));
+        print(QStringLiteral("%1  %2%7  (%3 out, %4 in, %5 Hz%6)\n")
                   .arg(device.index, 3)
                   .arg(QString::fromStdString(audiodevice::quoted(device.name)))
                   .arg(device.outputChannels)
                   .arg(device.inputChannels)
                   .arg(device.preferredRate)
                   .arg(defaults)
+                  .arg(id)
                   .toUtf8());
     }
     return 0;

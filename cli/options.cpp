@@ -292,8 +292,8 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("phases"), QStringLiteral("Phases P2,...,P7, degrees (default 0,20,0,165,0,0)."),
          QStringLiteral("list")},
         {{QStringLiteral("o"), QStringLiteral("output")},
-         QStringLiteral("The file to write, - for standard output; measure: the output device, by index or "
-                        "name (default: the system's)."),
+         QStringLiteral("The file to write, - for standard output; measure: the output device, by index, the "
+                        "server's name or the name devices lists (default: the system's)."),
          QStringLiteral("file")},
         {QStringLiteral("json"), QStringLiteral("thd, analyze, devices, measure: JSON, one object a line.")},
         {QStringLiteral("seconds"),
@@ -319,7 +319,8 @@ Options parse(const QStringList &arguments)
          QStringLiteral("analyze: THD+N's band (default 20,20000, cut at half the rate)."),
          QStringLiteral("lo,hi")},
         {QStringLiteral("input"),
-         QStringLiteral("measure: the input device, by index or name (default: the system's)."),
+         QStringLiteral("measure: the input device, by index, the server's name or the name devices lists "
+                        "(default: the system's)."),
          QStringLiteral("device")},
         {QStringLiteral("level"), QStringLiteral("measure: the stimulus's peak, -80 to 0 dBFS (default -12)."),
          QStringLiteral("dbfs")},

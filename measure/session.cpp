@@ -269,10 +269,10 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
     audiodevice::StreamRequest request;
     request.api = devices.api;
     request.outputDevice = output.index;
-    request.outputName = output.name;
+    request.outputName = output.id.empty() ? output.name : output.id;
     request.outputChannels = std::min(2, output.outputChannels);
     request.inputDevice = input.index;
-    request.inputName = input.name;
+    request.inputName = input.id.empty() ? input.name : input.id;
     request.inputChannels = input.inputChannels;
     request.rate = m_rate;
     const double stimulusRate = wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate;

@@ -386,6 +386,7 @@ void MeasureWindow::buildLayout()
     connect(m_settleThdN, &QDoubleSpinBox::valueChanged, this, settingsChanged);
     connect(m_settleLevel, &QDoubleSpinBox::valueChanged, this, settingsChanged);
     // A device changed while live is taken at once: the stream starts again on it.
+    connect(m_output, &QComboBox::activated, this, &MeasureWindow::offerMonitor);
     for (QComboBox *device : {m_output, m_input})
         connect(device, &QComboBox::activated, this, &MeasureWindow::restartLive);
     connect(m_channel, &QSpinBox::valueChanged, this, &MeasureWindow::restartLive);
@@ -412,6 +413,7 @@ void MeasureWindow::refreshDevices()
 {
     m_output->clear();
     m_input->clear();
+    m_monitors.clear();
     if (m_simulated) {
         m_output->addItem(QStringLiteral("Simulated output"));
         m_input->addItem(QStringLiteral("Simulated input"));
@@ -425,12 +427,7 @@ void MeasureWindow::refreshDevices()
     m_listing.setFuture(QtConcurrent::run(&waitingPool(), [] {
         Listing listing;
         try {
-            for (const audiodevice::Device &device : audiodevice::listDevices().devices) {
-                if (device.outputChannels > 0)
-                    listing.outputs.push_back(device.name);
-                if (device.inputChannels > 0)
-                    listing.inputs.push_back(device.name);
-            }
+            listing.devices = audiodevice::listDevices().devices;
         } catch (const audiodevice::NoAnswer &error) {
             listing.error = QString::fromUtf8(error.what());
         }
@@ -438,14 +435,35 @@ void MeasureWindow::refreshDevices()
     }));
 }
 
+void MeasureWindow::offerMonitor()
+{
+    // The chosen output's monitor becomes the input, unless the user chose an
+    // input of their own (a card's line in, looped back by a cable).
+    const QString current = m_input->currentData().toString();
+    if (!current.isEmpty() && !m_monitors.contains(current))
+        return;
+    const int monitor = m_input->findData(m_output->currentData(kMonitorRole));
+    if (monitor > 0)
+        m_input->setCurrentIndex(monitor);
+}
+
 void MeasureWindow::showDevices(const Listing &listing)
 {
     if (m_simulated)
         return;
-    for (const std::string &device : listing.outputs)
-        m_output->addItem(QString::fromStdString(device), QString::fromStdString(device));
-    for (const std::string &device : listing.inputs)
-        m_input->addItem(QString::fromStdString(device), QString::fromStdString(device));
+    // Each device goes by the server's own name where it has one: two of one
+    // description are two devices.
+    for (const audiodevice::Device &device : listing.devices) {
+        const QString name = QString::fromStdString(device.name);
+        const QString id = QString::fromStdString(device.id.empty() ? device.name : device.id);
+        if (device.outputChannels > 0) {
+            m_output->addItem(name, id);
+            m_output->setItemData(m_output->count() - 1, QString::fromStdString(device.monitor), kMonitorRole);
+            m_monitors.insert(QString::fromStdString(device.monitor));
+        }
+        if (device.inputChannels > 0)
+            m_input->addItem(name, id);
+    }
     if (!listing.error.isEmpty() && !isLive())
         showState(QStringLiteral("No devices listed: %1.").arg(listing.error));
 }

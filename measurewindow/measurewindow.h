@@ -1,11 +1,13 @@
 #pragma once
 
 #include "analysis/plotvalues.h"
+#include "audiodevice/devices.h"
 #include "measure/livemeter.h"
 #include "measure/measurement.h"
 #include "picture/commondialog.h"
 
 #include <QFutureWatcher>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 
@@ -78,6 +80,7 @@ private:
     void startOrStop();
     void stopLive();
     void restartLive();
+    void offerMonitor();
     void clearLive();
     measure::LiveSettings liveSettings() const;
     void stimulusChanged();
@@ -108,10 +111,12 @@ private:
     // The sound system's devices, asked for off the window's thread.
     struct Listing
     {
-        std::vector<std::string> outputs, inputs;
+        std::vector<audiodevice::Device> devices;
         QString error;
     };
     QFutureWatcher<Listing> m_listing;
+    static constexpr int kMonitorRole = Qt::UserRole + 1; // an output's: the id of its monitor
+    QSet<QString> m_monitors;
     void showDevices(const Listing &listing);
     QFutureWatcher<SweepEvent> m_sweep;
     QTimer m_tick;

@@ -17,7 +17,7 @@ esac
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-    libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev libasound2-dev libeigen3-dev
+    libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev libasound2-dev libpulse-dev libeigen3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test, a sound server
     packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils)

@@ -103,7 +103,7 @@ std::shared_ptr<PlaySession> openOutput(const tone::Tone &tone, QString &error)
     audiodevice::StreamRequest request;
     request.api = devices.api;
     request.outputDevice = output->index;
-    request.outputName = output->name;
+    request.outputName = output->id.empty() ? output->name : output->id;
     request.outputChannels = 1;
     request.rate = rate;
     try {

@@ -9,6 +9,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 
 #include <algorithm>
@@ -325,6 +326,63 @@ TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
                             QStringLiteral("--input"), QStringLiteral("Monitor of Quenlari-Clipper")});
     EXPECT_EQ(silent.status, 2);
     EXPECT_TRUE(silent.err.contains("no signal on the input")) << silent.err.toStdString();
+}
+
+// Two devices with one description, as two identical cards: each listed,
+// each reached by its own name, each heard on its own monitor only; the
+// default is the server's own.
+TEST(MeasureEndToEnd, TwoDevicesOfOneDescriptionAreToldApart)
+{
+    const Cli devices = cli({QStringLiteral("devices"), QStringLiteral("--json")});
+    ASSERT_EQ(devices.status, 0) << devices.err.toStdString();
+    QMap<QString, QJsonObject> byId;
+    for (const QByteArray &line : devices.out.trimmed().split('\n')) {
+        const QJsonObject device = QJsonDocument::fromJson(line).object();
+        byId.insert(device["id"].toString(), device);
+    }
+    ASSERT_TRUE(byId.contains(QStringLiteral("twinA")) && byId.contains(QStringLiteral("twinB")))
+        << devices.out.toStdString();
+    EXPECT_EQ(byId["twinA"]["name"].toString(), QStringLiteral("Quenlari-Twin"));
+    EXPECT_EQ(byId["twinB"]["name"].toString(), QStringLiteral("Quenlari-Twin (2)"));
+    EXPECT_EQ(byId["twinB"]["monitor"].toString(), QStringLiteral("twinB.monitor"));
+    EXPECT_TRUE(byId["quenlari"]["default_output"].toBool());
+    EXPECT_TRUE(byId["quenlari.monitor"]["default_input"].toBool());
+    EXPECT_FALSE(byId["twinA"]["default_output"].toBool());
+
+    const auto measureOn = [](const QString &output, const QString &input) {
+        QStringList arguments{QStringLiteral("measure"), QStringLiteral("--freq"), QStringLiteral("1000"),
+                              QStringLiteral("--json")};
+        if (!output.isEmpty())
+            arguments << QStringLiteral("--output") << output;
+        if (!input.isEmpty())
+            arguments << QStringLiteral("--input") << input;
+        return cli(arguments);
+    };
+    // By the server's name, and by the listed name, index or description.
+    const Cli second = measureOn(QStringLiteral("twinB"), QStringLiteral("twinB.monitor"));
+    ASSERT_EQ(second.status, 0) << second.err.toStdString();
+    EXPECT_NEAR(QJsonDocument::fromJson(second.out).object()["fundamental_dbfs"].toDouble(), -12, 0.01);
+    const Cli crossed = measureOn(QStringLiteral("Quenlari-Twin (2)"),
+                                  QString::number(byId["twinA.monitor"]["index"].toInt()));
+    EXPECT_EQ(crossed.status, 2);
+    EXPECT_TRUE(crossed.err.contains("no signal on the input")) << crossed.err.toStdString();
+    const Cli first = measureOn(QStringLiteral("Quenlari-Twin"), QStringLiteral("twinA.monitor"));
+    EXPECT_EQ(first.status, 0) << first.err.toStdString();
+
+    // The server's default, whichever of the two it is.
+    const auto setDefaults = [](const QString &sink, const QString &source) {
+        QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("set-default-sink"), sink});
+        QProcess::execute(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), source});
+    };
+    setDefaults(QStringLiteral("twinB"), QStringLiteral("twinA.monitor"));
+    const Cli wrongDefault = measureOn(QString(), QString());
+    setDefaults(QStringLiteral("twinB"), QStringLiteral("twinB.monitor"));
+    const Cli rightDefault = measureOn(QString(), QString());
+    setDefaults(QStringLiteral("quenlari"), QStringLiteral("quenlari.monitor"));
+    EXPECT_EQ(wrongDefault.status, 2) << wrongDefault.out.toStdString();
+    EXPECT_EQ(rightDefault.status, 0) << rightDefault.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(rightDefault.out).object()["file"].toString(),
+              QStringLiteral("Monitor of Quenlari-Twin (2)"));
 }
 
 // The sound server stopped (SIGSTOP) and let go again when the test ends.

@@ -5,6 +5,8 @@
 # "quenlari" is a clean float loop, the default sink, its monitor the default
 # source. "clipper" is a device that clips: 16 bits, driven 12.04 dB hot by
 # its volume of 104032 (65536 is 0 dB; the gain is the cube of the ratio).
+# "twinA" and "twinB" are two float loops with one description, as two
+# identical cards are.
 # Exits 77 (skipped) with a reason where no server can start, except in CI,
 # where that is a failure.
 set -uo pipefail
@@ -25,6 +27,8 @@ unset PULSE_SERVER
 pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --log-target=file:"$runtime/server.log" \
     --load="module-null-sink sink_name=quenlari rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Loop" \
     --load="module-null-sink sink_name=clipper rate=48000 channels=1 format=s16le sink_properties=device.description=Quenlari-Clipper" \
+    --load="module-null-sink sink_name=twinA rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Twin" \
+    --load="module-null-sink sink_name=twinB rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Twin" \
     --load="module-native-protocol-unix" &
 server=$!
 export QUENLARI_SOUND_SERVER_PID=$server

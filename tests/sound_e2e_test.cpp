@@ -8,6 +8,7 @@
 #include "measurewindow/measurewindow.h"
 #include "sound/player.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -358,6 +359,30 @@ TEST(SoundEndToEnd, AFrozenServerNeverHoldsTheMeasureWindow)
                 static_cast<long long>(watch.longest()));
     EXPECT_LT(watch.longest(), 100);
     runFor(500);
+}
+
+// Two outputs of one description are two entries; choosing one makes its
+// own monitor the input, where no input of the user's own was chosen.
+TEST(SoundEndToEnd, TheMeasureWindowOffersTheChosenOutputsMonitor)
+{
+    MeasureWindow window([] { return tone::Tone(); });
+    auto *output = window.findChild<QComboBox *>(QStringLiteral("cboOutput"));
+    auto *input = window.findChild<QComboBox *>(QStringLiteral("cboInput"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return output->findText(QStringLiteral("Quenlari-Twin (2)")) > 0; }, 6000));
+    EXPECT_GT(output->findText(QStringLiteral("Quenlari-Twin")), 0);
+    const auto choose = [](QComboBox *box, const QString &text) {
+        box->setCurrentIndex(box->findText(text));
+        emit box->activated(box->currentIndex());
+    };
+    choose(output, QStringLiteral("Quenlari-Twin (2)"));
+    EXPECT_EQ(input->currentText(), QStringLiteral("Monitor of Quenlari-Twin (2)"));
+    EXPECT_EQ(input->currentData().toString(), QStringLiteral("twinB.monitor"));
+    choose(output, QStringLiteral("Quenlari-Twin"));
+    EXPECT_EQ(input->currentData().toString(), QStringLiteral("twinA.monitor"));
+    // From the system's default input too.
+    input->setCurrentIndex(0);
+    choose(output, QStringLiteral("Quenlari-Loop"));
+    EXPECT_EQ(input->currentData().toString(), QStringLiteral("quenlari.monitor"));
 }
 
 // Last: the server does not come back.
