@@ -19,9 +19,6 @@ namespace {
 
 using dsp::kPi;
 constexpr double kLowestFundamentalHz = 10;
-// A tone's peak stands at least this far above the spectrum's median; white
-// noise alone reaches some 15 dB.
-constexpr double kToneOverNoiseDb = 30;
 constexpr int kMostSubharmonic = 4;
 // A subharmonic this far below the strongest tone is a spur, not its fundamental.
 constexpr double kSubharmonicBelowDb = 40;
@@ -53,14 +50,6 @@ bool belowHalfTheRate(int n, double fundamentalHz, double rate)
 std::size_t partLength(double rate)
 {
     return std::max<std::size_t>(1, static_cast<std::size_t>(std::llround(kPartSeconds * rate)));
-}
-
-double wrapDegrees(double degrees)
-{
-    double wrapped = std::fmod(degrees, 360.0);
-    if (wrapped < 0)
-        wrapped += 360;
-    return wrapped >= 360 ? 0 : wrapped;
 }
 
 // Where the fit of the fundamental starts: the strongest tone of the first
@@ -408,15 +397,16 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
             harmonic.amplitude = std::abs(relative) * result.fundamentalAmplitude;
             harmonic.levelPercent = 100 * std::abs(relative);
             harmonic.dbc = dsp::decibels(std::abs(relative));
-            harmonic.phaseDegrees = wrapDegrees(std::arg(relative) * 180 / kPi);
+            harmonic.phaseDegrees = dsp::wrapDegrees(std::arg(relative) * 180 / kPi);
             harmonicPower += harmonic.amplitude * harmonic.amplitude;
         }
         result.harmonics.push_back(harmonic);
     }
     const double fundamentalPower = result.fundamentalAmplitude * result.fundamentalAmplitude;
     const double undefined = std::numeric_limits<double>::quiet_NaN();
-    result.thdF = anyHarmonic ? std::sqrt(harmonicPower / fundamentalPower) : undefined;
-    result.thdR = anyHarmonic ? std::sqrt(harmonicPower / (fundamentalPower + harmonicPower)) : undefined;
+    const dsp::Thd thd = dsp::thdOf(harmonicPower / fundamentalPower);
+    result.thdF = anyHarmonic ? thd.f : undefined;
+    result.thdR = anyHarmonic ? thd.r : undefined;
     result.explained =
         signalPower > 0 ? std::min(1.0, (fundamentalPower + harmonicPower) / 2 / signalPower) : 0;
 

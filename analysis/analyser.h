@@ -16,6 +16,11 @@ class Progress;
 // a plain result out; no file, no window.
 namespace analysis {
 
+// A tone's peak stands at least this far above the spectrum's median to be a
+// tone (white noise alone reaches some 15 dB): the analyser's gate, and a
+// measurement's "no signal" below it.
+constexpr double kToneOverNoiseDb = 30;
+
 class AnalysisError : public QuenlariError
 {
 public:
@@ -78,7 +83,7 @@ struct Analysis
     double disturbance = 0;
     bool fundamentalInBand = true;
     // How far the fundamental's peak stands above the spectrum's median where
-    // it was found: at least 30 dB, unless the fundamental was given.
+    // it was found: at least kToneOverNoiseDb, unless the fundamental was given.
     double toneOverNoiseDb = 0;
     double bandLowHz = 0;
     double bandHighHz = 0;

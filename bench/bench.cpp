@@ -18,6 +18,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -140,6 +147,61 @@ void BM_analyze_60s_48k(benchmark::State &run)
         benchmark::DoNotOptimize(analysis::analyse(samples, kRate, {}).thdN);
 }
 BENCHMARK(BM_analyze_60s_48k)->Unit(benchmark::kMillisecond);
+
+// Whole processes, their CPU time (user and system) as the system counts it:
+// a bare Qt command-line program against quenlari-cli analysing a file,
+// start-up, dynamic loading and all.
+double processSeconds(const char *program, const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv{const_cast<char *>(program)};
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    if (posix_spawn(&child, program, &actions, nullptr, argv.data(), environ) != 0)
+        return -1;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    const auto seconds = [](const timeval &time) { return time.tv_sec + time.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void runProcess(benchmark::State &run, const char *program, const std::vector<std::string> &arguments)
+{
+    for (auto _ : run) {
+        const double seconds = processSeconds(program, arguments);
+        if (seconds < 0) {
+            run.SkipWithError("the program failed");
+            return;
+        }
+        run.SetIterationTime(seconds);
+    }
+}
+
+void BM_process_bare_qt(benchmark::State &run)
+{
+    runProcess(run, QUENLARI_BARE_QT, {"--version"});
+}
+BENCHMARK(BM_process_bare_qt)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_process_cli_analyze(benchmark::State &run)
+{
+    QTemporaryDir folder;
+    const std::string file = folder.filePath(QStringLiteral("tone.wav")).toStdString();
+    if (processSeconds(QUENLARI_CLI, {"wav", "--seconds", std::to_string(run.range(0)), "-o", file}) < 0) {
+        run.SkipWithError("could not write the recording");
+        return;
+    }
+    runProcess(run, QUENLARI_CLI, {"analyze", file});
+}
+BENCHMARK(BM_process_cli_analyze)->Arg(1)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One live readout of the Measure window: a second of input read as the
 // window reads it (harmonics 2 to 10 near the stimulus, THD+N, the spectrum).

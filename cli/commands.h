@@ -4,18 +4,11 @@
 #include "synthesis/tone.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QJsonObject>
 
 class QIODevice;
 
 namespace cli {
-
-// The plot surface as the main window shows it after the calculate button
-// with these controls: the same state, the same THD routine, the same redraw.
-// ASSUMPTION: the tone is within the main window's ranges (whole levels 0 to 20,
-// whole phases, whole frequency).
-QImage plotImage(const tone::Tone &tone);
 
 // The distortion figures as text lines, or as one JSON object.
 QByteArray thdReport(const tone::Tone &tone, bool json);

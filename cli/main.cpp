@@ -2,79 +2,72 @@
 // command line, with the tone as audio and the plot as a picture.
 
 #include "app/version.h"
-#include "base/savefile.h"
 #include "cli/commands.h"
-#include "cli/measurecommand.h"
+#include "cli/extra.h"
 #include "cli/options.h"
+#include "cli/output.h"
 
-#include <QFile>
-#include <QGuiApplication>
-#include <QTemporaryFile>
+#include <QCoreApplication>
 #include <QtConcurrent>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
-#include <functional>
+#include <string>
+
+#include <dlfcn.h>
 
 namespace {
 
-constexpr int kBadInput = 2;
-constexpr int kFailed = 1;
+using cli::kBadInput;
+using cli::kFailed;
 
-// Writes the whole output or nothing: a file is written beside its final
-// name and put in place only when complete. Standard output gets a finished
-// temporary file, since sound files are written with seeks.
-int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &write)
+// The module of the commands that draw, play or record: beside the program
+// (a build) or in its library folder (installed).
+const cli::Extra *loadExtra(std::string &why)
 {
-    const bool toStandardOutput = name == QLatin1String("-");
-    try {
-        if (toStandardOutput) {
-            QTemporaryFile file;
-            QFile out;
-            if (file.open() && write(file) && file.flush() && file.seek(0) &&
-                out.open(stdout, QIODevice::WriteOnly)) {
-                bool copied = true;
-                while (copied && !file.atEnd()) {
-                    const QByteArray block = file.read(1 << 20);
-                    copied = out.write(block) == block.size();
-                }
-                if (copied && out.flush())
-                    return 0;
-            }
-            std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
-            return kFailed;
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path folder = program.parent_path();
+    for (const std::filesystem::path &place : {folder, folder / QUENLARI_EXTRA_FROM_BIN}) {
+        const std::filesystem::path module = place / "quenlari-cli-extra.so";
+        if (!std::filesystem::exists(module))
+            continue;
+        if (void *handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            if (auto entry = reinterpret_cast<const cli::Extra *(*)()>(dlsym(handle, "quenlari_cli_extra")))
+                return entry();
         }
-        saveWhole(name, write);
-        return 0;
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "quenlari-cli: %s\n", error.what());
+        const char *dlerrorText = dlerror();
+        why = dlerrorText ? dlerrorText : module.string() + " holds no commands";
+        return nullptr;
     }
-    return kFailed;
+    why = "quenlari-cli-extra.so is missing beside the program and in " +
+          (folder / QUENLARI_EXTRA_FROM_BIN).lexically_normal().string();
+    return nullptr;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // Text on the plot needs a platform; the tool needs no display. The
-    // toolkit's own notes on that (a missing runtime folder, say) are not
-    // the user's business: standard error carries this tool's messages only.
+    // The toolkit's own notes (a missing runtime folder, say) are not the
+    // user's business: standard error carries this tool's messages only.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(message));
     });
-    // Analysing draws nothing: it starts without the graphics, some 15 ms sooner.
-    const bool drawing = !(argc > 1 && (std::strcmp(argv[1], "analyze") == 0 || std::strcmp(argv[1], "devices") == 0 ||
-                                        std::strcmp(argv[1], "measure") == 0));
-    std::unique_ptr<QCoreApplication> app;
-    if (drawing) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    // Only the commands that draw, play or record load the module that holds
+    // the graphics and the sound libraries.
+    const cli::Extra *extra = nullptr;
+    std::string why;
+    const bool plotting = argc > 1 && std::strcmp(argv[1], "plot") == 0;
+    if (plotting && !(extra = loadExtra(why))) {
+        std::fprintf(stderr, "quenlari-cli: plot cannot load its module (%s)\n", why.c_str());
+        return kFailed;
     }
+    std::unique_ptr<QCoreApplication> app(plotting ? extra->drawingApplication(argc, argv)
+                                                   : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("quenlari-cli"));
     QCoreApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(kVersion.major).arg(kVersion.minor).arg(kVersion.revision));
@@ -83,6 +76,19 @@ int main(int argc, char *argv[])
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(options.error));
         return kBadInput;
+    }
+    const bool needsExtra = options.command == cli::Command::Plot || options.command == cli::Command::Devices ||
+                            options.command == cli::Command::Measure;
+    if (needsExtra && !extra) {
+        if (!(extra = loadExtra(why))) {
+            std::fprintf(stderr, "quenlari-cli: the command cannot load its module (%s)\n", why.c_str());
+            return kFailed;
+        }
+        // Options before the command's name: the plot's application is made now.
+        if (options.command == cli::Command::Plot) {
+            app.reset();
+            app.reset(extra->drawingApplication(argc, argv));
+        }
     }
     switch (options.command) {
     case cli::Command::Help:
@@ -95,10 +101,9 @@ int main(int argc, char *argv[])
         std::fputs(cli::thdReport(options.tone, options.json).constData(), stdout);
         return 0;
     case cli::Command::Plot:
-        return writeOutput(options.output,
-                           [&](QIODevice &out) { return cli::plotImage(options.tone).save(&out, "PNG"); });
+        return extra->plot(options);
     case cli::Command::Wav:
-        return writeOutput(options.output, [&](QIODevice &out) {
+        return cli::writeOutput(options.output, [&](QIODevice &out) {
             audio::writeTone(out, options.output, options.container, options.tone, options.wav);
             return true;
         });
@@ -125,13 +130,13 @@ int main(int argc, char *argv[])
         return status;
     }
     case cli::Command::Devices:
-        return cli::listDevices(options.json);
+        return extra->devices(options.json);
     case cli::Command::Measure:
-        return cli::measureDevice(options.measure, options.json);
+        return extra->measure(options.measure, options.json);
     case cli::Command::Csv: {
         const long long rows =
             options.rowsPerSample ? static_cast<long long>(audio::sampleCount(options.wav)) : 0;
-        return writeOutput(options.output, [&](QIODevice &out) {
+        return cli::writeOutput(options.output, [&](QIODevice &out) {
             return cli::writeCsv(out, options.tone, options.wav.rate, rows);
         });
     }

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "dsp/soundmath.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 
@@ -441,7 +443,7 @@ Options parse(const QStringList &arguments)
     // plot, which keeps the window's 0 to 360 in steps of 5.
     if (options.command != Command::Plot)
         for (double &phase : options.tone.phases)
-            phase = std::fmod(std::fmod(phase, 360.0) + 360.0, 360.0);
+            phase = dsp::wrapDegrees(phase);
     options.json = parser.isSet(QStringLiteral("json"));
     if (options.command == Command::Analyze) {
         parseAnalysis(parser, check, options);

@@ -14,8 +14,6 @@ namespace {
 
 constexpr double kLeastPeriods = 10;
 constexpr float kOverloadLevel = 32767.0f / 32768.0f;
-// A tone must stand this far above the spectrum's median to be a tone.
-constexpr double kToneOverNoiseDb = 30;
 // Where the fundamental of a stretch of the block moves by a tenth of the
 // block's away from it (in level or phase), the block holds a gap or a jump:
 // a sound system fell behind, once or again and again.
@@ -93,7 +91,7 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
         reading.why = error.what();
         return reading;
     }
-    if (reading.result.toneOverNoiseDb < kToneOverNoiseDb) {
+    if (reading.result.toneOverNoiseDb < analysis::kToneOverNoiseDb) {
         reading.why = "the stimulus stands only " + std::to_string(int(reading.result.toneOverNoiseDb)) +
                       " dB above the noise";
         return reading;
@@ -154,52 +152,6 @@ bool steady(const std::vector<float> &samples, double rate, const analysis::Anal
 std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
 {
     return static_cast<std::size_t>(std::ceil(std::max(kLeastPeriods / frequencyHz, leastSeconds) * rate));
-}
-
-std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave)
-{
-    std::vector<double> steps;
-    if (!(fromHz > 0 && toHz >= fromHz && perOctave >= 1))
-        return steps;
-    // The last point is the top itself, unless a step already lands within a hundredth of an octave of it.
-    constexpr double kNear = 0.01;
-    const double octaves = std::log2(toHz / fromHz);
-    for (int k = 0; double(k) / perOctave <= octaves + 1e-9; ++k)
-        steps.push_back(fromHz * std::exp2(double(k) / perOctave));
-    if (octaves - std::log2(steps.back() / fromHz) > kNear)
-        steps.push_back(toHz);
-    return steps;
-}
-
-std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
-{
-    std::vector<double> steps;
-    if (!(stepDb > 0))
-        return steps;
-    const double direction = toDbfs >= fromDbfs ? 1 : -1;
-    const auto count = static_cast<int>(std::floor(std::fabs(toDbfs - fromDbfs) / stepDb + 1e-9));
-    for (int k = 0; k <= count; ++k)
-        steps.push_back(fromDbfs + direction * k * stepDb);
-    return steps;
-}
-
-std::vector<Stimulus> SweepPlan::steps(const Stimulus &base) const
-{
-    std::vector<Stimulus> steps;
-    if (kind == Kind::Frequency) {
-        for (double hz : frequencySteps(from, to, perOctave)) {
-            Stimulus step = base;
-            step.tone.frequencyHz = hz;
-            steps.push_back(step);
-        }
-    } else {
-        for (double dbfs : levelSteps(from, to, stepDb)) {
-            Stimulus step = base;
-            step.peakDbfs = std::clamp(dbfs, kStimulusDbfs.low, kStimulusDbfs.high);
-            steps.push_back(step);
-        }
-    }
-    return steps;
 }
 
 bool agree(const Reading &a, const Reading &b, const Settling &settling)
@@ -391,12 +343,13 @@ Reading Averager::average() const
         h.levelPercent = 100 * std::abs(v);
         h.amplitude = std::abs(v) * r.fundamentalAmplitude;
         h.dbc = dsp::decibels(std::abs(v));
-        h.phaseDegrees = std::fmod(std::arg(v) * 180 / dsp::kPi + 360, 360.0);
+        h.phaseDegrees = dsp::wrapDegrees(std::arg(v) * 180 / dsp::kPi);
         harmonicPower += std::norm(v);
         anyHarmonic = true;
     }
-    r.thdF = anyHarmonic ? std::sqrt(harmonicPower) : std::nan("");
-    r.thdR = anyHarmonic ? r.thdF / std::sqrt(1 + harmonicPower) : std::nan("");
+    const dsp::Thd thd = dsp::thdOf(harmonicPower);
+    r.thdF = anyHarmonic ? thd.f : std::nan("");
+    r.thdR = anyHarmonic ? thd.r : std::nan("");
     return mean;
 }
 

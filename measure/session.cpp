@@ -58,16 +58,6 @@ const audiodevice::Device &choose(const audiodevice::DeviceList &devices, const 
 
 } // namespace
 
-Stimulus sine(double frequencyHz, double peakDbfs)
-{
-    Stimulus stimulus;
-    stimulus.tone.frequencyHz = frequencyHz;
-    stimulus.tone.levels.fill(0);
-    stimulus.tone.phases.fill(0);
-    stimulus.peakDbfs = peakDbfs;
-    return stimulus;
-}
-
 // The stimulus out and the chosen input channel in, on the device's thread:
 // no allocation, lock or wait. It plays silence for the lead-in, then the
 // generator. A new stimulus starts at the output frame it asks for (at once

@@ -34,10 +34,13 @@ if [ "$status" -ne 124 ]; then
     exit 1
 fi
 
-# The installed command-line tool finds its sound libraries: a tone written and analysed back.
+# The installed command-line tool finds its sound libraries: a tone written and
+# analysed back; and the module of the commands that draw, play or record.
 scratch=$(mktemp -d)
 /usr/bin/quenlari-cli wav --freq 440 -o "$scratch/tone.flac"
 /usr/bin/quenlari-cli analyze --json "$scratch/tone.flac" | grep -Eq '"fundamental_hz":(439\.99|440)'
+/usr/bin/quenlari-cli plot -o "$scratch/plot.png"
+[ "$(head -c 4 "$scratch/plot.png" | tail -c 3)" = PNG ]
 rm -rf "$scratch"
 
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge quenlari

@@ -82,8 +82,9 @@ Figures analyse(const Tone &tone)
 {
     Figures figures{};
     const double harmonics = sumOfSquares(tone, 2, 1);
-    figures.thdF = std::sqrt(harmonics);
-    figures.thdR = figures.thdF / std::sqrt(1 + harmonics);
+    const dsp::Thd thd = dsp::thdOf(harmonics);
+    figures.thdF = thd.f;
+    figures.thdR = thd.r;
     figures.even = std::sqrt(sumOfSquares(tone, 2, 2));
     figures.odd = std::sqrt(sumOfSquares(tone, 3, 2));
     figures.rmsRatio = std::sqrt(1 + harmonics);

@@ -2,6 +2,7 @@
 #include "app/updown.h"
 #include "audio/soundfile.h"
 #include "cli/commands.h"
+#include "cli/plotcommand.h"
 #include "dsp/soundmath.h"
 #include "synthesis/tone.h"
 

@@ -1,0 +1,40 @@
+#include "cli/output.h"
+
+#include "base/savefile.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+namespace cli {
+
+int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &write)
+{
+    const bool toStandardOutput = name == QLatin1String("-");
+    try {
+        if (toStandardOutput) {
+            QTemporaryFile file;
+            QFile out;
+            if (file.open() && write(file) && file.flush() && file.seek(0) &&
+                out.open(stdout, QIODevice::WriteOnly)) {
+                bool copied = true;
+                while (copied && !file.atEnd()) {
+                    const QByteArray block = file.read(1 << 20);
+                    copied = out.write(block) == block.size();
+                }
+                if (copied && out.flush())
+                    return 0;
+            }
+            std::fprintf(stderr, "quenlari-cli: could not write to standard output\n");
+            return kFailed;
+        }
+        saveWhole(name, write);
+        return 0;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "quenlari-cli: %s\n", error.what());
+    }
+    return kFailed;
+}
+
+} // namespace cli

@@ -1,0 +1,66 @@
+#include "measure/measurement.h"
+
+#include <algorithm>
+#include <cmath>
+
+// The plan of a measurement, apart from playing and recording it: the
+// command line checks and lists it without loading the sound system.
+namespace measure {
+
+Stimulus sine(double frequencyHz, double peakDbfs)
+{
+    Stimulus stimulus;
+    stimulus.tone.frequencyHz = frequencyHz;
+    stimulus.tone.levels.fill(0);
+    stimulus.tone.phases.fill(0);
+    stimulus.peakDbfs = peakDbfs;
+    return stimulus;
+}
+
+std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave)
+{
+    std::vector<double> steps;
+    if (!(fromHz > 0 && toHz >= fromHz && perOctave >= 1))
+        return steps;
+    // The last point is the top itself, unless a step already lands within a hundredth of an octave of it.
+    constexpr double kNear = 0.01;
+    const double octaves = std::log2(toHz / fromHz);
+    for (int k = 0; double(k) / perOctave <= octaves + 1e-9; ++k)
+        steps.push_back(fromHz * std::exp2(double(k) / perOctave));
+    if (octaves - std::log2(steps.back() / fromHz) > kNear)
+        steps.push_back(toHz);
+    return steps;
+}
+
+std::vector<double> levelSteps(double fromDbfs, double toDbfs, double stepDb)
+{
+    std::vector<double> steps;
+    if (!(stepDb > 0))
+        return steps;
+    const double direction = toDbfs >= fromDbfs ? 1 : -1;
+    const auto count = static_cast<int>(std::floor(std::fabs(toDbfs - fromDbfs) / stepDb + 1e-9));
+    for (int k = 0; k <= count; ++k)
+        steps.push_back(fromDbfs + direction * k * stepDb);
+    return steps;
+}
+
+std::vector<Stimulus> SweepPlan::steps(const Stimulus &base) const
+{
+    std::vector<Stimulus> steps;
+    if (kind == Kind::Frequency) {
+        for (double hz : frequencySteps(from, to, perOctave)) {
+            Stimulus step = base;
+            step.tone.frequencyHz = hz;
+            steps.push_back(step);
+        }
+    } else {
+        for (double dbfs : levelSteps(from, to, stepDb)) {
+            Stimulus step = base;
+            step.peakDbfs = std::clamp(dbfs, kStimulusDbfs.low, kStimulusDbfs.high);
+            steps.push_back(step);
+        }
+    }
+    return steps;
+}
+
+} // namespace measure
