@@ -7,6 +7,7 @@
 #include <RtAudio.h>
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -91,6 +92,30 @@ const Device *DeviceList::monitorOf(const Device &output) const
         if (!output.monitor.empty() && device.id == output.monitor && device.inputChannels > 0)
             return &device;
     return nullptr;
+}
+
+const Device &choose(const DeviceList &devices, const std::string &wanted, bool output)
+{
+    const char *kind = output ? "output" : "input";
+    const Device *device =
+        wanted.empty() ? (output ? devices.defaultOutput() : devices.defaultInput()) : devices.find(wanted);
+    if (!device) {
+        if (devices.api.empty())
+            throw DeviceError("no sound system answers: there is no audio device");
+        throw DeviceError(wanted.empty() ? std::string("there is no default audio ") + kind
+                                         : "there is no audio device " + quoted(wanted));
+    }
+    if ((output ? device->outputChannels : device->inputChannels) < 1)
+        throw DeviceError(quoted(device->name) + " has no " + kind);
+    return *device;
+}
+
+int chooseRate(const Device &output, const Device &input, int wanted)
+{
+    const auto takes = [wanted](const Device &device) {
+        return device.rates.empty() || std::find(device.rates.begin(), device.rates.end(), wanted) != device.rates.end();
+    };
+    return takes(output) && takes(input) ? wanted : output.preferredRate;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,19 @@ struct DeviceList
     // The input that hears `output`, where there is one.
     const Device *monitorOf(const Device &output) const;
 };
+
+// A device that is not there, or not of the kind asked for: what is missing.
+class DeviceError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The output (or input) asked for by index, id or name, the default where
+// `wanted` is empty. Throws DeviceError.
+const Device &choose(const DeviceList &devices, const std::string &wanted, bool output);
+// `wanted` where both devices take it, else the output's own rate.
+int chooseRate(const Device &output, const Device &input, int wanted);
 
 // A device's name for a message or a terminal: in double quotes, with control
 // characters, quotes and backslashes escaped (\x1b, \", \\).

@@ -9,6 +9,7 @@
 #include "picture/loadpicture.h"
 #include "plot/redraw.h"
 #include "tests/support.h"
+#include "tests/simulateddevice.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
@@ -224,7 +225,7 @@ BENCHMARK(BM_measure_block_1s)->MeasureProcessCPUTime()->UseRealTime()->Unit(ben
 
 // A device that hears what it played; `clicks` of them at the given seconds
 // of its own clock spoil the block they fall in, so that step is played again.
-class ClickingWire : public measure::SimulatedDevice
+class ClickingWire : public SimulatedDevice
 {
 public:
     explicit ClickingWire(std::vector<double> clicks) : m_clicks(std::move(clicks)) {}
@@ -254,7 +255,7 @@ void BM_frequency_sweep(benchmark::State &run)
         steps.push_back(measure::sine(hz, -12));
     for (auto _ : run) {
         measure::Devices devices;
-        devices.simulated = std::make_shared<ClickingWire>(clicks);
+        devices.standIn = std::make_shared<ClickingWire>(clicks);
         measure::Session session(devices, steps.front());
         int measured = 0;
         measure::sweep(session, steps, {}, nullptr,

@@ -31,31 +31,6 @@ constexpr auto kLongestClosing = std::chrono::milliseconds(1500);
 constexpr float kArrivalOverNoise = 4;
 constexpr float kLeastArrival = 1e-6f;
 
-int chooseRate(const audiodevice::Device &output, const audiodevice::Device &input, int wanted)
-{
-    const auto takes = [wanted](const audiodevice::Device &device) {
-        return device.rates.empty() ||
-               std::find(device.rates.begin(), device.rates.end(), wanted) != device.rates.end();
-    };
-    return takes(output) && takes(input) ? wanted : output.preferredRate;
-}
-
-const audiodevice::Device &choose(const audiodevice::DeviceList &devices, const std::string &wanted, bool output)
-{
-    const char *kind = output ? "output" : "input";
-    const audiodevice::Device *device =
-        wanted.empty() ? (output ? devices.defaultOutput() : devices.defaultInput()) : devices.find(wanted);
-    if (!device) {
-        if (devices.api.empty())
-            throw MeasureError("no sound system answers: there is no audio device");
-        throw MeasureError(wanted.empty() ? std::string("there is no default audio ") + kind
-                                          : "there is no audio device " + audiodevice::quoted(wanted));
-    }
-    if ((output ? device->outputChannels : device->inputChannels) < 1)
-        throw MeasureError(audiodevice::quoted(device->name) + " has no " + kind);
-    return *device;
-}
-
 } // namespace
 
 // The stimulus out and the chosen input channel in, on the device's thread:
@@ -163,65 +138,9 @@ private:
     std::vector<float> m_mono;
 };
 
-// The simulated device's thread: a block every block's time, the input
-// answering the output after the device's delay.
-class SimulatedStream
-{
-public:
-    SimulatedStream(std::shared_ptr<SimulatedDevice> device, Processor &processor, int rate)
-        : m_device(std::move(device)), m_processor(processor), m_rate(rate),
-          m_delay(std::size_t(std::max<int64_t>(1, m_device->loopFrames())), 0.0f),
-          m_thread([this] { run(); })
-    {
-    }
-    ~SimulatedStream()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::string failure() const { return m_failed ? "the simulated device was lost" : std::string(); }
-
-private:
-    static constexpr std::size_t kBlock = 1024;
-
-    void run()
-    {
-        std::vector<float> in(kBlock), out(kBlock);
-        auto next = std::chrono::steady_clock::now();
-        while (!m_stop) {
-            if (m_device->lost) {
-                m_failed = true;
-                return;
-            }
-            next += std::chrono::microseconds(kBlock * 1000000 / std::size_t(m_rate));
-            if (m_device->stalled) {
-                std::this_thread::sleep_until(next);
-                continue;
-            }
-            if (m_device->droppedOut.exchange(false))
-                m_processor.dropout();
-            m_processor.process(in.data(), out.data(), kBlock);
-            for (std::size_t i = 0; i < kBlock; ++i) {
-                in[i] = m_delay[m_at];
-                m_delay[m_at] = m_device->answer(out[i]);
-                m_at = (m_at + 1) % m_delay.size();
-            }
-            std::this_thread::sleep_until(next);
-        }
-    }
-
-    std::shared_ptr<SimulatedDevice> m_device;
-    Processor &m_processor;
-    int m_rate;
-    std::vector<float> m_delay;
-    std::size_t m_at = 0;
-    std::atomic<bool> m_stop{false}, m_failed{false};
-    std::thread m_thread;
-};
-
 Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(first)
 {
-    if (wanted.simulated) {
+    if (wanted.standIn) {
         m_rate = wanted.rate;
         m_outputName = "Simulated output";
         m_inputName = "Simulated input";
@@ -233,7 +152,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
         if (wanted.channel != 1)
             throw MeasureError(audiodevice::quoted(m_inputName) + " has 1 input channel: there is no channel " +
                                std::to_string(wanted.channel));
-        m_simulated = std::make_unique<SimulatedStream>(wanted.simulated, *m_processor, m_rate);
+        m_standIn = wanted.standIn->start(*m_processor, m_rate);
         return;
     }
     // The lead-in must hear the input's own noise, not a stream of ours that is still playing out.
@@ -246,12 +165,18 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
     } catch (const audiodevice::NoAnswer &error) {
         throw MeasureError(error.what());
     }
-    const audiodevice::Device &output = choose(devices, wanted.output, true);
-    const audiodevice::Device &input = choose(devices, wanted.input, false);
+    const audiodevice::Device *chosenOutput = nullptr, *chosenInput = nullptr;
+    try {
+        chosenOutput = &audiodevice::choose(devices, wanted.output, true);
+        chosenInput = &audiodevice::choose(devices, wanted.input, false);
+    } catch (const audiodevice::DeviceError &error) {
+        throw MeasureError(error.what());
+    }
+    const audiodevice::Device &output = *chosenOutput, &input = *chosenInput;
     if (wanted.channel < 1 || wanted.channel > input.inputChannels)
         throw MeasureError(audiodevice::quoted(input.name) + " has " + std::to_string(input.inputChannels) +
                            " input channels: there is no channel " + std::to_string(wanted.channel));
-    m_rate = chooseRate(output, input, wanted.rate);
+    m_rate = audiodevice::chooseRate(output, input, wanted.rate);
     m_outputName = output.name;
     m_inputName = input.name;
     m_inputChannels = input.inputChannels;
@@ -282,7 +207,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
 Session::~Session()
 {
     m_processor->generator.requestStop();
-    m_simulated.reset();
+    m_standIn.reset();
     audiodevice::Stream::closeLater(std::move(m_stream), m_processor);
 }
 
@@ -307,7 +232,7 @@ int64_t Session::received() const
 
 std::string Session::failure() const
 {
-    return m_stream ? m_stream->failure() : m_simulated ? m_simulated->failure() : std::string();
+    return m_stream ? m_stream->failure() : m_standIn ? m_standIn->failure() : std::string();
 }
 
 std::vector<float> Session::latest(std::size_t frames, int64_t *first) const
@@ -361,19 +286,31 @@ bool Session::readInput(int64_t from, int64_t to, std::vector<float> &samples) c
     return held;
 }
 
+float arrivalThreshold(const float *quiet, std::size_t count)
+{
+    float noise = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        noise = std::max(noise, std::fabs(quiet[i]));
+    return std::max(kLeastArrival, kArrivalOverNoise * noise);
+}
+
+std::optional<std::size_t> firstAbove(const float *samples, std::size_t count, float threshold)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::fabs(samples[i]) > threshold)
+            return i;
+    return std::nullopt;
+}
+
 std::optional<int64_t> Session::scanForArrival(int64_t upTo)
 {
     const auto leadIn = std::llround(kLeadInSeconds * m_rate);
     if (m_arrivalThreshold < 0) {
         if (received() < leadIn)
             return std::nullopt;
-        // The input's noise while nothing has been played yet.
         std::vector<float> quiet;
         readInput(0, leadIn, quiet);
-        float noise = 0;
-        for (float sample : quiet)
-            noise = std::max(noise, std::fabs(sample));
-        m_arrivalThreshold = std::max(kLeastArrival, kArrivalOverNoise * noise);
+        m_arrivalThreshold = arrivalThreshold(quiet.data(), quiet.size());
         m_scanned = leadIn;
     }
     upTo = std::min(upTo, received());
@@ -381,11 +318,10 @@ std::optional<int64_t> Session::scanForArrival(int64_t upTo)
     if (upTo > m_scanned) {
         if (!readInput(m_scanned, upTo, samples))
             throw MeasureError("the audio input was not read in time");
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            if (std::fabs(samples[i]) > m_arrivalThreshold) {
-                m_loopFrames = m_scanned + int64_t(i) - leadIn;
-                return m_loopFrames;
-            }
+        if (const std::optional<std::size_t> at = firstAbove(samples.data(), samples.size(), m_arrivalThreshold)) {
+            m_loopFrames = m_scanned + int64_t(*at) - leadIn;
+            return m_loopFrames;
+        }
         m_scanned = upTo;
     }
     return std::nullopt;

@@ -22,6 +22,10 @@ class Stream;
 
 // Measuring a device: a stimulus played out and the device's answer recorded
 // at once, through one duplex stream, then analysed. No widgets.
+namespace audiodevice {
+class Processor;
+}
+
 namespace measure {
 
 // No device, a device lost, no signal: what the measurement cannot go on without.
@@ -42,23 +46,28 @@ struct Stimulus
 };
 Stimulus sine(double frequencyHz, double peakDbfs);
 
-// Stands for the sound system where no real one should be used (the window's
-// tests): a device that hears what it played, one sample at a time, after a
-// delay, paced in real time on a thread of its own.
-class SimulatedDevice
+// Stands for the sound system where none should be used (tests): runs the
+// measurement's processor block after block, as a device's thread would.
+class DeviceStandIn
 {
 public:
-    virtual ~SimulatedDevice() = default;
-    // On the device's thread: what the input hears of a sample played.
-    virtual float answer(float played) noexcept = 0;
-    virtual int64_t loopFrames() const { return 2400; }
-    // Set to make the device fail as a lost sound server does.
-    std::atomic<bool> lost{false};
-    // Set to report, before the next block, that the sound system fell behind.
-    std::atomic<bool> droppedOut{false};
-    // Set to stop the device's clock: nothing goes out or comes in until it is cleared.
-    std::atomic<bool> stalled{false};
+    // A running stand-in stream; stops when it goes.
+    class Running
+    {
+    public:
+        virtual ~Running() = default;
+        // Why it stopped as a lost device does, or empty.
+        virtual std::string failure() const = 0;
+    };
+    virtual ~DeviceStandIn() = default;
+    virtual std::unique_ptr<Running> start(audiodevice::Processor &processor, int rate) = 0;
 };
+
+// The loop's delay, found where the stimulus first stands out of the input's
+// own noise: the threshold from the lead-in's silence (its loudest sample),
+// then the first sample above it.
+float arrivalThreshold(const float *quiet, std::size_t count);
+std::optional<std::size_t> firstAbove(const float *samples, std::size_t count, float threshold);
 
 // Which devices, by index or name ("" for the system's default), and which
 // input channel, from 1.
@@ -71,12 +80,11 @@ struct Devices
     // The rate the stimulus is made for, where it is not the stream's: stands
     // for an output whose clock runs apart from the input's. 0: the stream's.
     double stimulusRate = 0;
-    // Where set, no sound system is asked: this device plays and records.
-    std::shared_ptr<SimulatedDevice> simulated;
+    // Where set, no sound system is asked: this stands in for the devices.
+    std::shared_ptr<DeviceStandIn> standIn;
 };
 
 class Processor;
-class SimulatedStream;
 
 // A running measurement: the stream opens with a moment of silence, then the
 // stimulus fades in; a new stimulus cross-fades in. Closing fades out and
@@ -143,7 +151,7 @@ private:
 
     std::shared_ptr<Processor> m_processor;
     std::unique_ptr<audiodevice::Stream> m_stream;
-    std::unique_ptr<SimulatedStream> m_simulated;
+    std::unique_ptr<DeviceStandIn::Running> m_standIn;
     Stimulus m_stimulus;
     int64_t m_stimulusId = 0;
     int m_rate = 0;

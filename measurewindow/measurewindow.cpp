@@ -141,7 +141,7 @@ MeasureWindow::~MeasureWindow()
     m_listing.waitForFinished();
 }
 
-void MeasureWindow::setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device)
+void MeasureWindow::setSimulatedDevice(std::shared_ptr<measure::DeviceStandIn> device)
 {
     m_simulated = std::move(device);
     refreshDevices();
@@ -474,7 +474,7 @@ measure::Devices MeasureWindow::chosenDevices() const
     devices.output = m_output->currentData().toString().toStdString();
     devices.input = m_input->currentData().toString().toStdString();
     devices.channel = m_channel->value();
-    devices.simulated = m_simulated;
+    devices.standIn = m_simulated;
     return devices;
 }
 

@@ -41,7 +41,7 @@ public:
     ~MeasureWindow() override;
 
     // The sound system's place in tests: a simulated device instead of real ones.
-    void setSimulatedDevice(std::shared_ptr<measure::SimulatedDevice> device);
+    void setSimulatedDevice(std::shared_ptr<measure::DeviceStandIn> device);
     CommonDialog &saveDialog() { return m_saveDialog; }
     bool isLive() const { return m_meter != nullptr || m_opening.isRunning(); }
     // The main window's controls changed: followed live where the stimulus is their tone.
@@ -101,7 +101,7 @@ private:
     QString levelText(double dbfs, const std::optional<double> &volts) const;
 
     std::function<tone::Tone()> m_controlsTone;
-    std::shared_ptr<measure::SimulatedDevice> m_simulated;
+    std::shared_ptr<measure::DeviceStandIn> m_simulated;
     std::shared_ptr<measure::LiveMeter> m_meter;
     QString m_openFailure; // why the last opening failed
     QFutureWatcher<void> m_opening;

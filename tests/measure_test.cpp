@@ -1,6 +1,7 @@
 #include "dsp/soundmath.h"
 #include "measure/inputring.h"
 #include "measure/measurement.h"
+#include "tests/simulateddevice.h"
 
 #include <cmath>
 #include <random>
@@ -40,6 +41,30 @@ TEST(Measure, SweepsHaveTheirStepsWhereTheySayTheyAre)
     // Ten periods at the least, a quarter second at the least.
     EXPECT_EQ(measure::stepFrames(20, kRate, 0.25), 24000u);
     EXPECT_EQ(measure::stepFrames(1000, kRate, 0.25), 12000u);
+}
+
+// The loop's delay on plain arrays: the lead-in's noise sets the threshold,
+// and the stimulus's first sample that stands out of it is its arrival.
+TEST(Measure, TheStimulusArrivesWhereItFirstStandsOutOfTheLeadInsNoise)
+{
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> noise(-1e-4f, 1e-4f);
+    std::vector<float> quiet(12000);
+    for (float &sample : quiet)
+        sample = noise(random);
+    quiet[777] = 2.5e-4f; // the loudest of the lead-in
+    const float threshold = measure::arrivalThreshold(quiet.data(), quiet.size());
+    EXPECT_FLOAT_EQ(threshold, 1e-3f);
+    // A 1 kHz sine of -12 dBFS from frame 3000 on, starting at phase 0: its
+    // second sample (0.25 * sin(2 pi / 48)) is the first above 1e-3.
+    std::vector<float> heard(6000);
+    for (std::size_t i = 0; i < heard.size(); ++i)
+        heard[i] = noise(random) + (i >= 3000 ? 0.25f * float(std::sin(2 * dsp::kPi * 1000.0 * (i - 3000) / 48000)) : 0.0f);
+    EXPECT_EQ(measure::firstAbove(heard.data(), heard.size(), threshold), std::optional<std::size_t>(3001));
+    EXPECT_EQ(measure::firstAbove(heard.data(), 3001, threshold), std::nullopt);
+    // A silent lead-in (a digital loop) still needs a sample of 1e-6 to count.
+    const std::vector<float> silent(100, 0.0f);
+    EXPECT_FLOAT_EQ(measure::arrivalThreshold(silent.data(), silent.size()), 1e-6f);
 }
 
 TEST(Measure, AGapOrAJumpMakesABlockUnsteadyWhileClippingAndNoiseDoNot)
@@ -223,7 +248,7 @@ namespace {
 
 // A device whose gain in dB follows `gainDb` of the time in seconds since it
 // began, counted in the samples it has answered.
-class Drifting : public measure::SimulatedDevice
+class Drifting : public SimulatedDevice
 {
 public:
     explicit Drifting(double (*gainDb)(double)) : m_gainDb(gainDb) {}
@@ -237,10 +262,10 @@ private:
     uint64_t m_count = 0;
 };
 
-measure::Devices simulated(std::shared_ptr<measure::SimulatedDevice> device)
+measure::Devices simulated(std::shared_ptr<SimulatedDevice> device)
 {
     measure::Devices devices;
-    devices.simulated = std::move(device);
+    devices.standIn = std::move(device);
     return devices;
 }
 
@@ -300,7 +325,7 @@ TEST(Measure, UnderGainStepsEveryStepOfASweepIsCleanOrInAState)
 namespace {
 
 // A clean wire whose sound system says, every 0.3 s, that it fell behind.
-class Overrunning : public measure::SimulatedDevice
+class Overrunning : public SimulatedDevice
 {
 public:
     float answer(float played) noexcept override

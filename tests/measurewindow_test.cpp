@@ -2,6 +2,7 @@
 #include "app/updown.h"
 #include "dsp/soundmath.h"
 #include "measurewindow/measurewindow.h"
+#include "tests/simulateddevice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +33,7 @@
 namespace {
 
 // A device that gives back what it plays, `gain` times and clipped at full scale.
-class Wire : public measure::SimulatedDevice
+class Wire : public SimulatedDevice
 {
 public:
     explicit Wire(float gain = 1) : m_gain(gain) {}
@@ -130,7 +131,7 @@ TEST(MeasureWindow, StatesNotNumbersWhereNumbersWouldLie)
 }
 
 // A device that falls silent for 2 ms of every 15, again and again.
-class Stutter : public measure::SimulatedDevice
+class Stutter : public SimulatedDevice
 {
 public:
     float answer(float played) noexcept override { return m_count++ % 720 < 96 ? 0.0f : played; }

@@ -10,6 +10,7 @@
 #include "sound/tonegenerator.h"
 #include "surface/picturebox.h"
 #include "tests/support.h"
+#include "tests/simulateddevice.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -137,7 +138,7 @@ TEST(Allocations, TheLiveToneAllocatesNothingWhileItRenders)
 }
 
 // A device that hears what it played: the measuring callback runs on its thread.
-class Wire : public measure::SimulatedDevice
+class Wire : public SimulatedDevice
 {
 public:
     float answer(float played) noexcept override { return played; }
@@ -149,7 +150,7 @@ TEST(Allocations, TheMeasuringCallbackAllocatesNothing)
     // new stimulus and a reported dropout, while this thread only waits.
     measure::Devices devices;
     auto wire = std::make_shared<Wire>();
-    devices.simulated = wire;
+    devices.standIn = wire;
     measure::Session session(devices, measure::sine(997, -12));
     while (session.received() == 0) // the device's thread has set itself up and runs
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "audio/tonewriter.h"
 #include "measurewindow/measurewindow.h"
+#include "tests/simulateddevice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,7 +63,7 @@ bool grabAnalysis(Form1 &form, const QString &picture)
 }
 
 // A device that gives back what it plays, `gain` times and clipped at full scale.
-class Wire : public measure::SimulatedDevice
+class Wire : public SimulatedDevice
 {
 public:
     explicit Wire(float gain) : m_gain(gain) {}

@@ -1,4 +1,5 @@
 #include "analysis/analyser.h"
+#include "audiodevice/devices.h"
 #include "sound/latestvalue.h"
 #include "sound/tonegenerator.h"
 
@@ -129,3 +130,66 @@ TEST(LatestValue, HandsOverWholeValuesAcrossThreadsWithoutALock)
 }
 
 } // namespace
+
+// Devices are chosen by index, by the server's name, by the listed name or
+// its start, or as the default; what is missing is said in words.
+TEST(Devices, AreChosenByIndexIdOrNameAndWhatIsMissingIsSaid)
+{
+    const auto device = [](int index, const char *id, const char *name, int out, int in) {
+        audiodevice::Device made;
+        made.index = index;
+        made.id = id;
+        made.name = name;
+        made.outputChannels = out;
+        made.inputChannels = in;
+        made.rates = {44100, 48000};
+        made.preferredRate = 44100;
+        return made;
+    };
+    audiodevice::DeviceList list;
+    list.api = "pulse";
+    list.devices = {device(0, "cardA", "USB-Audio-Codec", 2, 0), device(1, "cardB", "USB-Audio-Codec (2)", 2, 0),
+                    device(2, "cardB.monitor", "Monitor of USB-Audio-Codec (2)", 0, 2),
+                    device(3, "mic", "Microphone", 0, 1)};
+    list.devices[1].defaultOutput = true;
+    list.devices[1].monitor = "cardB.monitor";
+    list.devices[3].defaultInput = true;
+
+    EXPECT_EQ(audiodevice::choose(list, "", true).id, "cardB");
+    EXPECT_EQ(audiodevice::choose(list, "", false).id, "mic");
+    EXPECT_EQ(audiodevice::choose(list, "cardA", true).id, "cardA");
+    EXPECT_EQ(audiodevice::choose(list, "1", true).id, "cardB");
+    EXPECT_EQ(audiodevice::choose(list, "USB-Audio-Codec", true).id, "cardA");
+    EXPECT_EQ(audiodevice::choose(list, "USB-Audio-Codec (2)", true).id, "cardB");
+    EXPECT_EQ(audiodevice::choose(list, "Micro", false).id, "mic");
+    EXPECT_EQ(list.monitorOf(list.devices[1]), &list.devices[2]);
+    EXPECT_EQ(list.monitorOf(list.devices[0]), nullptr);
+
+    const auto refused = [&](const std::string &wanted, bool output) {
+        try {
+            audiodevice::choose(list, wanted, output);
+        } catch (const audiodevice::DeviceError &error) {
+            return std::string(error.what());
+        }
+        return std::string("chosen");
+    };
+    EXPECT_EQ(refused("mic", true), "\"Microphone\" has no output");
+    EXPECT_EQ(refused("card\x1b", true), "there is no audio device \"card\\x1b\"");
+    EXPECT_EQ(refused("9", false), "there is no audio device \"9\"");
+    EXPECT_EQ(refused("", true), "chosen");
+    EXPECT_EQ(refused("", true), refused("cardB", true));
+    list.devices.clear();
+    EXPECT_EQ(refused("", true), "there is no default audio output");
+    list.api.clear();
+    EXPECT_EQ(refused("", false), "no sound system answers: there is no audio device");
+
+    const audiodevice::Device both = device(0, "a", "a", 2, 2), fixed = [&] {
+        audiodevice::Device only = device(1, "b", "b", 2, 2);
+        only.rates = {96000};
+        only.preferredRate = 96000;
+        return only;
+    }();
+    EXPECT_EQ(audiodevice::chooseRate(both, both, 48000), 48000);
+    EXPECT_EQ(audiodevice::chooseRate(fixed, both, 48000), 96000);
+    EXPECT_EQ(audiodevice::chooseRate(both, fixed, 48000), 44100);
+}
