@@ -57,6 +57,8 @@ public:
 
     bool process(const float *input, float *output, std::size_t frames) noexcept override
     {
+        if (input && inputSeam)
+            input = inputSeam->pass(input, frames, m_inputChannels);
         if (input)
             ring.write(input, frames, m_inputChannels, m_channel - 1);
         std::size_t done = 0;
@@ -119,6 +121,7 @@ public:
 
     sound::ToneGenerator generator;
     InputRing ring;
+    std::shared_ptr<InputSeam> inputSeam; // set before the stream starts
 
 private:
     static constexpr std::size_t kMaxBlock = 4096;
@@ -149,6 +152,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
                                                   sound::settingsFor(first.tone, first.peakDbfs),
                                                   std::llround(kLeadInSeconds * m_rate), 1, 1, 1,
                                                   static_cast<std::size_t>(kKeptSeconds * m_rate));
+        m_processor->inputSeam = wanted.inputSeam;
         if (wanted.channel != 1)
             throw MeasureError(audiodevice::quoted(m_inputName) + " has 1 input channel: there is no channel " +
                                std::to_string(wanted.channel));
@@ -195,6 +199,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
         stimulusRate, sound::settingsFor(first.tone, first.peakDbfs), std::llround(kLeadInSeconds * m_rate),
         request.outputChannels, request.inputChannels, wanted.channel,
         static_cast<std::size_t>(kKeptSeconds * m_rate));
+    m_processor->inputSeam = wanted.inputSeam;
     try {
         m_stream = audiodevice::Stream::open(request, m_processor);
     } catch (const audiodevice::NoAnswer &error) {

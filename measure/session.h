@@ -69,6 +69,17 @@ public:
 float arrivalThreshold(const float *quiet, std::size_t count);
 std::optional<std::size_t> firstAbove(const float *samples, std::size_t count, float threshold);
 
+// Where the input may be tampered with before it is measured (tests: a
+// sample lost or repeated where the sound system hands it over). On the
+// device's thread: no allocation, lock or wait. `samples` holds `frames`
+// interleaved frames of `channels`; the seam returns as many, of its own.
+class InputSeam
+{
+public:
+    virtual ~InputSeam() = default;
+    virtual const float *pass(const float *samples, std::size_t frames, int channels) noexcept = 0;
+};
+
 // Which devices, by index or name ("" for the system's default), and which
 // input channel, from 1.
 struct Devices
@@ -82,6 +93,7 @@ struct Devices
     double stimulusRate = 0;
     // Where set, no sound system is asked: this stands in for the devices.
     std::shared_ptr<DeviceStandIn> standIn;
+    std::shared_ptr<InputSeam> inputSeam;
 };
 
 class Processor;

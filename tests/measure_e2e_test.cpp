@@ -242,6 +242,88 @@ TEST(MeasureEndToEnd, AGainThatStepsDuringASweepGivesCleanFiguresOrAState)
     }
 }
 
+// Where the sound system hands the input over, one sample lost, then one
+// repeated, at random moments 0.3 to 2 s apart.
+class Slip : public measure::InputSeam
+{
+public:
+    const float *pass(const float *samples, std::size_t frames, int channels) noexcept override
+    {
+        const auto width = std::size_t(channels);
+        if (frames > kMostFrames || width > kMostChannels)
+            return samples;
+        for (std::size_t f = 0; f < frames; ++f) {
+            const float *frame = samples + f * width;
+            if (--m_countdown <= 0) {
+                m_countdown = nextInterval();
+                slips.fetch_add(1, std::memory_order_relaxed);
+                m_lose = !m_lose;
+                if (m_lose)
+                    continue;
+                push(frame, width);
+            }
+            push(frame, width);
+        }
+        for (std::size_t f = 0; f < frames; ++f, ++m_read)
+            std::copy_n(&m_fifo[(m_read % kFifoFrames) * width], width, &m_out[f * width]);
+        return m_out.data();
+    }
+    std::atomic<int> slips{0};
+
+private:
+    static constexpr std::size_t kMostFrames = 8192, kMostChannels = 8, kFifoFrames = 1 << 16;
+
+    void push(const float *frame, std::size_t width)
+    {
+        std::copy_n(frame, width, &m_fifo[(m_write++ % kFifoFrames) * width]);
+    }
+    long nextInterval()
+    {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 7;
+        m_state ^= m_state << 17;
+        return long(0.3 * kRate) + long(m_state % uint64_t(1.7 * kRate));
+    }
+
+    std::vector<float> m_fifo = std::vector<float>(kFifoFrames * kMostChannels, 0.0f);
+    std::vector<float> m_out = std::vector<float>(kMostFrames * kMostChannels, 0.0f);
+    // A few frames of silence ahead, so that a lost sample never empties it.
+    std::size_t m_read = 0, m_write = 16;
+    uint64_t m_state = std::random_device{}() | 1;
+    long m_countdown = nextInterval();
+    bool m_lose = false;
+};
+
+TEST(MeasureEndToEnd, ALostOrRepeatedSampleDuringASweepGivesCleanFiguresOrAState)
+{
+    std::vector<measure::Stimulus> steps;
+    for (double hz : measure::frequencySteps(20, 20000, 3))
+        steps.push_back(measure::sine(hz, -12));
+    measure::Devices devices = loop();
+    auto slip = std::make_shared<Slip>();
+    devices.inputSeam = slip;
+    measure::Session session(devices, steps.front());
+    std::vector<measure::Reading> readings;
+    const auto start = std::chrono::steady_clock::now();
+    measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { readings.push_back(r); });
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(readings.size(), steps.size());
+    int measured = 0;
+    for (const measure::Reading &r : readings) {
+        if (measure::hasFigures(r.state)) {
+            ++measured;
+            EXPECT_LE(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
+        } else {
+            EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled)
+                << r.stimulus.frequencyHz() << " Hz: " << measure::stateText(r.state);
+        }
+    }
+    std::printf("%d samples lost or repeated: %d of %zu steps measured, the sweep took %.1f s\n", slip->slips.load(),
+                measured, readings.size(), seconds);
+    EXPECT_GE(slip->slips.load(), 5);
+    EXPECT_LT(seconds, 60);
+}
+
 TEST(MeasureEndToEnd, ClocksTwoHundredPpmApartChangeNoFigure)
 {
     // The stimulus made for a clock 200 ppm slow and played on the input's:
