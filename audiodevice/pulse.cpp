@@ -50,14 +50,21 @@ void onServer(pa_context *, const pa_server_info *info, void *data)
     --listing->pending;
 }
 
+// Whether a list has ended (`last` set, below 0 where it failed): one answer fewer to wait for.
+bool ended(Listing *listing, int last)
+{
+    if (!last)
+        return false;
+    listing->failed |= last < 0;
+    --listing->pending;
+    return true;
+}
+
 void onSink(pa_context *, const pa_sink_info *info, int last, void *data)
 {
     auto *listing = static_cast<Listing *>(data);
-    if (last) {
-        listing->failed |= last < 0;
-        --listing->pending;
+    if (ended(listing, last))
         return;
-    }
     Device device = deviceOf(info->name, info->description, info->sample_spec, true);
     device.monitor = info->monitor_source_name ? info->monitor_source_name : "";
     listing->sinks.push_back(device);
@@ -66,11 +73,8 @@ void onSink(pa_context *, const pa_sink_info *info, int last, void *data)
 void onSource(pa_context *, const pa_source_info *info, int last, void *data)
 {
     auto *listing = static_cast<Listing *>(data);
-    if (last) {
-        listing->failed |= last < 0;
-        --listing->pending;
+    if (ended(listing, last))
         return;
-    }
     listing->sources.push_back(deviceOf(info->name, info->description, info->sample_spec, false));
 }
 

@@ -163,6 +163,24 @@ TEST(MeasureEndToEnd, TheFrequencySweepOverTheCleanLoopIsFlat)
     }
 }
 
+// Every step of a sweep over the clean loop is either measured clean or in a
+// state; returns how many were measured.
+int cleanOrInAState(const std::vector<measure::Reading> &readings)
+{
+    int measured = 0;
+    for (const measure::Reading &r : readings) {
+        if (measure::hasFigures(r.state)) {
+            ++measured;
+            EXPECT_EQ(r.state, measure::State::Measured);
+            EXPECT_LE(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
+        } else {
+            EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled)
+                << r.stimulus.frequencyHz() << " Hz: " << measure::stateText(r.state);
+        }
+    }
+    return measured;
+}
+
 // A hand on the loop's volume knob: its gain steps between 0 dB and
 // `stepDb` below at random moments while it runs.
 class Knob
@@ -224,17 +242,7 @@ TEST(MeasureEndToEnd, AGainThatStepsDuringASweepGivesCleanFiguresOrAState)
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ASSERT_EQ(readings.size(), steps.size());
-        int measured = 0;
-        for (const measure::Reading &r : readings) {
-            if (measure::hasFigures(r.state)) {
-                ++measured;
-                EXPECT_EQ(r.state, measure::State::Measured);
-                EXPECT_LE(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
-            } else {
-                EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled)
-                    << r.stimulus.frequencyHz() << " Hz: " << measure::stateText(r.state);
-            }
-        }
+        const int measured = cleanOrInAState(readings);
         std::printf("%.2f dB steps, %d turns of the knob: %d of %zu steps measured, the sweep took %.1f s\n", stepDb,
                     turns, measured, readings.size(), seconds);
         EXPECT_GE(turns, 5);
@@ -308,16 +316,7 @@ TEST(MeasureEndToEnd, ALostOrRepeatedSampleDuringASweepGivesCleanFiguresOrAState
     measure::sweep(session, steps, {}, nullptr, [&](const measure::Reading &r) { readings.push_back(r); });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_EQ(readings.size(), steps.size());
-    int measured = 0;
-    for (const measure::Reading &r : readings) {
-        if (measure::hasFigures(r.state)) {
-            ++measured;
-            EXPECT_LE(dsp::decibels(r.result.thdN), -120) << r.stimulus.frequencyHz() << " Hz";
-        } else {
-            EXPECT_TRUE(r.state == measure::State::Unsteady || r.state == measure::State::NotSettled)
-                << r.stimulus.frequencyHz() << " Hz: " << measure::stateText(r.state);
-        }
-    }
+    const int measured = cleanOrInAState(readings);
     std::printf("%d samples lost or repeated: %d of %zu steps measured, the sweep took %.1f s\n", slip->slips.load(),
                 measured, readings.size(), seconds);
     EXPECT_GE(slip->slips.load(), 5);
