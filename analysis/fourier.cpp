@@ -60,6 +60,7 @@ public:
     {
         return m_out[bin][0] * m_out[bin][0] + m_out[bin][1] * m_out[bin][1];
     }
+    std::complex<double> bin(std::size_t k) const { return {m_out[k][0], m_out[k][1]}; }
     std::size_t bins() const { return m_length / 2 + 1; }
     std::size_t length() const { return m_length; }
     std::size_t bytes() const { return m_length * sizeof(double) + bins() * sizeof(fftw_complex); }
@@ -134,14 +135,6 @@ public:
 private:
     std::unique_ptr<RealTransform> m_transform;
 };
-
-std::size_t powerOfTwoAtLeast(std::size_t n)
-{
-    std::size_t p = 1;
-    while (p < n)
-        p <<= 1;
-    return p;
-}
 
 // The 4-term Blackman-Harris window: sidelobes below -92 dB.
 std::vector<double> makeBlackmanHarris(std::size_t length)
@@ -220,6 +213,60 @@ std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 }
 
 } // namespace
+
+std::size_t powerOfTwoAtLeast(std::size_t n)
+{
+    std::size_t p = 1;
+    while (p < n)
+        p <<= 1;
+    return p;
+}
+
+std::vector<std::complex<double>> realSpectrum(const double *samples, std::size_t count, std::size_t length)
+{
+    LentTransform transform(length);
+    double *in = transform->input();
+    std::copy(samples, samples + std::min(count, length), in);
+    std::fill(in + std::min(count, length), in + length, 0.0);
+    transform->run();
+    std::vector<std::complex<double>> bins(transform->bins());
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = transform->bin(k);
+    return bins;
+}
+
+std::vector<double> realSignal(const std::vector<std::complex<double>> &bins, std::size_t length)
+{
+    const std::size_t count = length / 2 + 1;
+    double *out = fftw_alloc_real(length);
+    fftw_complex *in = fftw_alloc_complex(count);
+    if (!out || !in) {
+        fftw_free(out);
+        fftw_free(in);
+        throw std::bad_alloc();
+    }
+    fftw_plan plan;
+    {
+        std::lock_guard<std::mutex> lock(plannerMutex());
+        plan = fftw_plan_dft_c2r_1d(static_cast<int>(length), in, out, FFTW_ESTIMATE);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::complex<double> value = k < bins.size() ? bins[k] : 0.0;
+        in[k][0] = value.real();
+        in[k][1] = value.imag();
+    }
+    fftw_execute(plan);
+    std::vector<double> signal(out, out + length);
+    for (double &sample : signal)
+        sample /= double(length);
+    {
+        std::lock_guard<std::mutex> lock(plannerMutex());
+        fftw_destroy_plan(plan);
+    }
+    fftw_free(out);
+    fftw_free(in);
+    return signal;
+}
 
 PeakSpectrum::PeakSpectrum(const float *samples, std::size_t count, double rate, double lowestHz)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <complex>
 #include <cstddef>
 #include <functional>
 #include <vector>
@@ -55,5 +56,13 @@ struct MagnitudeSpectrum
 };
 MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, double rate, std::size_t segment,
                                     const Progress *progress);
+
+// The smallest power of two of at least `n`.
+std::size_t powerOfTwoAtLeast(std::size_t n);
+
+// The spectrum of `count` samples zero-padded to `length`: bins 0 to length / 2.
+std::vector<std::complex<double>> realSpectrum(const double *samples, std::size_t count, std::size_t length);
+// The `length` samples whose spectrum is `bins` (0 to length / 2): realSignal(realSpectrum(x)) is x.
+std::vector<double> realSignal(const std::vector<std::complex<double>> &bins, std::size_t length);
 
 } // namespace analysis

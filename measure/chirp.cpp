@@ -1,0 +1,361 @@
+#include "measure/chirp.h"
+
+#include "analysis/fourier.h"
+#include "dsp/soundmath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numeric>
+
+namespace measure {
+
+namespace {
+
+using Complex = std::complex<double>;
+using dsp::kPi;
+
+// A harmonic is shown where it stands this far above the noise in its own window.
+constexpr double kAboveNoiseDb = 10;
+// Nothing is shown where the fundamental stands less than this far out of the noise over most of the band.
+constexpr double kSignalOverNoiseDb = 20;
+// The noise is averaged over this many windows, and over a third of an octave.
+constexpr int kNoiseWindows = 4;
+constexpr double kNoiseOctaves = 1.0 / 3;
+// The sweep's end below this share of the rate, and this far above the band.
+constexpr double kHighestEndShare = 0.475;
+constexpr double kEndOverBand = 1.1;
+// A spectrum holds four bins to each one the window resolves: its values in between are interpolated.
+constexpr std::size_t kPadding = 4;
+
+// The phases run to 1e5 and 1e6 radians: their whole turns go before the angle is made.
+double turnsToRadians(double turns)
+{
+    return 2 * kPi * (turns - std::floor(turns));
+}
+
+// 0 at 0, 1 at 1, a half Hann in between.
+double halfHann(double u)
+{
+    if (u <= 0)
+        return 0;
+    if (u >= 1)
+        return 1;
+    const double s = std::sin(0.5 * kPi * u);
+    return s * s;
+}
+
+// What the deconvolution's inverse filter weighs frequency f (Hz) by: the
+// sweep's analytic inverse, 2·sqrt(f/L)·exp(-j2πfL(1 - ln(f/f1)) + jπ/4) over
+// the rate, tapered to nothing an octave below the sweep and just above it.
+Complex inverseAt(const Chirp &chirp, double f)
+{
+    const double low = chirp.startHz / 2, top = std::min(chirp.endHz * kEndOverBand, chirp.rate / 2);
+    if (f <= low || f >= top)
+        return 0;
+    double taper = 1;
+    if (f < chirp.startHz)
+        taper = halfHann(std::log2(f / low));
+    else if (f > chirp.endHz)
+        taper = halfHann((top - f) / (top - chirp.endHz));
+    const double L = chirp.rateL;
+    const double angle = -turnsToRadians(f * L * (1 - std::log(f / chirp.startHz))) + kPi / 4;
+    return std::polar(taper * 2 * std::sqrt(f / L) / chirp.rate, angle);
+}
+
+// A window about a response: a half Hann over `before` samples up to its
+// centre, flat for `flat` samples after it, then a half Hann to `after`.
+struct Window
+{
+    double before = 0, flat = 0, after = 0;
+
+    double at(double t) const
+    {
+        if (t < 0)
+            return halfHann((t + before) / before);
+        if (t <= flat)
+            return 1;
+        return halfHann((after - t) / (after - flat));
+    }
+    double length() const { return before + after; }
+};
+
+// The windowed spectrum of a stretch of the circular signal `s` about
+// `centre` (a fractional sample), its phases relative to the centre: bins 0
+// to P / 2 of P.
+std::vector<Complex> windowedSpectrum(const std::vector<double> &s, double centre, const Window &window,
+                                      std::size_t P)
+{
+    const auto N = int64_t(s.size());
+    const auto first = int64_t(std::floor(centre - window.before));
+    const auto last = int64_t(std::ceil(centre + window.after));
+    std::vector<double> stretch(std::size_t(last - first + 1));
+    for (int64_t n = first; n <= last; ++n)
+        stretch[std::size_t(n - first)] = s[std::size_t(((n % N) + N) % N)] * window.at(double(n) - centre);
+    std::vector<Complex> bins = analysis::realSpectrum(stretch.data(), stretch.size(), P);
+    const double offset = double(first) - centre;
+    for (std::size_t b = 0; b < bins.size(); ++b)
+        bins[b] *= std::polar(1.0, -turnsToRadians(double(b) * offset / double(P)));
+    return bins;
+}
+
+// A spectrum's value at `hz`, between its bins.
+template <typename T> T between(const std::vector<T> &bins, double binHz, double hz)
+{
+    const double x = std::clamp(hz / binHz, 0.0, double(bins.size() - 1));
+    const auto b = std::min(std::size_t(x), bins.size() - 2);
+    const double u = x - double(b);
+    return bins[b] * (1 - u) + bins[b + 1] * u;
+}
+
+// The mean of the bins within `octaves` about `hz`; interpolated where none lies within.
+template <typename T> T smoothed(const std::vector<T> &bins, double binHz, double hz, double octaves)
+{
+    const double half = std::exp2(octaves / 2);
+    const auto first = std::size_t(std::ceil(hz / half / binHz));
+    const auto last = std::min(bins.size() - 1, std::size_t(std::floor(hz * half / binHz)));
+    if (octaves <= 0 || first > last)
+        return between(bins, binHz, hz);
+    T sum{};
+    for (std::size_t b = first; b <= last; ++b)
+        sum += bins[b];
+    return sum / double(last - first + 1);
+}
+
+// Where |s| is largest, from `from` to before `to` (the signal is circular).
+long peakNear(const std::vector<double> &s, long from, long to)
+{
+    const auto N = long(s.size());
+    long best = from;
+    for (long n = from; n < to; ++n)
+        if (std::fabs(s[std::size_t((n % N + N) % N)]) > std::fabs(s[std::size_t((best % N + N) % N)]))
+            best = n;
+    return best;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+double Chirp::seconds() const
+{
+    return rateL * std::log(endHz / startHz);
+}
+
+std::size_t Chirp::frames() const
+{
+    return std::size_t(std::ceil(seconds() * rate)) + 1;
+}
+
+Chirp Chirp::heardAt(double recordedRate, double ratio) const
+{
+    Chirp heard = *this;
+    heard.rate = recordedRate;
+    heard.startHz /= ratio;
+    heard.endHz /= ratio;
+    heard.bandLowHz /= ratio;
+    heard.bandHighHz /= ratio;
+    heard.rateL *= ratio;
+    return heard;
+}
+
+Chirp makeChirp(const ChirpPlan &plan, double rate)
+{
+    Chirp chirp;
+    chirp.rate = rate;
+    chirp.bandLowHz = plan.fromHz;
+    chirp.bandHighHz = plan.toHz;
+    chirp.startHz = plan.fromHz / 4;
+    chirp.endHz = std::min(plan.toHz * kEndOverBand, kHighestEndShare * rate);
+    const double turns = std::max(1.0, std::round(chirp.startHz * plan.seconds / std::log(chirp.endHz / chirp.startHz)));
+    chirp.rateL = turns / chirp.startHz;
+    chirp.amplitude = std::pow(10.0, plan.peakDbfs / 20);
+    return chirp;
+}
+
+std::vector<float> render(const Chirp &chirp)
+{
+    const double L = chirp.rateL, T = chirp.seconds();
+    const double low = L * std::log(chirp.bandLowHz / chirp.startHz);
+    const double high = L * std::log(chirp.bandHighHz / chirp.startHz);
+    std::vector<float> samples(chirp.frames());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / chirp.rate;
+        if (t >= T)
+            break;
+        const double envelope = t < low ? halfHann(t / low) : t > high ? halfHann((T - t) / (T - high)) : 1;
+        samples[i] = float(chirp.amplitude * envelope *
+                           std::sin(turnsToRadians(chirp.startHz * L * std::exp(t / L))));
+    }
+    return samples;
+}
+
+ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording, const ChirpPlan &plan)
+{
+    ChirpResult result;
+    result.rate = chirp.rate;
+    const double fs = chirp.rate;
+    const std::vector<float> played = render(chirp);
+    if (recording.size() < played.size()) {
+        result.why = "the recording ends before the sweep does";
+        return result;
+    }
+    result.overloaded = overloadedSamples(recording);
+
+    // Deconvolved: the device's responses to the sweep, the fundamental's
+    // at the loop's delay and harmonic k's L·ln k before it, and the sweep's
+    // own, for dividing the inverse's ripple out.
+    const std::size_t N = analysis::powerOfTwoAtLeast(recording.size() + played.size());
+    std::vector<double> samples(recording.begin(), recording.end());
+    std::vector<Complex> heard = analysis::realSpectrum(samples.data(), samples.size(), N);
+    samples.assign(played.begin(), played.end());
+    std::vector<Complex> own = analysis::realSpectrum(samples.data(), samples.size(), N);
+    for (std::size_t b = 0; b < heard.size(); ++b) {
+        const Complex inverse = inverseAt(chirp, double(b) * fs / double(N));
+        heard[b] *= inverse;
+        own[b] *= inverse;
+    }
+    const std::vector<double> g = analysis::realSignal(heard, N);
+    const std::vector<double> r = analysis::realSignal(own, N);
+
+    // Each harmonic's window reaches half way to its neighbours.
+    const double Lfs = chirp.rateL * fs;
+    std::array<Window, kChirpHarmonics> windows;
+    for (int k = 1; k <= kChirpHarmonics; ++k) {
+        Window &w = windows[std::size_t(k - 1)];
+        w.before = Lfs * std::log((k + 1.0) / k) / 2;
+        w.after = k == 1 ? w.before : Lfs * std::log(double(k) / (k - 1)) / 2;
+        // The fundamental's response may ring on: nothing follows it but noise.
+        w.flat = k == 1 ? w.after / 2 : 0;
+    }
+    const auto lengthFor = [&](const Window &w) { return analysis::powerOfTwoAtLeast(kPadding * std::size_t(w.length() + 3)); };
+
+    // The delay: the response's peak, then the mean slope of its phase over the band.
+    const long peak = peakNear(g, 0, long(recording.size() - played.size()) + 1);
+    const long ownPeak = peakNear(r, -64, 65);
+    double d = double(peak - ownPeak);
+    const Window &w1 = windows[0];
+    const std::size_t P1 = lengthFor(w1);
+    const double bin1 = fs / double(P1);
+    const std::vector<Complex> R1 = windowedSpectrum(r, 0, w1, P1);
+    std::vector<Complex> H1 = windowedSpectrum(g, d, w1, P1);
+    for (std::size_t b = 0; b < H1.size(); ++b)
+        H1[b] = std::abs(R1[b]) > 0 ? H1[b] / R1[b] : 0;
+    {
+        Complex turn = 0;
+        const auto first = std::size_t(std::ceil(chirp.bandLowHz / bin1));
+        const auto last = std::min(H1.size() - 1, std::size_t(chirp.bandHighHz / bin1));
+        for (std::size_t b = first; b < last; ++b)
+            turn += H1[b + 1] * std::conj(H1[b]);
+        const double shift = -std::arg(turn) * double(P1) / (2 * kPi);
+        d += shift;
+        for (std::size_t b = 0; b < H1.size(); ++b)
+            H1[b] *= std::polar(1.0, turnsToRadians(double(b) * shift / double(P1)));
+    }
+    result.delaySeconds = d / fs;
+
+    // Harmonic k's response over its own window, and the noise in windows of its length.
+    std::array<std::vector<Complex>, kChirpHarmonics> H;
+    std::array<std::vector<double>, kChirpHarmonics> noise;
+    std::array<double, kChirpHarmonics> binHz{};
+    H[0] = H1;
+    binHz[0] = bin1;
+    const double quietFrom = d + w1.after;
+    const double quietTo = double(N) + d - Lfs * std::log(double(kChirpHarmonics)) - windows.back().before;
+    for (int k = 1; k <= kChirpHarmonics; ++k) {
+        const Window &w = windows[std::size_t(k - 1)];
+        const std::size_t P = lengthFor(w);
+        binHz[std::size_t(k - 1)] = fs / double(P);
+        const std::vector<Complex> R = windowedSpectrum(r, 0, w, P);
+        if (k > 1) {
+            // What the fundamental's response leaves in this window, through
+            // the sweep's own deconvolution there, is taken out first.
+            const double advance = Lfs * std::log(double(k));
+            std::vector<Complex> &Hk = H[std::size_t(k - 1)];
+            Hk = windowedSpectrum(g, d - advance, w, P);
+            const std::vector<Complex> leak = windowedSpectrum(r, -advance, w, P);
+            for (std::size_t b = 0; b < R.size(); ++b) {
+                const Complex fundamental = between(H1, bin1, double(b) * binHz[std::size_t(k - 1)]);
+                Hk[b] = std::abs(R[b]) > 0 ? (Hk[b] - fundamental * leak[b]) / R[b] : 0;
+            }
+        }
+        std::vector<double> &power = noise[std::size_t(k - 1)];
+        power.assign(R.size(), 0.0);
+        const double room = quietTo - quietFrom - w.length();
+        const int count = room > 0 ? kNoiseWindows : 1;
+        for (int i = 0; i < count; ++i) {
+            const double centre = quietFrom + w.before + std::max(0.0, room) * (i + 0.5) / count;
+            const std::vector<Complex> quiet = windowedSpectrum(g, centre, w, P);
+            for (std::size_t b = 0; b < R.size(); ++b)
+                power[b] += std::norm(quiet[b]) / std::max(std::norm(R[b]), 1e-300) / count;
+        }
+    }
+
+    const double smoothing = plan.smoothing > 0 ? 1.0 / plan.smoothing : 0;
+    const double top = std::min(chirp.bandHighHz, fs / 2);
+    const double aboveNoise = std::pow(10.0, kAboveNoiseDb / 10);
+    std::vector<double> signalOverNoise, noiseDb;
+    std::vector<double> power1(H1.size());
+    for (std::size_t b = 0; b < H1.size(); ++b)
+        power1[b] = std::norm(H1[b]);
+    for (int i = 0;; ++i) {
+        const double f = chirp.bandLowHz * std::exp2(double(i) / plan.perOctave);
+        if (f > chirp.bandHighHz * (1 + 1e-9))
+            break;
+        ChirpPoint point;
+        point.frequencyHz = f;
+        const Complex h1 = between(H1, bin1, f);
+        const double level1 = std::norm(h1);
+        const double magnitude = smoothing > 0 ? smoothed(power1, bin1, f, smoothing) : level1;
+        const Complex phase = smoothing > 0 ? smoothed(H1, bin1, f, smoothing) : h1;
+        point.responseDb = dsp::powerDecibels(magnitude);
+        point.responsePhaseDegrees = std::arg(phase) * 180 / kPi;
+        signalOverNoise.push_back(level1 / smoothed(noise[0], bin1, f, kNoiseOctaves));
+        point.noiseDb = dsp::powerDecibels(smoothed(noise[1], binHz[1], f, kNoiseOctaves) / level1);
+        noiseDb.push_back(point.noiseDb);
+        double distortion = 0;
+        bool any = false;
+        for (int k = 2; k <= kChirpHarmonics; ++k) {
+            const auto at = std::size_t(k - 1);
+            if (k * f > top * (1 + 1e-9))
+                break;
+            const Complex hk = between(H[at], binHz[at], k * f);
+            if (std::norm(hk) < aboveNoise * smoothed(noise[at], binHz[at], k * f, kNoiseOctaves))
+                continue;
+            HarmonicFigure figure;
+            figure.ratio = std::abs(hk) / std::sqrt(level1);
+            figure.phaseDegrees = dsp::wrapDegrees((k * std::arg(h1) - std::arg(hk)) * 180 / kPi);
+            point.harmonics[std::size_t(k - 2)] = figure;
+            distortion += figure.ratio * figure.ratio;
+            any = true;
+        }
+        if (any)
+            point.thdF = std::sqrt(distortion);
+        result.points.push_back(point);
+    }
+    result.noiseFloorDb = median(noiseDb);
+    if (median(signalOverNoise) < std::pow(10.0, kSignalOverNoiseDb / 10)) {
+        result.points.clear();
+        result.why = "nothing of the sweep stands out of the noise";
+        return result;
+    }
+
+    // The fundamental's impulse response, in units of the output's level.
+    const auto first = long(std::floor(d - w1.before)), last = long(std::ceil(d + w1.after));
+    const auto Nl = long(N);
+    for (long n = first; n <= last; ++n)
+        result.impulse.push_back(
+            float(g[std::size_t((n % Nl + Nl) % Nl)] * w1.at(double(n) - d) / chirp.amplitude));
+    result.impulseStartSeconds = (double(first) - d) / fs;
+    result.state = result.overloaded > 0 ? State::Overload : State::Measured;
+    return result;
+}
+
+} // namespace measure

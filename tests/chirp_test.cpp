@@ -1,0 +1,157 @@
+// One sweep, offline: devices whose response and harmonics are known in closed form.
+
+#include "dsp/soundmath.h"
+#include "measure/chirp.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <random>
+
+namespace {
+
+using dsp::kPi;
+using measure::ChirpPlan;
+using measure::ChirpPoint;
+
+constexpr double kRate = 48000;
+// The recording starts this long before the sweep and goes on this long after it.
+constexpr std::size_t kBefore = 4800, kAfter = 24000;
+
+// The sweep through `device`, sample by sample, with white noise of `noiseRms` added.
+std::vector<float> recordThrough(const measure::Chirp &chirp, const std::function<double(double)> &device,
+                                 double noiseRms = 0, std::size_t before = kBefore)
+{
+    const std::vector<float> sweep = measure::render(chirp);
+    std::vector<float> recording(before + sweep.size() + kAfter);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0, noiseRms);
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        const double x = i >= before && i - before < sweep.size() ? sweep[i - before] : 0.0;
+        recording[i] = float(device(x) + (noiseRms > 0 ? noise(random) : 0.0));
+    }
+    return recording;
+}
+
+const ChirpPoint &nearest(const measure::ChirpResult &result, double hz)
+{
+    return *std::min_element(result.points.begin(), result.points.end(), [&](const auto &a, const auto &b) {
+        return std::fabs(std::log(a.frequencyHz / hz)) < std::fabs(std::log(b.frequencyHz / hz));
+    });
+}
+
+double angleBetween(double a, double b)
+{
+    return std::fabs(std::remainder(a - b, 360.0));
+}
+
+TEST(Chirp, APolynomialsSecondAndThirdHarmonicsComeOutAsItsClosedFormAtEveryLevel)
+{
+    // y = a1 x + a2 x² + a3 x³ with x = A sin φ: the fundamental (a1 A + 3/4 a3 A³) sin φ,
+    // the second -(a2 A²/2) cos 2φ = (a2 A²/2) sin(2φ - 90°), the third -(a3 A³/4) sin 3φ
+    // = (a3 A³/4) sin(3φ - 180°).
+    constexpr double a1 = 1, a2 = 0.03, a3 = 0.02;
+    int compared = 0;
+    for (double peakDbfs : {-3.0, -12.0, -24.0}) {
+        SCOPED_TRACE(peakDbfs);
+        ChirpPlan plan;
+        plan.peakDbfs = peakDbfs;
+        const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+        const double A = chirp.amplitude;
+        const auto recording =
+            recordThrough(chirp, [&](double x) { return a1 * x + a2 * x * x + a3 * x * x * x; }, 1e-6);
+        const measure::ChirpResult result = measure::analyseChirp(chirp, recording, plan);
+        ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+        const double fundamental = a1 + 0.75 * a3 * A * A;
+        const double second = a2 * A / 2 / fundamental, third = a3 * A * A / 4 / fundamental;
+        for (double hz : {100.0, 1000.0, 5000.0}) {
+            SCOPED_TRACE(hz);
+            const ChirpPoint &point = nearest(result, hz);
+            EXPECT_NEAR(point.responseDb, dsp::decibels(fundamental), 0.05);
+            for (const auto &[n, ratio, phase] : {std::tuple{2, second, 90.0}, std::tuple{3, third, 180.0}}) {
+                if (dsp::decibels(ratio) < point.noiseDb + 40)
+                    continue;
+                const auto &figure = point.harmonics[std::size_t(n - 2)];
+                ASSERT_TRUE(figure) << "harmonic " << n;
+                EXPECT_NEAR(dsp::decibels(figure->ratio), dsp::decibels(ratio), 0.1) << "harmonic " << n;
+                EXPECT_LT(angleBetween(figure->phaseDegrees, phase), 1.0) << "harmonic " << n;
+                ++compared;
+            }
+        }
+    }
+    // The third harmonic at the lowest level lies within 40 dB of the noise.
+    EXPECT_GE(compared, 15);
+}
+
+// A biquad's response at f, from its coefficients.
+std::complex<double> biquadAt(const std::array<double, 5> &c, double f)
+{
+    const std::complex<double> z1 = std::polar(1.0, -2 * kPi * f / kRate), z2 = z1 * z1;
+    return (c[0] + c[1] * z1 + c[2] * z2) / (1.0 + c[3] * z1 + c[4] * z2);
+}
+
+// The cookbook's peaking, low-pass and high-pass filters.
+std::array<double, 5> biquad(const std::string &kind, double hz, double q, double gainDb)
+{
+    const double w = 2 * kPi * hz / kRate, alpha = std::sin(w) / (2 * q), c = std::cos(w);
+    double b0, b1, b2, a0, a1, a2;
+    if (kind == "peak") {
+        const double A = std::pow(10.0, gainDb / 40);
+        b0 = 1 + alpha * A, b1 = -2 * c, b2 = 1 - alpha * A, a0 = 1 + alpha / A, a1 = -2 * c, a2 = 1 - alpha / A;
+    } else if (kind == "low") {
+        b0 = (1 - c) / 2, b1 = 1 - c, b2 = (1 - c) / 2, a0 = 1 + alpha, a1 = -2 * c, a2 = 1 - alpha;
+    } else {
+        b0 = (1 + c) / 2, b1 = -(1 + c), b2 = (1 + c) / 2, a0 = 1 + alpha, a1 = -2 * c, a2 = 1 - alpha;
+    }
+    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
+}
+
+TEST(Chirp, ABiquadsResponseComesOutWithinFiveHundredthsOfADecibelAndADegree)
+{
+    for (const auto &[kind, hz, q, gain] : {std::tuple{"peak", 1000.0, 1.0, 6.0}, std::tuple{"low", 8000.0, 0.7, 0.0},
+                                           std::tuple{"high", 60.0, 0.7, 0.0}}) {
+        SCOPED_TRACE(kind);
+        const auto c = biquad(kind, hz, q, gain);
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        const auto filter = [&](double x) {
+            const double y = c[0] * x + c[1] * x1 + c[2] * x2 - c[3] * y1 - c[4] * y2;
+            x2 = x1, x1 = x, y2 = y1, y1 = y;
+            return y;
+        };
+        const ChirpPlan plan;
+        const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+        const measure::ChirpResult result = measure::analyseChirp(chirp, recordThrough(chirp, filter), plan);
+        ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+        // The delay taken out is the one reported: the phase is the filter's with it taken out.
+        const double delay = result.delaySeconds * kRate - double(kBefore);
+        EXPECT_LT(std::fabs(delay), 3.0);
+        double worstDb = 0, worstDegrees = 0;
+        for (const ChirpPoint &point : result.points) {
+            const std::complex<double> expected = biquadAt(c, point.frequencyHz) *
+                                                  std::polar(1.0, 2 * kPi * point.frequencyHz * delay / kRate);
+            worstDb = std::max(worstDb, std::fabs(point.responseDb - dsp::decibels(std::abs(expected))));
+            worstDegrees = std::max(worstDegrees, angleBetween(point.responsePhaseDegrees, std::arg(expected) * 180 / kPi));
+        }
+        EXPECT_LT(worstDb, 0.05);
+        EXPECT_LT(worstDegrees, 1.0);
+    }
+}
+
+TEST(Chirp, APureDelayIsReportedToTheSampleAndLeavesTheResponseFlat)
+{
+    const ChirpPlan plan;
+    const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+    const measure::ChirpResult result =
+        measure::analyseChirp(chirp, recordThrough(chirp, [](double x) { return x; }, 0, 1234), plan);
+    ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+    EXPECT_NEAR(result.delaySeconds * kRate, 1234, 1);
+    for (const ChirpPoint &point : result.points) {
+        EXPECT_NEAR(point.responseDb, 0, 0.05) << point.frequencyHz;
+        EXPECT_LT(std::fabs(point.responsePhaseDegrees), 1.0) << point.frequencyHz;
+        EXPECT_FALSE(point.thdF) << point.frequencyHz;
+    }
+}
+
+} // namespace
