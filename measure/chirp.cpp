@@ -180,20 +180,27 @@ Chirp makeChirp(const ChirpPlan &plan, double rate)
     return chirp;
 }
 
-std::vector<float> render(const Chirp &chirp)
+namespace {
+
+// The sweep at `t` seconds from its start, between samples too.
+double sweepAt(const Chirp &chirp, double t)
 {
     const double L = chirp.rateL, T = chirp.seconds();
+    if (t < 0 || t >= T)
+        return 0;
     const double low = L * std::log(chirp.bandLowHz / chirp.startHz);
     const double high = L * std::log(chirp.bandHighHz / chirp.startHz);
+    const double envelope = t < low ? halfHann(t / low) : t > high ? halfHann((T - t) / (T - high)) : 1;
+    return chirp.amplitude * envelope * std::sin(turnsToRadians(chirp.startHz * L * std::exp(t / L)));
+}
+
+} // namespace
+
+std::vector<float> render(const Chirp &chirp)
+{
     std::vector<float> samples(chirp.frames());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const double t = double(i) / chirp.rate;
-        if (t >= T)
-            break;
-        const double envelope = t < low ? halfHann(t / low) : t > high ? halfHann((T - t) / (T - high)) : 1;
-        samples[i] = float(chirp.amplitude * envelope *
-                           std::sin(turnsToRadians(chirp.startHz * L * std::exp(t / L))));
-    }
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(sweepAt(chirp, double(i) / chirp.rate));
     return samples;
 }
 
@@ -299,15 +306,15 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
     }
 
     const double smoothing = plan.smoothing > 0 ? 1.0 / plan.smoothing : 0;
-    const double top = std::min(chirp.bandHighHz, fs / 2);
+    const double top = std::min(plan.toHz, fs / 2);
     const double aboveNoise = std::pow(10.0, kAboveNoiseDb / 10);
     std::vector<double> signalOverNoise, noiseDb;
     std::vector<double> power1(H1.size());
     for (std::size_t b = 0; b < H1.size(); ++b)
         power1[b] = std::norm(H1[b]);
     for (int i = 0;; ++i) {
-        const double f = chirp.bandLowHz * std::exp2(double(i) / plan.perOctave);
-        if (f > chirp.bandHighHz * (1 + 1e-9))
+        const double f = plan.fromHz * std::exp2(double(i) / plan.perOctave);
+        if (f > plan.toHz * (1 + 1e-9))
             break;
         ChirpPoint point;
         point.frequencyHz = f;
@@ -356,6 +363,125 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
     result.impulseStartSeconds = (double(first) - d) / fs;
     result.state = result.overloaded > 0 ? State::Overload : State::Measured;
     return result;
+}
+
+namespace {
+
+// The sweep file's layout, in seconds of the player's clock.
+constexpr double kFirstMarkerAt = 0.5, kSweepAt = 1.0, kSweepToMarker = 1.0, kFileEndAfterMarker = 0.5;
+// The marker: a linear chirp under a Hann window.
+constexpr double kMarkerSeconds = 0.1, kMarkerLowHz = 500, kMarkerHighHz = 8000, kMarkerTopShare = 0.4;
+// The second marker is looked for this far from where the file puts it.
+constexpr double kMostClockPpm = 1000;
+// Before the sweep, the recording analysed begins this early, and it ends this long before the second marker.
+constexpr double kLeadSeconds = 0.1, kClearOfMarker = 0.2;
+
+double markerAt(double t, double rate, double amplitude)
+{
+    if (t < 0 || t >= kMarkerSeconds)
+        return 0;
+    const double high = std::min(kMarkerHighHz, kMarkerTopShare * rate);
+    const double turns = kMarkerLowHz * t + (high - kMarkerLowHz) * t * t / (2 * kMarkerSeconds);
+    const double window = std::sin(kPi * t / kMarkerSeconds);
+    return amplitude * window * window * std::sin(turnsToRadians(turns));
+}
+
+double secondMarkerAt(const Chirp &chirp)
+{
+    return kSweepAt + chirp.seconds() + kSweepToMarker;
+}
+
+// Where a marker begins in `samples`, between samples: the strongest match's
+// place refined by the slope of the phase of the two spectra's product.
+double refinedMarker(const std::vector<float> &samples, long at, const std::vector<double> &marker, double rate)
+{
+    constexpr long kPad = 64;
+    const std::size_t P = analysis::powerOfTwoAtLeast(2 * (marker.size() + 2 * kPad));
+    std::vector<double> stretch(marker.size() + 2 * kPad);
+    for (std::size_t i = 0; i < stretch.size(); ++i) {
+        const long n = at - kPad + long(i);
+        stretch[i] = n >= 0 && n < long(samples.size()) ? samples[std::size_t(n)] : 0.0;
+    }
+    const std::vector<Complex> heard = analysis::realSpectrum(stretch.data(), stretch.size(), P);
+    const std::vector<Complex> own = analysis::realSpectrum(marker.data(), marker.size(), P);
+    const double binHz = rate / double(P);
+    const auto first = std::size_t(std::ceil(kMarkerLowHz / binHz));
+    const auto last = std::size_t(std::min(kMarkerHighHz, kMarkerTopShare * rate) / binHz);
+    Complex turn = 0;
+    for (std::size_t b = first; b < last; ++b)
+        turn += heard[b + 1] * std::conj(own[b + 1]) * std::conj(heard[b] * std::conj(own[b]));
+    return double(at - kPad) - std::arg(turn) * double(P) / (2 * kPi);
+}
+
+} // namespace
+
+std::vector<float> renderFile(const Chirp &chirp)
+{
+    const double second = secondMarkerAt(chirp);
+    std::vector<float> samples(std::size_t(std::ceil((second + kMarkerSeconds + kFileEndAfterMarker) * chirp.rate)));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = double(i) / chirp.rate;
+        samples[i] = float(markerAt(t - kFirstMarkerAt, chirp.rate, chirp.amplitude) + sweepAt(chirp, t - kSweepAt) +
+                           markerAt(t - second, chirp.rate, chirp.amplitude));
+    }
+    return samples;
+}
+
+FoundChirp findChirp(const Chirp &nominal, const std::vector<float> &recording, double rate)
+{
+    std::vector<double> marker(std::size_t(std::ceil(kMarkerSeconds * rate)));
+    for (std::size_t i = 0; i < marker.size(); ++i)
+        marker[i] = markerAt(double(i) / rate, rate, 1);
+    const double apart = (secondMarkerAt(nominal) - kFirstMarkerAt) * rate;
+    if (double(recording.size()) < apart + double(marker.size()))
+        throw MeasureError("the recording is shorter than the sweep file: it cannot hold both its markers");
+
+    // How well each place matches the marker.
+    const std::size_t N = analysis::powerOfTwoAtLeast(recording.size() + marker.size());
+    const std::vector<double> heard(recording.begin(), recording.end());
+    std::vector<Complex> product = analysis::realSpectrum(heard.data(), heard.size(), N);
+    const std::vector<Complex> own = analysis::realSpectrum(marker.data(), marker.size(), N);
+    for (std::size_t b = 0; b < product.size(); ++b)
+        product[b] *= std::conj(own[b]);
+    const std::vector<double> match = analysis::realSignal(product, N);
+    const long count = long(recording.size());
+    const long strongest = peakNear(match, 0, count);
+    // Its twin lies the file's distance before or after it, give or take the clocks' difference.
+    const long slack = long(std::ceil(apart * kMostClockPpm * 1e-6)) + 2;
+    long twin = -1;
+    for (const long centre : {strongest - long(std::llround(apart)), strongest + long(std::llround(apart))}) {
+        const long from = std::max(0L, centre - slack), to = std::min(count, centre + slack + 1);
+        if (from >= to)
+            continue;
+        const long found = peakNear(match, from, to);
+        if (twin < 0 || std::fabs(match[std::size_t(found)]) > std::fabs(match[std::size_t(twin)]))
+            twin = found;
+    }
+    if (twin < 0 || std::fabs(match[std::size_t(twin)]) < 0.3 * std::fabs(match[std::size_t(strongest)]))
+        throw MeasureError("the sweep file's two markers are not in the recording " +
+                           std::to_string(int(std::lround(apart / rate * 1000))) +
+                           " ms apart: is it a recording of a sweep file with the same --from, --to and --seconds?");
+    // Each marker is heard stretched by the clocks' ratio, which moves where
+    // its match lies: found once, the ratio stretches the marker for a second look.
+    double first = 0, second = 0, ratio = 1;
+    for (int look = 0; look < 2; ++look) {
+        for (std::size_t i = 0; i < marker.size(); ++i)
+            marker[i] = markerAt(double(i) / rate / ratio, rate, 1);
+        first = refinedMarker(recording, std::min(strongest, twin), marker, rate);
+        second = refinedMarker(recording, std::max(strongest, twin), marker, rate);
+        ratio = (second - first) / apart;
+    }
+
+    FoundChirp found;
+    found.clockPpm = (ratio - 1) * 1e6;
+    found.chirp = nominal.heardAt(rate, ratio);
+    const double start = first + (kSweepAt - kFirstMarkerAt) * ratio * rate;
+    found.startSeconds = start / rate;
+    const auto from = std::max(0L, long(std::floor(start - kLeadSeconds * rate)));
+    const auto to = std::min(count, long(second - kClearOfMarker * rate));
+    found.recording.assign(recording.begin() + from, recording.begin() + to);
+    found.leadSeconds = (start - double(from)) / rate;
+    return found;
 }
 
 } // namespace measure

@@ -92,4 +92,26 @@ struct ChirpResult
 // second), and reads it.
 ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording, const ChirpPlan &plan);
 
+// A sweep file, for a device that cannot play and record at once (a phone, a
+// recorder, another computer): half a second of silence, the marker, the
+// sweep from the file's first second on, a second of silence, the marker
+// again, half a second of silence. The marker: a tenth of a second of a
+// linear chirp from 500 Hz to 8 kHz (0.4 times the rate where that is lower)
+// under a Hann window, at the sweep's level. The two markers' distance tells
+// the player's clock from the recorder's.
+std::vector<float> renderFile(const Chirp &chirp);
+
+// The sweep of such a file, found in a recording of it made anywhere.
+struct FoundChirp
+{
+    Chirp chirp;                  // as the recorder heard it: at its rate, by its clock
+    double startSeconds = 0;      // where the sweep begins in the recording
+    double clockPpm = 0;          // how much faster the recorder's clock ran than the player's
+    std::vector<float> recording; // from a little before the sweep to before the second marker
+    double leadSeconds = 0;       // how long before the sweep that begins
+};
+// Throws MeasureError where the two markers do not stand where a file of
+// `nominal` (its rate aside) puts them, within 1000 ppm.
+FoundChirp findChirp(const Chirp &nominal, const std::vector<float> &recording, double rate);
+
 } // namespace measure

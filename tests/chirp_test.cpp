@@ -155,3 +155,57 @@ TEST(Chirp, APureDelayIsReportedToTheSampleAndLeavesTheResponseFlat)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Chirp, ASweepFileRecordedLateByAClockThatRunsFastReadsAsItDoesOnTime)
+{
+    ChirpPlan plan;
+    const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+    const auto device = [](const std::vector<float> &file, std::size_t late) {
+        std::vector<float> recording(late + file.size() + std::size_t(kRate));
+        std::mt19937 random(3);
+        std::normal_distribution<double> noise(0, 1e-6);
+        for (std::size_t i = 0; i < recording.size(); ++i) {
+            const double x = i >= late && i - late < file.size() ? file[i - late] : 0.0;
+            recording[i] = float(0.9 * x + 0.02 * x * x + 0.05 * x * x * x + noise(random));
+        }
+        return recording;
+    };
+    const auto read = [&](const std::vector<float> &recording) {
+        const measure::FoundChirp found = measure::findChirp(chirp, recording, kRate);
+        return std::pair{found, measure::analyseChirp(found.chirp, found.recording, plan)};
+    };
+    const auto [onTime, expected] = read(device(measure::renderFile(chirp), 0));
+    EXPECT_NEAR(onTime.clockPpm, 0, 1);
+    EXPECT_NEAR(onTime.startSeconds, 1.0, 1e-5);
+    // The file as a player 300 ppm slower than the recorder plays it: each
+    // second of it takes 1.0003 of the recorder's.
+    measure::Chirp slower = chirp;
+    slower.rate = kRate * 1.0003;
+    constexpr std::size_t kLate = std::size_t(2.345 * kRate);
+    const auto [late, result] = read(device(measure::renderFile(slower), kLate));
+    EXPECT_NEAR(late.clockPpm, 300, 1);
+    EXPECT_NEAR(late.startSeconds, 2.345 + 1.0003, 1e-5);
+
+    ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+    ASSERT_EQ(result.points.size(), expected.points.size());
+    int harmonics = 0;
+    for (std::size_t i = 0; i < result.points.size(); ++i) {
+        const ChirpPoint &got = result.points[i], &want = expected.points[i];
+        SCOPED_TRACE(want.frequencyHz);
+        EXPECT_NEAR(got.responseDb, want.responseDb, 0.1);
+        EXPECT_LT(angleBetween(got.responsePhaseDegrees, want.responsePhaseDegrees), 1.0);
+        // Above a sixth of the rate the device's third harmonic folds back, unlike a real recorder's.
+        for (std::size_t n = 0; n < 2 && want.frequencyHz < kRate / 6; ++n) {
+            if (!want.harmonics[n] || !got.harmonics[n] || dsp::decibels(want.harmonics[n]->ratio) < want.noiseDb + 40)
+                continue;
+            EXPECT_NEAR(dsp::decibels(got.harmonics[n]->ratio), dsp::decibels(want.harmonics[n]->ratio), 0.1);
+            EXPECT_LT(angleBetween(got.harmonics[n]->phaseDegrees, want.harmonics[n]->phaseDegrees), 1.0);
+            ++harmonics;
+        }
+    }
+    EXPECT_GT(harmonics, 150);
+}
+
+} // namespace
