@@ -2,6 +2,7 @@
 // command line, with the tone as audio and the plot as a picture.
 
 #include "app/version.h"
+#include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "cli/extra.h"
 #include "cli/options.h"
@@ -129,6 +130,10 @@ int main(int argc, char *argv[])
         }
         return status;
     }
+    case cli::Command::Chirp:
+        return cli::writeChirpFile(options);
+    case cli::Command::AnalyzeChirp:
+        return cli::analyzeChirp(options);
     case cli::Command::Devices:
         return extra->devices(options.json);
     case cli::Command::Measure:

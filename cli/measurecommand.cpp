@@ -2,6 +2,7 @@
 
 #include "audiodevice/askserver.h"
 #include "audiodevice/devices.h"
+#include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "measure/livemeter.h"
 #include "dsp/soundmath.h"
@@ -221,6 +222,13 @@ int measureDevice(const MeasureOptions &options, bool json)
     try {
         if (options.live)
             return measureLive(options, json);
+        if (options.chirp) {
+            const measure::ChirpResult result = measure::measureChirp(options.devices, *options.chirp, nullptr);
+            if (!measure::hasFigures(result.state))
+                return failed(std::string(measure::stateText(result.state)) + " (" + result.why + ")");
+            print(chirpReport(result, json));
+            return 0;
+        }
         const std::vector<measure::Stimulus> steps =
             options.sweep ? options.sweep->steps(options.stimulus) : std::vector<measure::Stimulus>{};
         measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());

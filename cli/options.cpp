@@ -25,6 +25,11 @@ Commands:
   measure  plays a stimulus, records the device's answer and analyses it; with --sweep,
            distortion against frequency or level, one report a step as each step ends.
            A pure sine unless --levels or --phases make it the tone of those harmonics.
+           With --sweep chirp, one exponential sweep: the response and every harmonic's level
+           and phase against frequency, in a few seconds.
+  chirp  a sweep file between two markers (-o FILE.wav), for a device that cannot play and
+         record at once: play it there, record it anywhere
+  analyze-chirp RECORDING  finds that sweep in a recording and reports as measure --sweep chirp
 
 Levels are percent of the fundamental, phases degrees, for harmonics 2 to 7 in order.
 -o - writes to standard output.)";
@@ -47,6 +52,13 @@ QStringList extraOptions(Command command)
                 QStringLiteral("harmonics"), QStringLiteral("band")};
     case Command::Devices:
         return {QStringLiteral("json")};
+    case Command::Chirp:
+        return {QStringLiteral("output"), QStringLiteral("from"),  QStringLiteral("to"),
+                QStringLiteral("seconds"), QStringLiteral("level"), QStringLiteral("rate")};
+    case Command::AnalyzeChirp:
+        return {QStringLiteral("json"),    QStringLiteral("channel"),   QStringLiteral("from"),
+                QStringLiteral("to"),      QStringLiteral("seconds"),   QStringLiteral("smoothing"),
+                QStringLiteral("per-octave")};
     case Command::Measure:
         return {QStringLiteral("json"),       QStringLiteral("output"),     QStringLiteral("input"),
                 QStringLiteral("channel"),    QStringLiteral("level"),      QStringLiteral("seconds"),
@@ -54,7 +66,7 @@ QStringList extraOptions(Command command)
                 QStringLiteral("per-octave"), QStringLiteral("step"),       QStringLiteral("settle"),
                 QStringLiteral("settle-tolerance"), QStringLiteral("live"), QStringLiteral("count"),
                 QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
-                QStringLiteral("levels"),     QStringLiteral("phases")};
+                QStringLiteral("levels"),     QStringLiteral("phases"),     QStringLiteral("smoothing")};
     default:
         return {};
     }
@@ -143,6 +155,50 @@ void parseAnalysis(const QCommandLineParser &parser, Checker &check, Options &op
         settings.harmonics = static_cast<int>(*harmonics);
 }
 
+// The sweep's band, length, level and points; `rate` (0: not known yet) bounds the band.
+void parseChirp(const QCommandLineParser &parser, Checker &check, measure::ChirpPlan &plan, double rate)
+{
+    const auto from = check.number(QStringLiteral("from"), plan.fromHz);
+    const auto to = check.number(QStringLiteral("to"), plan.toHz);
+    const auto seconds = check.number(QStringLiteral("seconds"), plan.seconds);
+    const auto level = check.number(QStringLiteral("level"), plan.peakDbfs);
+    const auto perOctave = check.number(QStringLiteral("per-octave"), plan.perOctave);
+    if (from && to && !(*from >= measure::kChirpLowestHz && *to >= 2 * *from && (rate <= 0 || *to <= 0.45 * rate)))
+        check.fail(QStringLiteral("from"),
+                   QStringLiteral("the sweep's band runs from %1 Hz up, an octave at least, to at most 0.45 times "
+                                  "the rate%2")
+                       .arg(measure::kChirpLowestHz)
+                       .arg(rate > 0 ? QStringLiteral(" (%1 Hz)").arg(0.45 * rate) : QString()));
+    if (seconds && !measure::kChirpSeconds.holds(*seconds))
+        check.fail(QStringLiteral("seconds"), QStringLiteral("takes the sweep's length, %1 to %2 seconds")
+                                                  .arg(measure::kChirpSeconds.low)
+                                                  .arg(measure::kChirpSeconds.high));
+    if (level && !measure::kStimulusDbfs.holds(*level))
+        check.fail(QStringLiteral("level"), QStringLiteral("takes %1 to %2 dBFS")
+                                                .arg(measure::kStimulusDbfs.low)
+                                                .arg(measure::kStimulusDbfs.high));
+    if (perOctave && !(measure::kPerOctave.holds(*perOctave) && whole(*perOctave)))
+        check.fail(QStringLiteral("per-octave"), QStringLiteral("takes %1 to %2 points")
+                                                     .arg(measure::kPerOctave.low)
+                                                     .arg(measure::kPerOctave.high));
+    if (parser.isSet(QStringLiteral("smoothing"))) {
+        const QString value = parser.value(QStringLiteral("smoothing"));
+        bool ok = value.startsWith(QLatin1String("1/"));
+        const double n = ok ? value.mid(2).toDouble(&ok) : 0;
+        if (!ok || !(n >= 3 && n <= 48 && whole(n)))
+            check.fail(QStringLiteral("smoothing"), QStringLiteral("takes 1/N octave, N from 3 to 48, as 1/6"));
+        else
+            plan.smoothing = int(n);
+    }
+    if (!check.error.isEmpty())
+        return;
+    plan.fromHz = *from;
+    plan.toHz = *to;
+    plan.seconds = *seconds;
+    plan.peakDbfs = *level;
+    plan.perOctave = int(*perOctave);
+}
+
 void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &options)
 {
     MeasureOptions &m = options.measure;
@@ -174,6 +230,19 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
             if (!(harmonicLevel >= 0 && harmonicLevel <= 100))
                 check.fail(QStringLiteral("levels"), QStringLiteral("takes levels from 0 to 100 percent"));
     }
+    const QString sweep = parser.value(QStringLiteral("sweep"));
+    if (sweep == QLatin1String("chirp")) {
+        for (const char *name : {"step", "settle", "settle-tolerance", "freq", "levels", "phases", "live"})
+            if (parser.isSet(QString::fromLatin1(name)))
+                check.fail(QString::fromLatin1(name), QStringLiteral("is not an option of --sweep chirp"));
+        m.chirp = measure::ChirpPlan();
+        parseChirp(parser, check, *m.chirp, 0);
+        if (m.chirp->toHz > measure::kStimulusHz.high)
+            check.fail(QStringLiteral("to"), QStringLiteral("takes at most %1 Hz").arg(measure::kStimulusHz.high));
+        return;
+    }
+    if (parser.isSet(QStringLiteral("smoothing")))
+        check.fail(QStringLiteral("smoothing"), QStringLiteral("belongs to --sweep chirp"));
     const auto seconds = check.number(QStringLiteral("seconds"), 1);
     if (seconds && !measure::kBlockSeconds.holds(*seconds))
         check.fail(QStringLiteral("seconds"), QStringLiteral("takes %1 to %2 seconds")
@@ -220,7 +289,6 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
         else if (count)
             m.count = static_cast<int>(*count);
     }
-    const QString sweep = parser.value(QStringLiteral("sweep"));
     if (m.live && parser.isSet(QStringLiteral("sweep")))
         check.fail(QStringLiteral("live"), QStringLiteral("reads one stimulus: leave out --sweep"));
     if (sweep.isEmpty()) {
@@ -270,7 +338,7 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
             m.sweep->stepDb = *step;
         }
     } else {
-        check.fail(QStringLiteral("sweep"), QStringLiteral("takes frequency or level"));
+        check.fail(QStringLiteral("sweep"), QStringLiteral("takes frequency, level or chirp"));
     }
 }
 
@@ -283,7 +351,8 @@ Options parse(const QStringList &arguments)
     parser.setApplicationDescription(QString::fromUtf8(kSummary));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("thd, plot, wav, csv, analyze, devices or measure"));
+                                 QStringLiteral("thd, plot, wav, csv, analyze, devices, measure, chirp or "
+                                                "analyze-chirp"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions({
@@ -326,7 +395,11 @@ Options parse(const QStringList &arguments)
          QStringLiteral("device")},
         {QStringLiteral("level"), QStringLiteral("measure: the stimulus's peak, -80 to 0 dBFS (default -12)."),
          QStringLiteral("dbfs")},
-        {QStringLiteral("sweep"), QStringLiteral("measure: frequency or level."), QStringLiteral("kind")},
+        {QStringLiteral("sweep"), QStringLiteral("measure: frequency, level or chirp (one exponential sweep)."),
+         QStringLiteral("kind")},
+        {QStringLiteral("smoothing"),
+         QStringLiteral("measure --sweep chirp, analyze-chirp: the response smoothed over 1/N octave, 1/3 to 1/48."),
+         QStringLiteral("1/n")},
         {QStringLiteral("from"),
          QStringLiteral("measure: the sweep's start, Hz or dBFS (default 20 Hz, -40 dBFS)."),
          QStringLiteral("value")},
@@ -379,11 +452,16 @@ Options parse(const QStringList &arguments)
         options.command = Command::Devices;
     else if (command == QLatin1String("measure"))
         options.command = Command::Measure;
+    else if (command == QLatin1String("chirp"))
+        options.command = Command::Chirp;
+    else if (command == QLatin1String("analyze-chirp"))
+        options.command = Command::AnalyzeChirp;
     else {
         options.error = command.isEmpty()
-                            ? QStringLiteral("a command is needed: thd, plot, wav, csv, analyze, devices or measure")
-                            : QStringLiteral("unknown command \"%1\": use thd, plot, wav, csv, analyze, devices or "
-                                             "measure")
+                            ? QStringLiteral("a command is needed: thd, plot, wav, csv, analyze, devices, measure, "
+                                             "chirp or analyze-chirp")
+                            : QStringLiteral("unknown command \"%1\": use thd, plot, wav, csv, analyze, devices, "
+                                             "measure, chirp or analyze-chirp")
                                   .arg(command);
         return options;
     }
@@ -393,13 +471,20 @@ Options parse(const QStringList &arguments)
             options.error = QStringLiteral("analyze needs one or more sound files");
             return options;
         }
+    } else if (options.command == Command::AnalyzeChirp) {
+        options.files = positional.mid(1);
+        if (options.files.size() != 1) {
+            options.error = QStringLiteral("analyze-chirp needs one recording of a sweep file");
+            return options;
+        }
     } else if (positional.size() > 1) {
         options.error = QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1));
         return options;
     }
     const QStringList allowed = extraOptions(options.command);
     QStringList toneOptions{QStringLiteral("freq"), QStringLiteral("levels"), QStringLiteral("phases")};
-    if (options.command != Command::Analyze && options.command != Command::Devices)
+    if (options.command != Command::Analyze && options.command != Command::Devices &&
+        options.command != Command::Chirp && options.command != Command::AnalyzeChirp)
         toneOptions.clear(); // every other command takes them
     for (const QString &name :
          toneOptions + QStringList{QStringLiteral("json"), QStringLiteral("output"),
@@ -412,7 +497,7 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("step"), QStringLiteral("settle"),
                                    QStringLiteral("settle-tolerance"), QStringLiteral("live"),
                                    QStringLiteral("count"), QStringLiteral("input-cal"),
-                                   QStringLiteral("output-cal")}) {
+                                   QStringLiteral("output-cal"), QStringLiteral("smoothing")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
@@ -454,6 +539,24 @@ Options parse(const QStringList &arguments)
         return options;
     if (options.command == Command::Measure) {
         parseMeasure(parser, check, options);
+        options.error = check.error;
+        return options;
+    }
+    if (options.command == Command::AnalyzeChirp) {
+        parseAnalysis(parser, check, options);
+        parseChirp(parser, check, options.chirp, 0);
+        options.error = check.error;
+        return options;
+    }
+    if (options.command == Command::Chirp) {
+        if (!(*rate >= 22050 && *rate <= 384000 && whole(*rate)))
+            check.fail(QStringLiteral("rate"), QStringLiteral("takes whole rates from 22050 to 384000 Hz"));
+        else
+            options.chirpRate = int(*rate);
+        parseChirp(parser, check, options.chirp, options.chirpRate);
+        options.output = parser.value(QStringLiteral("output"));
+        if (options.output.isEmpty() && check.error.isEmpty())
+            check.fail(QStringLiteral("output"), QStringLiteral("chirp needs -o FILE.wav, or -o - for standard output"));
         options.error = check.error;
         return options;
     }

@@ -2,6 +2,7 @@
 
 #include "analysis/analyser.h"
 #include "audio/tonewriter.h"
+#include "measure/chirp.h"
 #include "measure/measurement.h"
 
 #include <optional>
@@ -14,7 +15,7 @@
 // line naming the option and what it accepts.
 namespace cli {
 
-enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze, Devices, Measure };
+enum class Command { Help, Version, Thd, Plot, Wav, Csv, Analyze, Devices, Measure, Chirp, AnalyzeChirp };
 
 struct MeasureOptions
 {
@@ -22,6 +23,7 @@ struct MeasureOptions
     measure::Stimulus stimulus = measure::sine(1000, -12);
     double seconds = 1; // one measurement: the block recorded
     std::optional<measure::SweepPlan> sweep; // none: one measurement, or live
+    std::optional<measure::ChirpPlan> chirp; // one sweep in place of steps
     measure::SweepTiming timing;
     measure::Calibration calibration;
     bool live = false; // a line a block, until interrupted or `count` blocks (0: no end)
@@ -41,6 +43,8 @@ struct Options
     int channel = 1;            // analyze: from 1
     analysis::Settings analysis;
     MeasureOptions measure;
+    measure::ChirpPlan chirp; // chirp, analyze-chirp
+    int chirpRate = 48000;    // chirp: the file's
     QString error;              // set when the command line is refused
     QString helpText;
 };

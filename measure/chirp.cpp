@@ -22,9 +22,9 @@ constexpr double kSignalOverNoiseDb = 20;
 // The noise is averaged over this many windows, and over a third of an octave.
 constexpr int kNoiseWindows = 4;
 constexpr double kNoiseOctaves = 1.0 / 3;
-// The sweep's end below this share of the rate, and this far above the band.
-constexpr double kHighestEndShare = 0.475;
-constexpr double kEndOverBand = 1.1;
+// The sweep ends this far above the band, whatever the rate: a recording at
+// another rate holds the same sweep.
+constexpr double kEndOverBand = 1.05;
 // A spectrum holds four bins to each one the window resolves: its values in between are interpolated.
 constexpr std::size_t kPadding = 4;
 
@@ -133,6 +133,38 @@ long peakNear(const std::vector<double> &s, long from, long to)
     return best;
 }
 
+// Where a response peaks between samples, within one of the centre its
+// spectrum `bins` (of P) was taken about: its band-limited values searched by
+// golden sections.
+double peakBetween(const std::vector<Complex> &bins, std::size_t P)
+{
+    const auto at = [&](double t) {
+        const Complex step = std::polar(1.0, 2 * kPi * t / double(P));
+        Complex turn = 1;
+        double sum = 0;
+        for (std::size_t b = 0; b < bins.size(); ++b, turn *= step)
+            sum += (b == 0 || b + 1 == bins.size() ? 1 : 2) * (bins[b] * turn).real();
+        return sum;
+    };
+    const double sign = at(0) < 0 ? -1 : 1;
+    const double golden = (std::sqrt(5.0) - 1) / 2;
+    double low = -1, high = 1;
+    double a = high - golden * (high - low), b = low + golden * (high - low);
+    double atA = sign * at(a), atB = sign * at(b);
+    for (int i = 0; i < 48; ++i) {
+        if (atA > atB) {
+            high = b, b = a, atB = atA;
+            a = high - golden * (high - low);
+            atA = sign * at(a);
+        } else {
+            low = a, a = b, atA = atB;
+            b = low + golden * (high - low);
+            atB = sign * at(b);
+        }
+    }
+    return (low + high) / 2;
+}
+
 double median(std::vector<double> values)
 {
     if (values.empty())
@@ -173,7 +205,7 @@ Chirp makeChirp(const ChirpPlan &plan, double rate)
     chirp.bandLowHz = plan.fromHz;
     chirp.bandHighHz = plan.toHz;
     chirp.startHz = plan.fromHz / 4;
-    chirp.endHz = std::min(plan.toHz * kEndOverBand, kHighestEndShare * rate);
+    chirp.endHz = plan.toHz * kEndOverBand;
     const double turns = std::max(1.0, std::round(chirp.startHz * plan.seconds / std::log(chirp.endHz / chirp.startHz)));
     chirp.rateL = turns / chirp.startHz;
     chirp.amplitude = std::pow(10.0, plan.peakDbfs / 20);
@@ -244,28 +276,19 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
     }
     const auto lengthFor = [&](const Window &w) { return analysis::powerOfTwoAtLeast(kPadding * std::size_t(w.length() + 3)); };
 
-    // The delay: the response's peak, then the mean slope of its phase over the band.
-    const long peak = peakNear(g, 0, long(recording.size() - played.size()) + 1);
-    const long ownPeak = peakNear(r, -64, 65);
-    double d = double(peak - ownPeak);
+    // The delay: where the response peaks, between samples, less where the
+    // sweep's own deconvolution peaks.
     const Window &w1 = windows[0];
     const std::size_t P1 = lengthFor(w1);
     const double bin1 = fs / double(P1);
+    const long peak = peakNear(g, 0, long(recording.size() - played.size()) + 1);
+    const long ownPeak = peakNear(r, -64, 65);
+    const double d = double(peak) + peakBetween(windowedSpectrum(g, double(peak), w1, P1), P1) - double(ownPeak) -
+                     peakBetween(windowedSpectrum(r, double(ownPeak), w1, P1), P1);
     const std::vector<Complex> R1 = windowedSpectrum(r, 0, w1, P1);
     std::vector<Complex> H1 = windowedSpectrum(g, d, w1, P1);
     for (std::size_t b = 0; b < H1.size(); ++b)
         H1[b] = std::abs(R1[b]) > 0 ? H1[b] / R1[b] : 0;
-    {
-        Complex turn = 0;
-        const auto first = std::size_t(std::ceil(chirp.bandLowHz / bin1));
-        const auto last = std::min(H1.size() - 1, std::size_t(chirp.bandHighHz / bin1));
-        for (std::size_t b = first; b < last; ++b)
-            turn += H1[b + 1] * std::conj(H1[b]);
-        const double shift = -std::arg(turn) * double(P1) / (2 * kPi);
-        d += shift;
-        for (std::size_t b = 0; b < H1.size(); ++b)
-            H1[b] *= std::polar(1.0, turnsToRadians(double(b) * shift / double(P1)));
-    }
     result.delaySeconds = d / fs;
 
     // Harmonic k's response over its own window, and the noise in windows of its length.
@@ -370,18 +393,17 @@ namespace {
 // The sweep file's layout, in seconds of the player's clock.
 constexpr double kFirstMarkerAt = 0.5, kSweepAt = 1.0, kSweepToMarker = 1.0, kFileEndAfterMarker = 0.5;
 // The marker: a linear chirp under a Hann window.
-constexpr double kMarkerSeconds = 0.1, kMarkerLowHz = 500, kMarkerHighHz = 8000, kMarkerTopShare = 0.4;
+constexpr double kMarkerSeconds = 0.1, kMarkerLowHz = 500, kMarkerHighHz = 8000;
 // The second marker is looked for this far from where the file puts it.
 constexpr double kMostClockPpm = 1000;
 // Before the sweep, the recording analysed begins this early, and it ends this long before the second marker.
 constexpr double kLeadSeconds = 0.1, kClearOfMarker = 0.2;
 
-double markerAt(double t, double rate, double amplitude)
+double markerAt(double t, double amplitude)
 {
     if (t < 0 || t >= kMarkerSeconds)
         return 0;
-    const double high = std::min(kMarkerHighHz, kMarkerTopShare * rate);
-    const double turns = kMarkerLowHz * t + (high - kMarkerLowHz) * t * t / (2 * kMarkerSeconds);
+    const double turns = kMarkerLowHz * t + (kMarkerHighHz - kMarkerLowHz) * t * t / (2 * kMarkerSeconds);
     const double window = std::sin(kPi * t / kMarkerSeconds);
     return amplitude * window * window * std::sin(turnsToRadians(turns));
 }
@@ -406,7 +428,7 @@ double refinedMarker(const std::vector<float> &samples, long at, const std::vect
     const std::vector<Complex> own = analysis::realSpectrum(marker.data(), marker.size(), P);
     const double binHz = rate / double(P);
     const auto first = std::size_t(std::ceil(kMarkerLowHz / binHz));
-    const auto last = std::size_t(std::min(kMarkerHighHz, kMarkerTopShare * rate) / binHz);
+    const auto last = std::size_t(kMarkerHighHz / binHz);
     Complex turn = 0;
     for (std::size_t b = first; b < last; ++b)
         turn += heard[b + 1] * std::conj(own[b + 1]) * std::conj(heard[b] * std::conj(own[b]));
@@ -421,8 +443,8 @@ std::vector<float> renderFile(const Chirp &chirp)
     std::vector<float> samples(std::size_t(std::ceil((second + kMarkerSeconds + kFileEndAfterMarker) * chirp.rate)));
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double t = double(i) / chirp.rate;
-        samples[i] = float(markerAt(t - kFirstMarkerAt, chirp.rate, chirp.amplitude) + sweepAt(chirp, t - kSweepAt) +
-                           markerAt(t - second, chirp.rate, chirp.amplitude));
+        samples[i] = float(markerAt(t - kFirstMarkerAt, chirp.amplitude) + sweepAt(chirp, t - kSweepAt) +
+                           markerAt(t - second, chirp.amplitude));
     }
     return samples;
 }
@@ -431,7 +453,7 @@ FoundChirp findChirp(const Chirp &nominal, const std::vector<float> &recording, 
 {
     std::vector<double> marker(std::size_t(std::ceil(kMarkerSeconds * rate)));
     for (std::size_t i = 0; i < marker.size(); ++i)
-        marker[i] = markerAt(double(i) / rate, rate, 1);
+        marker[i] = markerAt(double(i) / rate, 1);
     const double apart = (secondMarkerAt(nominal) - kFirstMarkerAt) * rate;
     if (double(recording.size()) < apart + double(marker.size()))
         throw MeasureError("the recording is shorter than the sweep file: it cannot hold both its markers");
@@ -465,8 +487,8 @@ FoundChirp findChirp(const Chirp &nominal, const std::vector<float> &recording, 
     // its match lies: found once, the ratio stretches the marker for a second look.
     double first = 0, second = 0, ratio = 1;
     for (int look = 0; look < 2; ++look) {
-        for (std::size_t i = 0; i < marker.size(); ++i)
-            marker[i] = markerAt(double(i) / rate / ratio, rate, 1);
+        for (std::size_t i = 0; look > 0 && i < marker.size(); ++i)
+            marker[i] = markerAt(double(i) / rate / ratio, 1);
         first = refinedMarker(recording, std::min(strongest, twin), marker, rate);
         second = refinedMarker(recording, std::max(strongest, twin), marker, rate);
         ratio = (second - first) / apart;

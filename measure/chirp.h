@@ -2,6 +2,8 @@
 
 #include "measure/measurement.h"
 
+class Progress;
+
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -49,7 +51,7 @@ struct Chirp
 
 // The sweep for `plan` at `rate`: from a quarter of the band's low end, two
 // octaves that keep the deconvolution's own spread at low frequencies out of
-// the band, to 1.1 times its top (below 0.475 times the rate).
+// the band, to 1.05 times its top, which must lie below half the rate.
 Chirp makeChirp(const ChirpPlan &plan, double rate);
 std::vector<float> render(const Chirp &chirp);
 
@@ -92,12 +94,16 @@ struct ChirpResult
 // second), and reads it.
 ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording, const ChirpPlan &plan);
 
+// Plays the sweep through the devices, records the answer and reads it; the
+// delay is the whole loop's. Throws MeasureError (a band the devices' rate
+// cannot hold too) and Progress::Cancelled.
+ChirpResult measureChirp(const Devices &devices, const ChirpPlan &plan, const Progress *progress);
+
 // A sweep file, for a device that cannot play and record at once (a phone, a
 // recorder, another computer): half a second of silence, the marker, the
 // sweep from the file's first second on, a second of silence, the marker
 // again, half a second of silence. The marker: a tenth of a second of a
-// linear chirp from 500 Hz to 8 kHz (0.4 times the rate where that is lower)
-// under a Hann window, at the sweep's level. The two markers' distance tells
+// linear chirp from 500 Hz to 8 kHz under a Hann window, at the sweep's level. The two markers' distance tells
 // the player's clock from the recorder's.
 std::vector<float> renderFile(const Chirp &chirp);
 

@@ -13,6 +13,8 @@ struct Range
 constexpr double kLowestStimulusHz = 10;
 constexpr double kHighestStimulusShare = 0.45; // of the rate
 constexpr double kLowestStimulusDbfs = -80;
+// One exponential sweep: its band's lowest start, and its length.
+constexpr double kChirpLowestHz = 10;
 // The rate asked of the devices: the stimulus's top before they are open.
 constexpr int kNominalRate = 48000;
 constexpr Range kStimulusHz{kLowestStimulusHz, kHighestStimulusShare * kNominalRate};
@@ -24,6 +26,7 @@ constexpr Range kPerOctave{1, 48};
 constexpr Range kLevelStepDb{0.1, 80};
 constexpr Range kSettleThdNDb{0.01, 20};
 constexpr Range kSettleLevelDb{0.001, 20};
+constexpr Range kChirpSeconds{1, 30};
 constexpr Range kCalibrationVolts{0, 1000}; // the volts rms of a full-scale sine; 0: not calibrated
 
 } // namespace measure

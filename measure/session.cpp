@@ -45,14 +45,35 @@ public:
         sound::ToneSettings settings;
         int64_t id = 0;
         int64_t atFrame = 0;
+        // Played once from the change on, over the tone (which is silent then).
+        const float *samples = nullptr;
+        std::size_t sampleCount = 0;
     };
 
-    Processor(double stimulusRate, const sound::ToneSettings &first, int64_t leadIn, int outputChannels,
-              int inputChannels, int channel, std::size_t kept)
-        : generator(stimulusRate, first), ring(kept), m_leadIn(leadIn), m_outputChannels(outputChannels),
-          m_inputChannels(inputChannels), m_channel(channel), m_mono(kMaxBlock)
+    Processor(double stimulusRate, const Stimulus &first, int64_t leadIn, int outputChannels, int inputChannels,
+              int channel, std::size_t kept)
+        : generator(stimulusRate, settingsOf(first)), ring(kept), m_leadIn(leadIn),
+          m_outputChannels(outputChannels), m_inputChannels(inputChannels), m_channel(channel), m_mono(kMaxBlock),
+          m_fadeFrames(std::max<int64_t>(1, std::llround(sound::kFadeSeconds * stimulusRate)))
     {
         m_began[0].store(leadIn, std::memory_order_relaxed);
+        m_once = hold(first);
+        m_onceCount = first.samples ? first.samples->size() : 0;
+    }
+
+    static sound::ToneSettings settingsOf(const Stimulus &stimulus)
+    {
+        return stimulus.samples ? sound::ToneSettings{stimulus.tone, 0}
+                                : sound::settingsFor(stimulus.tone, stimulus.peakDbfs);
+    }
+    // From the controlling thread: keeps a stimulus's samples for as long as
+    // the processor lives, which the device's thread may outlast the session by.
+    const float *hold(const Stimulus &stimulus)
+    {
+        if (!stimulus.samples)
+            return nullptr;
+        m_held.push_back(stimulus.samples);
+        return stimulus.samples->data();
     }
 
     bool process(const float *input, float *output, std::size_t frames) noexcept override
@@ -68,6 +89,9 @@ public:
                 m_waiting = true;
             if (m_waiting && m_rendered >= std::max(m_next.atFrame, m_leadIn)) {
                 generator.setSettings(m_next.settings);
+                m_once = m_next.samples;
+                m_onceCount = m_next.sampleCount;
+                m_onceAt = 0;
                 m_began[std::size_t(m_next.id) % kBeganKept].store(m_rendered, std::memory_order_relaxed);
                 m_appliedId.store(m_next.id, std::memory_order_release);
                 m_waiting = false;
@@ -82,6 +106,8 @@ public:
             const auto length = std::size_t(count);
             const std::size_t wrote = m_rendered < m_leadIn ? 0 : generator.render(m_mono.data(), length);
             std::fill(m_mono.begin() + std::ptrdiff_t(wrote), m_mono.begin() + std::ptrdiff_t(length), 0.0f);
+            if (m_rendered >= m_leadIn)
+                addOnce(m_mono.data(), length);
             for (std::size_t i = 0; i < length; ++i)
                 for (int c = 0; c < m_outputChannels; ++c)
                     output[(done + i) * std::size_t(m_outputChannels) + std::size_t(c)] = m_mono[i];
@@ -114,6 +140,8 @@ public:
     // From the controlling thread. A change that waits for its frame holds
     // back the next; one published before the last was taken replaces it.
     void change(const Change &change) { m_changes.publish(change); }
+    // From the controlling thread: samples being played once fade out.
+    void stop() { m_stopping.store(true, std::memory_order_release); }
     int64_t appliedId() const { return m_appliedId.load(std::memory_order_acquire); }
     // The output frame at which stimulus `id` began, once appliedId() has reached it
     // (and while fewer than kBeganKept have begun since).
@@ -124,6 +152,19 @@ public:
     std::shared_ptr<InputSeam> inputSeam; // set before the stream starts
 
 private:
+    void addOnce(float *out, std::size_t length) noexcept
+    {
+        const bool stopping = m_stopping.load(std::memory_order_acquire);
+        for (std::size_t i = 0; i < length && m_once; ++i) {
+            if (m_onceAt >= m_onceCount || (stopping && m_stopFade >= m_fadeFrames)) {
+                m_once = nullptr;
+                break;
+            }
+            const float gain = stopping ? float(m_fadeFrames - m_stopFade++) / float(m_fadeFrames) : 1.0f;
+            out[i] += gain * m_once[m_onceAt++];
+        }
+    }
+
     static constexpr std::size_t kMaxBlock = 4096;
     static constexpr std::size_t kBeganKept = 64;
     static constexpr std::size_t kDropoutsKept = 64;
@@ -139,17 +180,29 @@ private:
     const int m_outputChannels, m_inputChannels, m_channel;
     int64_t m_rendered = 0;
     std::vector<float> m_mono;
+    std::vector<std::shared_ptr<const std::vector<float>>> m_held; // the controlling thread's
+    const float *m_once = nullptr;
+    std::size_t m_onceCount = 0, m_onceAt = 0;
+    const int64_t m_fadeFrames;
+    int64_t m_stopFade = 0;
+    std::atomic<bool> m_stopping{false};
 };
 
-Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(first)
+Session::Session(const Devices &wanted, const Stimulus &first)
+    : Session(wanted, [&first](int) { return first; })
+{
+}
+
+Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> &makeFirst)
 {
     if (wanted.standIn) {
         m_rate = wanted.rate;
+        m_stimulus = makeFirst(m_rate);
+        const Stimulus &first = m_stimulus;
         m_outputName = "Simulated output";
         m_inputName = "Simulated input";
         m_inputChannels = 1;
-        m_processor = std::make_shared<Processor>(wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate,
-                                                  sound::settingsFor(first.tone, first.peakDbfs),
+        m_processor = std::make_shared<Processor>(wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate, first,
                                                   std::llround(kLeadInSeconds * m_rate), 1, 1, 1,
                                                   static_cast<std::size_t>(kKeptSeconds * m_rate));
         m_processor->inputSeam = wanted.inputSeam;
@@ -195,8 +248,9 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
     request.inputChannels = input.inputChannels;
     request.rate = m_rate;
     const double stimulusRate = wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate;
+    m_stimulus = makeFirst(m_rate);
     m_processor = std::make_shared<Processor>(
-        stimulusRate, sound::settingsFor(first.tone, first.peakDbfs), std::llround(kLeadInSeconds * m_rate),
+        stimulusRate, m_stimulus, std::llround(kLeadInSeconds * m_rate),
         request.outputChannels, request.inputChannels, wanted.channel,
         static_cast<std::size_t>(kKeptSeconds * m_rate));
     m_processor->inputSeam = wanted.inputSeam;
@@ -211,6 +265,7 @@ Session::Session(const Devices &wanted, const Stimulus &first) : m_stimulus(firs
 
 Session::~Session()
 {
+    m_processor->stop();
     m_processor->generator.requestStop();
     m_standIn.reset();
     audiodevice::Stream::closeLater(std::move(m_stream), m_processor);
@@ -219,7 +274,8 @@ Session::~Session()
 int64_t Session::setStimulus(const Stimulus &stimulus, int64_t atOutputFrame)
 {
     m_stimulus = stimulus;
-    m_processor->change({sound::settingsFor(stimulus.tone, stimulus.peakDbfs), ++m_stimulusId, atOutputFrame});
+    m_processor->change({Processor::settingsOf(stimulus), ++m_stimulusId, atOutputFrame, m_processor->hold(stimulus),
+                         stimulus.samples ? stimulus.samples->size() : 0});
     return m_stimulusId;
 }
 

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,9 @@ struct Stimulus
 {
     tone::Tone tone;
     double peakDbfs = -12;
+    // Where set, these samples (at the stream's rate) are played once in
+    // place of the tone, then silence.
+    std::shared_ptr<const std::vector<float>> samples;
 
     double frequencyHz() const { return tone.frequencyHz; }
 };
@@ -106,6 +110,8 @@ class Session
 public:
     // Throws MeasureError when a device is missing or will not open.
     Session(const Devices &devices, const Stimulus &first);
+    // The first stimulus made for the rate the devices agree on.
+    Session(const Devices &devices, const std::function<Stimulus(int rate)> &first);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -133,6 +139,9 @@ public:
     // MeasureError (no signal, the device lost or stalled) and
     // Progress::Cancelled.
     std::vector<float> record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress);
+
+    // Output to input, in frames, once record() has found it.
+    std::optional<int64_t> loopFrames() const { return m_loopFrames; }
 
     // Whether the sound system said it fell behind (an underrun or an
     // overrun) anywhere in what record() gives for the same frames.

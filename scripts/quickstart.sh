@@ -20,7 +20,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plug
     libsndfile1-dev libfftw3-dev libqcustomplot-dev librtaudio-dev libasound2-dev libpulse-dev libeigen3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 if [ "$mode" = test ]; then # the fuzzer, the desktop files' validators, the package test, a sound server
-    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils)
+    packages+=(clang libclang-rt-14-dev desktop-file-utils appstream file pulseaudio pulseaudio-utils swh-plugins)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 
 #include "audiodevice/stream.h"
 #include "dsp/soundmath.h"
+#include "measure/chirp.h"
 #include "measure/measurement.h"
 
 #include <QJsonDocument>
@@ -343,6 +344,60 @@ TEST(MeasureEndToEnd, ClocksTwoHundredPpmApartChangeNoFigure)
     EXPECT_LE(dsp::decibels(r.result.thdN), dsp::decibels(r.result.thdF) + 0.01);
     EXPECT_NEAR(r.result.harmonics[0].phaseDegrees, 30, 1);
     EXPECT_NEAR(r.result.harmonics[5].phaseDegrees, 90, 1);
+}
+
+TEST(MeasureEndToEnd, OneSweepOverTheCleanLoopIsFlatAndFreeOfDistortion)
+{
+    const measure::ChirpResult result = measure::measureChirp(loop(), {}, nullptr);
+    std::printf("the one-sweep measurement took %.2f s\n", result.seconds);
+    ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+    ASSERT_EQ(result.points.size(), 120u); // 20 Hz to 20 kHz, 1/12 octave apart
+    for (const measure::ChirpPoint &point : result.points) {
+        EXPECT_NEAR(point.responseDb, 0, 0.01) << point.frequencyHz << " Hz";
+        EXPECT_LT(std::fabs(point.responsePhaseDegrees), 1.0) << point.frequencyHz << " Hz";
+        // A float loop adds nothing: whatever stands out of its noise stands out of it by little.
+        if (point.thdF) {
+            EXPECT_LT(dsp::decibels(*point.thdF), -130) << point.frequencyHz << " Hz";
+        }
+    }
+    EXPECT_LT(result.noiseFloorDb, -130);
+    EXPECT_GE(result.delaySeconds, 0);
+}
+
+// The harmonic generator in front of a float loop: a polynomial device made in the server.
+measure::Devices shaper()
+{
+    measure::Devices devices;
+    devices.output = "Quenlari-Shaper";
+    devices.input = "Monitor of Quenlari-Shaped";
+    return devices;
+}
+
+TEST(MeasureEndToEnd, OneSweepOfAPolynomialDeviceReadsTheHarmonicsTheSteppedSineReads)
+{
+    measure::ChirpPlan plan;
+    plan.peakDbfs = -6;
+    const measure::ChirpResult sweep = measure::measureChirp(shaper(), plan, nullptr);
+    ASSERT_EQ(sweep.state, measure::State::Measured) << sweep.why;
+    int compared = 0;
+    // Two octaves apart, from 40 Hz to 2.56 kHz.
+    for (const measure::ChirpPoint &point : sweep.points) {
+        if (point.frequencyHz < 30 || point.frequencyHz > 3000 || std::lround(std::log2(point.frequencyHz / 20) * 12) % 24 != 12)
+            continue;
+        measure::Session session(shaper(), measure::sine(point.frequencyHz, plan.peakDbfs));
+        const measure::Reading stepped = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+        ASSERT_EQ(stepped.state, measure::State::Measured) << stepped.why;
+        for (int n = 2; n <= 3; ++n) {
+            const double steppedDb = dsp::decibels(stepped.result.harmonics[std::size_t(n - 2)].levelPercent / 100);
+            const auto &figure = point.harmonics[std::size_t(n - 2)];
+            if (steppedDb < -80 && (!figure || dsp::decibels(figure->ratio) < -80))
+                continue;
+            ASSERT_TRUE(figure) << point.frequencyHz << " Hz, harmonic " << n << " at " << steppedDb << " dB";
+            EXPECT_NEAR(dsp::decibels(figure->ratio), steppedDb, 0.5) << point.frequencyHz << " Hz, harmonic " << n;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 8); // H2 and H3 at 40, 160, 640 and 2560 Hz
 }
 
 TEST(MeasureEndToEnd, TheCommandLineListsDevicesMeasuresAndSaysWhatIsMissing)
