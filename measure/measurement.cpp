@@ -13,7 +13,6 @@ namespace measure {
 namespace {
 
 constexpr double kLeastPeriods = 10;
-constexpr float kOverloadLevel = 32767.0f / 32768.0f;
 // Where the fundamental of a stretch of the block moves by a tenth of the
 // block's away from it (in level or phase), the block holds a gap or a jump:
 // a sound system fell behind, once or again and again.
@@ -35,43 +34,12 @@ constexpr double kGuardSeconds = 0.005;
 
 } // namespace
 
-const char *stateText(State state)
-{
-    switch (state) {
-    case State::Measured:
-        return "measured";
-    case State::NoSignal:
-        return "no signal on the input";
-    case State::Overload:
-        return "input overload";
-    case State::Unsteady:
-        return "input not steady";
-    case State::NotSettled:
-        return "not settled";
-    case State::Settling:
-        return "settling\u2026";
-    case State::Stalled:
-        return "input stalled";
-    }
-    return "";
-}
-
 analysis::Settings settingsFor(const Stimulus &stimulus)
 {
     analysis::Settings settings;
     settings.harmonics = kMeasuredHarmonics;
     settings.fundamentalHz = stimulus.frequencyHz();
     return settings;
-}
-
-int64_t overloadedSamples(const std::vector<float> &samples)
-{
-    int64_t overloaded = 0, run = 0;
-    for (float sample : samples) {
-        run = std::fabs(sample) >= kOverloadLevel ? run + 1 : 0;
-        overloaded += run == 2 ? 2 : run > 2 ? 1 : 0;
-    }
-    return overloaded;
 }
 
 Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum)
