@@ -29,7 +29,8 @@ Commands:
            and phase against frequency, in a few seconds.
   chirp  a sweep file between two markers (-o FILE.wav), for a device that cannot play and
          record at once: play it there, record it anywhere
-  analyze-chirp RECORDING  finds that sweep in a recording and reports as measure --sweep chirp
+  analyze-chirp RECORDING  finds that sweep in a recording and reports as measure --sweep chirp;
+         give it the --from, --to, --seconds and --level that chirp was given
 
 Levels are percent of the fundamental, phases degrees, for harmonics 2 to 7 in order.
 -o - writes to standard output.)";
@@ -58,7 +59,7 @@ QStringList extraOptions(Command command)
     case Command::AnalyzeChirp:
         return {QStringLiteral("json"),    QStringLiteral("channel"),   QStringLiteral("from"),
                 QStringLiteral("to"),      QStringLiteral("seconds"),   QStringLiteral("smoothing"),
-                QStringLiteral("per-octave")};
+                QStringLiteral("per-octave"), QStringLiteral("level")};
     case Command::Measure:
         return {QStringLiteral("json"),       QStringLiteral("output"),     QStringLiteral("input"),
                 QStringLiteral("channel"),    QStringLiteral("level"),      QStringLiteral("seconds"),

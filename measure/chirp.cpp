@@ -396,6 +396,9 @@ constexpr double kFirstMarkerAt = 0.5, kSweepAt = 1.0, kSweepToMarker = 1.0, kFi
 constexpr double kMarkerSeconds = 0.1, kMarkerLowHz = 500, kMarkerHighHz = 8000;
 // The second marker is looked for this far from where the file puts it.
 constexpr double kMostClockPpm = 1000;
+// How closely the recording must match the marker where it is heard: 1 for the
+// marker alone, less through a device that colours it or over noise.
+constexpr double kLeastLikeness = 0.5;
 // Before the sweep, the recording analysed begins this early, and it ends this long before the second marker.
 constexpr double kLeadSeconds = 0.1, kClearOfMarker = 0.2;
 
@@ -479,7 +482,16 @@ FoundChirp findChirp(const Chirp &nominal, const std::vector<float> &recording, 
         if (twin < 0 || std::fabs(match[std::size_t(found)]) > std::fabs(match[std::size_t(twin)]))
             twin = found;
     }
-    if (twin < 0 || std::fabs(match[std::size_t(twin)]) < 0.3 * std::fabs(match[std::size_t(strongest)]))
+    // A marker is heard where the recording matches it closely, not merely
+    // where it matches best: a tone matches itself a period on.
+    const double markerEnergy = std::inner_product(marker.begin(), marker.end(), marker.begin(), 0.0);
+    const auto likeness = [&](long at) {
+        double energy = 0;
+        for (long n = at; n < std::min(count, at + long(marker.size())); ++n)
+            energy += double(recording[std::size_t(n)]) * recording[std::size_t(n)];
+        return energy > 0 ? std::fabs(match[std::size_t(at)]) / std::sqrt(energy * markerEnergy) : 0.0;
+    };
+    if (twin < 0 || likeness(strongest) < kLeastLikeness || likeness(twin) < kLeastLikeness)
         throw MeasureError("the sweep file's two markers are not in the recording " +
                            std::to_string(int(std::lround(apart / rate * 1000))) +
                            " ms apart: is it a recording of a sweep file with the same --from, --to and --seconds?");

@@ -723,3 +723,61 @@ TEST(CliAnalyze, PrintsWhatIsUndefinedAsSuchAndPhasesBelow360)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CliChirp, ASweepFileIsFoundInItsRecordingAndReadAsAFlatResponse)
+{
+    QTemporaryDir folder;
+    const QString sweep = folder.filePath(QStringLiteral("sweep.wav"));
+    const Outcome written = cli({QStringLiteral("chirp"), QStringLiteral("-o"), sweep, QStringLiteral("--seconds"),
+                                 QStringLiteral("2"), QStringLiteral("--level"), QStringLiteral("-6")});
+    ASSERT_EQ(written.status, 0) << written.err.toStdString();
+    const Outcome read = cli({QStringLiteral("analyze-chirp"), sweep, QStringLiteral("--seconds"), QStringLiteral("2"),
+                              QStringLiteral("--level"), QStringLiteral("-6"), QStringLiteral("--per-octave"),
+                              QStringLiteral("3"), QStringLiteral("--json")});
+    ASSERT_EQ(read.status, 0) << read.err.toStdString();
+    QList<QByteArray> lines = read.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 31); // 20 Hz to 20 kHz a third of an octave apart, then the sweep's own line
+    const QJsonObject last = QJsonDocument::fromJson(lines.takeLast()).object();
+    EXPECT_NEAR(last.value(QStringLiteral("clock_ppm")).toDouble(), 0, 0.1);
+    EXPECT_NEAR(last.value(QStringLiteral("start_seconds")).toDouble(), 1, 1e-6);
+    EXPECT_EQ(last.value(QStringLiteral("state")).toString(), QStringLiteral("measured"));
+    for (const QByteArray &line : lines) {
+        const QJsonObject point = QJsonDocument::fromJson(line).object();
+        EXPECT_NEAR(point.value(QStringLiteral("response_db")).toDouble(), 0, 0.01) << line.toStdString();
+        EXPECT_EQ(point.value(QStringLiteral("harmonics")).toArray().size(), 8);
+    }
+    // The file's own sweep with another length is not found in it.
+    const Outcome otherLength = cli({QStringLiteral("analyze-chirp"), sweep});
+    EXPECT_EQ(otherLength.status, 2);
+    EXPECT_EQ(otherLength.err.count('\n'), 1);
+    EXPECT_TRUE(otherLength.err.contains("markers")) << otherLength.err.toStdString();
+
+    const QString tone = folder.filePath(QStringLiteral("tone.wav"));
+    ASSERT_EQ(cli({QStringLiteral("wav"), QStringLiteral("-o"), tone}).status, 0);
+    const std::vector<std::pair<QStringList, const char *>> refused = {
+        {{"analyze-chirp", tone}, "markers"},
+        {{"analyze-chirp", folder.filePath("missing.wav")}, "missing.wav"},
+        {{"analyze-chirp"}, "one recording"},
+        {{"analyze-chirp", tone, "--smoothing", "1/2"}, "--smoothing"},
+        {{"analyze-chirp", tone, "--smoothing", "third"}, "--smoothing"},
+        {{"analyze-chirp", tone, "--freq", "100"}, "--freq"},
+        {{"chirp", "-o", sweep, "--from", "5"}, "--from"},
+        {{"chirp", "-o", sweep, "--rate", "32000"}, "--from"},
+        {{"chirp", "-o", sweep, "--seconds", "40"}, "--seconds"},
+        {{"chirp"}, "-o FILE"},
+        {{"measure", "--sweep", "chirp", "--step", "1"}, "--step"},
+        {{"measure", "--sweep", "chirp", "--to", "30000"}, "--to"},
+        {{"measure", "--smoothing", "1/6"}, "--smoothing"},
+    };
+    for (const auto &[arguments, named] : refused) {
+        const Outcome run = cli(arguments);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(named)) << run.err.toStdString();
+    }
+}
+
+} // namespace
