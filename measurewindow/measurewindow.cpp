@@ -8,6 +8,7 @@
 #include "base/progress.h"
 #include "base/savefile.h"
 #include "dsp/soundmath.h"
+#include "measurewindow/chirppanel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -129,11 +130,13 @@ MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
     connect(&m_sweep, &QFutureWatcher<SweepEvent>::finished, this, [this] {
         m_run->setText(QStringLiteral("Run Sweep"));
         m_start->setEnabled(true);
+        m_chirp->setEnabled(true);
     });
 }
 
 MeasureWindow::~MeasureWindow()
 {
+    m_chirp->cancel();
     m_sweep.cancel();
     m_sweep.waitForFinished();
     m_analysing.waitForFinished();
@@ -345,10 +348,23 @@ void MeasureWindow::buildLayout()
     sweepLayout->addWidget(m_sweepPlot, 3);
     sweepLayout->addWidget(m_stepTable, 2);
 
+    ChirpPanel::Window hooks;
+    hooks.devices = [this] { return chosenDevices(); };
+    hooks.levelDbfs = [this] { return chosenLevelDbfs(); };
+    hooks.save = [this](const QString &action, const QString &title, const QString &filter, const QString &proposed,
+                        const std::function<bool(QIODevice &)> &write) { save(action, title, filter, proposed, write); };
+    hooks.fail = [this](const QString &action, const QString &why) { fail(action, why); };
+    hooks.openDialog = &m_saveDialog;
+    m_chirp = new ChirpPanel(std::move(hooks), this);
+    auto *sweepKinds = new QTabWidget(this);
+    sweepKinds->setObjectName(QStringLiteral("tabSweeps"));
+    sweepKinds->addTab(sweep, QStringLiteral("Stepped sine"));
+    sweepKinds->addTab(m_chirp, QStringLiteral("Distortion and response (one sweep)"));
+
     auto *tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("tabMeasure"));
     tabs->addTab(live, QStringLiteral("Live"));
-    tabs->addTab(sweep, QStringLiteral("Sweeps"));
+    tabs->addTab(sweepKinds, QStringLiteral("Sweeps"));
     // In a scroll area: on a small screen (a 1366 x 768 laptop) all of it is still there.
     auto *content = new QWidget;
     auto *layout = new QVBoxLayout(content);
@@ -407,6 +423,14 @@ void MeasureWindow::buildLayout()
     connect(m_saveLivePng, &QPushButton::clicked, this, &MeasureWindow::saveLiveAsPng);
     connect(m_saveLiveCsv, &QPushButton::clicked, this, &MeasureWindow::saveLiveAsCsv);
     connect(m_saveCsv, &QPushButton::clicked, this, &MeasureWindow::saveAsCsv);
+    connect(m_chirp, &ChirpPanel::useInPlot, this, &MeasureWindow::useInPlot);
+    // One measurement on the devices at a time.
+    connect(m_chirp, &ChirpPanel::runningChanged, this, [this](bool running) {
+        if (running)
+            stopLive();
+        m_start->setEnabled(!running);
+        m_run->setEnabled(!running);
+    });
 }
 
 void MeasureWindow::refreshDevices()
@@ -737,6 +761,7 @@ void MeasureWindow::runOrCancelSweep()
     m_progress->setValue(0);
     m_run->setText(QStringLiteral("Cancel"));
     m_start->setEnabled(false);
+    m_chirp->setEnabled(false);
     measure::SweepTiming timing;
     timing.settleSeconds = m_settle->value() / 1000.0;
     timing.settling.thdNDb = m_settleThdN->value();
@@ -976,6 +1001,7 @@ void MeasureWindow::fail(const QString &action, const QString &why)
 
 void MeasureWindow::closeEvent(QCloseEvent *event)
 {
+    m_chirp->cancel();
     m_sweep.cancel();
     stopLive();
     QWidget::closeEvent(event);

@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+class ChirpPanel;
 class QCheckBox;
 class QComboBox;
 class QCustomPlot;
@@ -51,6 +52,7 @@ public:
     const measure::Reading &shownReading() const { return m_shown; }
     const std::vector<measure::Reading> &sweepSteps() const { return m_steps; }
     const std::vector<measure::Reading> &reference() const { return m_reference; }
+    ChirpPanel &oneSweep() { return *m_chirp; }
 
 signals:
     void useInPlot(const analysis::PlotValues &values);
@@ -139,4 +141,5 @@ private:
     QTableWidget *m_harmonics = nullptr, *m_stepTable = nullptr;
     QCustomPlot *m_spectrum = nullptr, *m_residual = nullptr, *m_sweepPlot = nullptr;
     QProgressBar *m_progress = nullptr;
+    ChirpPanel *m_chirp = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "app/form1.h"
 #include "app/updown.h"
+#include "audio/soundfile.h"
 #include "dsp/soundmath.h"
+#include "measurewindow/chirppanel.h"
 #include "measurewindow/measurewindow.h"
 #include "tests/simulateddevice.h"
 
@@ -18,6 +20,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 
 #include <gtest/gtest.h>
@@ -46,7 +50,8 @@ private:
 // The main window and its Measure window, on a simulated device.
 struct Measuring
 {
-    explicit Measuring(float gain = 1) : device(std::make_shared<Wire>(gain))
+    explicit Measuring(float gain = 1) : Measuring(std::make_shared<Wire>(gain)) {}
+    explicit Measuring(std::shared_ptr<SimulatedDevice> simulated) : device(std::move(simulated))
     {
         form.findChild<QAction *>("mnuMeasure")->trigger();
         for (QWidget *widget : QApplication::topLevelWidgets())
@@ -71,7 +76,15 @@ struct Measuring
             },
             15000);
     }
-    void click(const char *name) { QTest::mouseClick(child<QPushButton>(name), Qt::LeftButton); }
+    // As a person does: the tab that holds the button is brought up first.
+    void click(const char *name)
+    {
+        QPushButton *button = child<QPushButton>(name);
+        for (QWidget *page = button; page; page = page->parentWidget())
+            if (auto *tabs = qobject_cast<QTabWidget *>(page->parentWidget() ? page->parentWidget()->parentWidget() : nullptr))
+                tabs->setCurrentWidget(page);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
     bool sweep()
     {
         click("cmdSweep");
@@ -79,7 +92,7 @@ struct Measuring
     }
 
     Form1 form;
-    std::shared_ptr<Wire> device;
+    std::shared_ptr<SimulatedDevice> device;
     MeasureWindow *window = nullptr;
 };
 
@@ -481,6 +494,90 @@ TEST(MeasureWindow, UseInThePlotPutsALiveResultOnTheControls)
     EXPECT_EQ(test.form.findChild<UpDown *>("UpDown1")->value(), 300);
     EXPECT_EQ(test.form.findChild<UpDown *>("UpDown2")->value(), 0);
     EXPECT_EQ(test.child<QLabel>("lblUsed")->text(), QStringLiteral("Shown in the plot."));
+}
+
+// y = x + 0.5 x² + x³: at a peak A of -12 dBFS, a fundamental of 1 + 3/4 A², a
+// second harmonic of (A/4) / that at 90°, a third of (A²/4) / that at 180°.
+class Polynomial : public SimulatedDevice
+{
+public:
+    float answer(float x) noexcept override { return x + 0.5f * x * x + x * x * x; }
+};
+
+TEST(MeasureWindow, OneSweepDrawsTheResponseAndHarmonicsAndAClickPutsAFrequencyOnTheControls)
+{
+    Measuring test(std::make_shared<Polynomial>());
+    QSignalSpy used(test.window, &MeasureWindow::useInPlot);
+    test.click("cmdChirp");
+    EXPECT_EQ(test.child<QPushButton>("cmdChirp")->text(), QStringLiteral("Cancel"));
+    EXPECT_FALSE(test.child<QPushButton>("cmdStart")->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !test.window->oneSweep().isRunning(); }, 30000));
+    const measure::ChirpResult &result = test.window->oneSweep().result();
+    ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+    EXPECT_TRUE(test.child<QPushButton>("cmdStart")->isEnabled());
+    // The simulated loop's 2400 frames, and the block of 1024 its input comes after its output.
+    EXPECT_TRUE(test.child<QLabel>("lblChirp")->text().startsWith(QStringLiteral("Delay 71.333 ms,")))
+        << test.child<QLabel>("lblChirp")->text().toStdString();
+
+    const double A = std::pow(10.0, -12.0 / 20), fundamental = 1 + 0.75 * A * A;
+    auto *response = test.child<QCustomPlot>("plotResponse");
+    auto *distortion = test.child<QCustomPlot>("plotDistortion");
+    const auto graph = [](QCustomPlot *plot, const QString &name) -> QCPGraph * {
+        for (int i = 0; i < plot->graphCount(); ++i)
+            if (plot->graph(i)->name() == name)
+                return plot->graph(i);
+        return nullptr;
+    };
+    ASSERT_NE(graph(response, QStringLiteral("Response")), nullptr);
+    EXPECT_NEAR(graph(response, QStringLiteral("Response"))->data()->at(60)->value, dsp::decibels(fundamental), 0.01);
+    for (const char *name : {"THD_F", "H2", "H3", "H4", "H5", "Noise floor"})
+        EXPECT_NE(graph(distortion, QString::fromLatin1(name)), nullptr) << name;
+    ASSERT_NE(graph(distortion, QStringLiteral("H2")), nullptr);
+    EXPECT_NEAR(graph(distortion, QStringLiteral("H2"))->data()->at(60)->value, dsp::decibels(A / 4 / fundamental), 0.1);
+
+    // A click at 1 kHz on the distortion view: the nearest point, 1015.9 Hz,
+    // goes onto the controls, at their highest frequency.
+    distortion->replot();
+    const QPoint at(int(distortion->xAxis->coordToPixel(1000)), distortion->axisRect()->center().y());
+    QTest::mouseClick(distortion, Qt::LeftButton, {}, at);
+    ASSERT_EQ(used.count(), 1);
+    const auto values = used.first().first().value<analysis::PlotValues>();
+    EXPECT_EQ(values.frequencyHz, 1000);
+    EXPECT_EQ(values.levels[0], std::lround(100 * A / 4 / fundamental)); // 6 %
+    EXPECT_EQ(values.phases[0], 90);
+    EXPECT_EQ(values.levels[1], std::lround(100 * A * A / 4 / fundamental)); // 2 %
+    EXPECT_EQ(values.phases[1], 180);
+    EXPECT_EQ(test.form.findChild<UpDown *>("UpDown1")->value(), 1000);
+    EXPECT_TRUE(test.child<QLabel>("lblChirpUsed")->text().startsWith(QStringLiteral("At 1015.9 Hz. Shown in the plot: "
+                                                                                    "fundamental 1.016 kHz shown as 1000 Hz")))
+        << test.child<QLabel>("lblChirpUsed")->text().toStdString();
+
+    // Kept as the reference, it is drawn dashed beside the next; the figures and the response are saved.
+    test.click("cmdChirpKeep");
+    ASSERT_NE(graph(response, QStringLiteral("Response (reference)")), nullptr);
+    EXPECT_EQ(graph(response, QStringLiteral("Response (reference)"))->pen().style(), Qt::DashLine);
+    QTemporaryDir folder;
+    const QString csv = folder.filePath(QStringLiteral("sweep.csv"));
+    test.window->saveDialog().setAnswer([csv](const CommonDialog &) { return csv; });
+    test.click("cmdChirpCsv");
+    QFile table(csv);
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = table.readAll().trimmed().split('\n');
+    ASSERT_EQ(rows.size(), 121);
+    EXPECT_TRUE(rows.first().startsWith("frequency_hz,response_db,response_phase_degrees,thd_f_percent,h2_percent,"
+                                        "h2_phase_degrees"));
+    EXPECT_EQ(rows[1].split(',').size(), 4 + 2 * 8 + 1);
+    const QString impulse = folder.filePath(QStringLiteral("impulse.wav"));
+    test.window->saveDialog().setAnswer([impulse](const CommonDialog &) { return impulse; });
+    test.click("cmdChirpImpulse");
+    const audio::Recording saved = audio::readChannel(impulse, 1);
+    EXPECT_EQ(saved.sampleRate, 48000);
+    ASSERT_FALSE(saved.samples.empty());
+    // Its response at 1 kHz is the fundamental's.
+    std::complex<double> at1k = 0;
+    for (std::size_t n = 0; n < saved.samples.size(); ++n)
+        at1k += double(saved.samples[n]) * std::polar(1.0, -2 * dsp::kPi * 1000 * double(n) / 48000);
+    EXPECT_NEAR(std::abs(at1k), fundamental, 0.002);
 }
 
 } // namespace
