@@ -80,6 +80,15 @@ struct Window
     double length() const { return before + after; }
 };
 
+// A window's energy: the sum of its squares at whole samples.
+double energyOf(const Window &window)
+{
+    double energy = 0;
+    for (double t = -std::floor(window.before); t <= window.after; ++t)
+        energy += window.at(t) * window.at(t);
+    return energy;
+}
+
 // The windowed spectrum of a stretch of the circular signal `s` about
 // `centre` (a fractional sample), its phases relative to the centre: bins 0
 // to P / 2 of P.
@@ -304,28 +313,48 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
         const std::size_t P = lengthFor(w);
         binHz[std::size_t(k - 1)] = fs / double(P);
         const std::vector<Complex> R = windowedSpectrum(r, 0, w, P);
+        // What the fundamental's response leaves in a window here, through the
+        // sweep's own deconvolution there, is taken out of what it holds.
+        const auto heard = [&](double centre, const Window &window) {
+            std::vector<Complex> bins = windowedSpectrum(g, centre, window, P);
+            const std::vector<Complex> leak = windowedSpectrum(r, centre - d, window, P);
+            for (std::size_t b = 0; b < bins.size(); ++b)
+                bins[b] -= between(H1, bin1, double(b) * binHz[std::size_t(k - 1)]) * leak[b];
+            return bins;
+        };
+        const double centre = d - Lfs * std::log(double(k));
         if (k > 1) {
-            // What the fundamental's response leaves in this window, through
-            // the sweep's own deconvolution there, is taken out first.
-            const double advance = Lfs * std::log(double(k));
             std::vector<Complex> &Hk = H[std::size_t(k - 1)];
-            Hk = windowedSpectrum(g, d - advance, w, P);
-            const std::vector<Complex> leak = windowedSpectrum(r, -advance, w, P);
-            for (std::size_t b = 0; b < R.size(); ++b) {
-                const Complex fundamental = between(H1, bin1, double(b) * binHz[std::size_t(k - 1)]);
-                Hk[b] = std::abs(R[b]) > 0 ? (Hk[b] - fundamental * leak[b]) / R[b] : 0;
-            }
+            Hk = heard(centre, w);
+            for (std::size_t b = 0; b < R.size(); ++b)
+                Hk[b] = std::abs(R[b]) > 0 ? Hk[b] / R[b] : 0;
         }
         std::vector<double> &power = noise[std::size_t(k - 1)];
         power.assign(R.size(), 0.0);
         const double room = quietTo - quietFrom - w.length();
         const int count = room > 0 ? kNoiseWindows : 1;
         for (int i = 0; i < count; ++i) {
-            const double centre = quietFrom + w.before + std::max(0.0, room) * (i + 0.5) / count;
-            const std::vector<Complex> quiet = windowedSpectrum(g, centre, w, P);
+            const std::vector<Complex> quiet = windowedSpectrum(g, quietFrom + w.before + std::max(0.0, room) * (i + 0.5) / count, w, P);
             for (std::size_t b = 0; b < R.size(); ++b)
                 power[b] += std::norm(quiet[b]) / std::max(std::norm(R[b]), 1e-300) / count;
         }
+        if (k == 1)
+            continue;
+        // A harmonic's response is compact; what spreads over its whole window
+        // is not of it: products of a digital device folded back from above
+        // half the rate, say. The outer halves of the window tell how much of
+        // that lies under the harmonic, scaled to the window's own energy.
+        std::vector<double> spread(R.size(), 0.0);
+        for (const auto &[at, half] : {std::pair{centre - 0.75 * w.before, w.before / 4},
+                                       std::pair{centre + 0.75 * w.after, w.after / 4}}) {
+            const Window outer{half, 0, half};
+            const std::vector<Complex> bins = heard(at, outer);
+            const double scale = energyOf(w) / energyOf(outer) / 2;
+            for (std::size_t b = 0; b < R.size(); ++b)
+                spread[b] += scale * std::norm(bins[b]) / std::max(std::norm(R[b]), 1e-300);
+        }
+        for (std::size_t b = 0; b < R.size(); ++b)
+            power[b] = std::max(power[b], spread[b]);
     }
 
     const double smoothing = plan.smoothing > 0 ? 1.0 / plan.smoothing : 0;

@@ -359,8 +359,10 @@ void ChirpPanel::draw()
                                               : shown(figure->ratio, percent);
                 harmonics[std::size_t(n - 2)]->addData(f, value);
             }
+            // A floor above the fundamental says only that nothing can be read there.
+            const double floorDb = std::min(point.noiseDb, 0.0);
             if (noise)
-                noise->addData(f, percent ? 100 * std::pow(10.0, point.noiseDb / 20) : point.noiseDb);
+                noise->addData(f, percent ? 100 * std::pow(10.0, floorDb / 20) : floorDb);
         }
     };
     if (m_reference)

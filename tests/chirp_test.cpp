@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -83,6 +84,30 @@ TEST(Chirp, APolynomialsSecondAndThirdHarmonicsComeOutAsItsClosedFormAtEveryLeve
     }
     // The third harmonic at the lowest level lies within 40 dB of the noise.
     EXPECT_GE(compared, 15);
+}
+
+TEST(Chirp, WhatADigitalClipperFoldsBackIsNotTakenForHarmonics)
+{
+    // Clipped at half its peak, the sweep's odd harmonics reach far above half
+    // the rate and fold back across the deconvolution; a symmetric clipper has
+    // no even harmonic at all.
+    ChirpPlan plan;
+    plan.peakDbfs = -6;
+    const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+    const double limit = chirp.amplitude / 2;
+    const measure::ChirpResult result =
+        measure::analyseChirp(chirp, recordThrough(chirp, [&](double x) { return std::clamp(x, -limit, limit); }, 1e-6), plan);
+    ASSERT_TRUE(measure::hasFigures(result.state)) << result.why;
+    int thirds = 0;
+    for (const ChirpPoint &point : result.points) {
+        for (std::size_t even : {0u, 2u, 4u, 6u}) {
+            if (point.harmonics[even])
+                EXPECT_LT(dsp::decibels(point.harmonics[even]->ratio), -80)
+                    << point.frequencyHz << " Hz, harmonic " << even + 2;
+        }
+        thirds += point.harmonics[1].has_value();
+    }
+    EXPECT_GT(thirds, 80);
 }
 
 // A biquad's response at f, from its coefficients.

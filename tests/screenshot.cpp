@@ -1,12 +1,14 @@
 // Writes pictures of the program for the README:
-//   quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png]]]
+//   quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png [ONE-SWEEP.png]]]]
 // the main window after start-up and, if asked, the About window, the
-// Analysis window of a tone the program writes itself, and the Measure
-// window's level sweep of a clipping device beside a clean loop.
+// Analysis window of a tone the program writes itself, the Measure window's
+// level sweep of a clipping device beside a clean loop, and one sweep of that
+// device's response and harmonics beside the loop's.
 
 #include "analysiswindow/analysiswindow.h"
 #include "app/form1.h"
 #include "audio/tonewriter.h"
+#include "measurewindow/chirppanel.h"
 #include "measurewindow/measurewindow.h"
 #include "tests/simulateddevice.h"
 
@@ -16,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QSaveFile>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -100,6 +103,32 @@ bool grabMeasure(Form1 &form, const QString &picture)
     return window->grab().save(picture);
 }
 
+bool grabOneSweep(const QString &picture)
+{
+    MeasureWindow *window = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
+            window = found;
+    if (!window)
+        return false;
+    window->findChild<QTabWidget *>(QStringLiteral("tabSweeps"))->setCurrentIndex(1);
+    window->findChild<QDoubleSpinBox *>(QStringLiteral("spnLevel"))->setValue(-10);
+    // The clean loop, kept as the reference; then the device that clips 2 dB into the sweep.
+    for (const float gain : {1.0f, 4.0f}) {
+        window->setSimulatedDevice(std::make_shared<Wire>(gain));
+        window->findChild<QPushButton *>(QStringLiteral("cmdChirp"))->click();
+        QElapsedTimer waited;
+        waited.start();
+        while (window->oneSweep().isRunning() && waited.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (gain == 1.0f)
+            window->findChild<QPushButton *>(QStringLiteral("cmdChirpKeep"))->click();
+    }
+    window->resize(1000, 900);
+    QApplication::processEvents();
+    return window->grab().save(picture);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -107,8 +136,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc < 2 || argc > 5) {
-        std::fprintf(stderr, "usage: quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png]]]\n");
+    if (argc < 2 || argc > 6) {
+        std::fprintf(stderr,
+                     "usage: quenlari_screenshot WINDOW.png [ABOUT.png [ANALYSIS.png [MEASURE.png [ONE-SWEEP.png]]]]\n");
         return 2;
     }
     Form1 form;
@@ -126,8 +156,10 @@ int main(int argc, char *argv[])
     }
     if (argc >= 4)
         saved = saved && grabAnalysis(form, QString::fromLocal8Bit(argv[3]));
-    if (argc == 5)
+    if (argc >= 5)
         saved = saved && grabMeasure(form, QString::fromLocal8Bit(argv[4]));
+    if (argc == 6)
+        saved = saved && grabOneSweep(QString::fromLocal8Bit(argv[5]));
     if (!saved) {
         std::fprintf(stderr, "could not write the pictures\n");
         return 1;
