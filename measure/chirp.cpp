@@ -25,6 +25,17 @@ constexpr double kNoiseOctaves = 1.0 / 3;
 // The sweep ends this far above the band, whatever the rate: a recording at
 // another rate holds the same sweep.
 constexpr double kEndOverBand = 1.05;
+// A slip is looked for from this frequency to this share of the band's top,
+// in bands this many an octave: a line through the delays of as many bands
+// either side, clear of those where the slip's own spread lies (up to half
+// an octave and more either side of it), meets the other side's a whole
+// sample apart, give or take the tolerance, each band within the stray of its line.
+constexpr double kLowestSlipHz = 150, kSlipTopShare = 0.9, kSlipBandsAnOctave = 24;
+constexpr std::size_t kSlipSide = 5;
+constexpr std::size_t kSlipGaps[] = {2, 6, 10, 14};
+constexpr double kSlipTolerance = 0.2, kSlipStray = 0.1;
+// Between neighbouring bands within the gap, the delay swings by at least this many samples.
+constexpr double kSlipSwing = 2;
 // A spectrum holds four bins to each one the window resolves: its values in between are interpolated.
 constexpr std::size_t kPadding = 4;
 
@@ -181,6 +192,56 @@ double median(std::vector<double> values)
     const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());
     return *middle;
+}
+
+// Where a sample lost or repeated in the recording shows, in Hz; none where
+// nothing does. The sweep passes each frequency once, so a slip moves all
+// that follows it by a whole sample: the response's delay, which glides
+// with frequency in any device, breaks there by one. Below kLowestSlipHz a
+// slip moves the phase by less than a degree and a half.
+std::optional<double> slipIn(const std::vector<Complex> &H1, double binHz, const ChirpPlan &plan)
+{
+    const double P = double(2 * (H1.size() - 1)), step = std::exp2(1.0 / kSlipBandsAnOctave);
+    std::vector<double> delay, hz;
+    for (double low = kLowestSlipHz / 2; low * step <= plan.toHz * kSlipTopShare; low *= step) {
+        Complex turn = 0;
+        for (auto b = std::size_t(low / binHz); double(b) * binHz < low * step && b + 1 < H1.size(); ++b)
+            turn += H1[b + 1] * std::conj(H1[b]);
+        delay.push_back(-std::arg(turn) * P / (2 * kPi));
+        hz.push_back(low);
+    }
+    // A line through the delays of bands [from, from + kSlipSide), and how far they stray from it, at band `at`.
+    const auto line = [&](std::size_t from, double at, double &stray) {
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        const double n = double(kSlipSide);
+        for (std::size_t j = from; j < from + kSlipSide; ++j) {
+            const double x = double(j);
+            sx += x, sy += delay[j], sxx += x * x, sxy += x * delay[j];
+        }
+        const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx), offset = (sy - slope * sx) / n;
+        stray = 0;
+        for (std::size_t j = from; j < from + kSlipSide; ++j)
+            stray = std::max(stray, std::fabs(delay[j] - offset - slope * double(j)));
+        return offset + slope * at;
+    };
+    for (const std::size_t gap : kSlipGaps) {
+        const std::size_t reach = kSlipSide + gap;
+        for (std::size_t i = reach; i + reach < delay.size(); ++i) {
+            if (hz[i] < kLowestSlipHz)
+                continue;
+            double strayBelow = 0, strayAbove = 0;
+            const double jump = line(i + gap, double(i), strayAbove) - line(i - reach, double(i), strayBelow);
+            const double whole = std::round(jump);
+            // Across the slip the delay swings wildly from band to band, as no device's does.
+            double swing = 0;
+            for (std::size_t j = i - gap; j < i + gap; ++j)
+                swing = std::max(swing, std::fabs(delay[j + 1] - delay[j]));
+            if (whole != 0 && std::fabs(jump - whole) <= kSlipTolerance && strayBelow <= kSlipStray &&
+                strayAbove <= kSlipStray && swing >= kSlipSwing)
+                return hz[i];
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -403,6 +464,13 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
     if (median(signalOverNoise) < std::pow(10.0, kSignalOverNoiseDb / 10)) {
         result.points.clear();
         result.why = "nothing of the sweep stands out of the noise";
+        return result;
+    }
+    if (const std::optional<double> at = slipIn(H1, bin1, plan)) {
+        result.points.clear();
+        result.state = State::Unsteady;
+        result.why = "the response's delay steps by a whole sample at " + std::to_string(int(std::lround(*at))) +
+                     " Hz: a sample lost or repeated in the recording";
         return result;
     }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -101,13 +102,56 @@ TEST(Chirp, WhatADigitalClipperFoldsBackIsNotTakenForHarmonics)
     int thirds = 0;
     for (const ChirpPoint &point : result.points) {
         for (std::size_t even : {0u, 2u, 4u, 6u}) {
-            if (point.harmonics[even])
+            if (point.harmonics[even]) {
                 EXPECT_LT(dsp::decibels(point.harmonics[even]->ratio), -80)
                     << point.frequencyHz << " Hz, harmonic " << even + 2;
+            }
         }
         thirds += point.harmonics[1].has_value();
     }
     EXPECT_GT(thirds, 80);
+}
+
+TEST(Chirp, ASampleLostOrRepeatedInTheRecordingGivesAStateOrFiguresThatHold)
+{
+    const ChirpPlan plan;
+    const measure::Chirp chirp = measure::makeChirp(plan, kRate);
+    const std::vector<float> clean = recordThrough(chirp, [](double x) { return x + 0.01 * x * x; }, 1e-6);
+    const measure::ChirpResult expected = measure::analyseChirp(chirp, clean, plan);
+    ASSERT_EQ(expected.state, measure::State::Measured);
+    // The sweep passes 37 Hz 0.8 s in, 212 Hz at 1.5 s, 1.2 kHz at 2.2 s and 7 kHz at 2.9 s.
+    for (const double seconds : {0.8, 1.5, 2.2, 2.9}) {
+        for (const bool lost : {true, false}) {
+            SCOPED_TRACE(std::to_string(seconds) + (lost ? " s, lost" : " s, repeated"));
+            std::vector<float> spoiled = clean;
+            const auto at = spoiled.begin() + std::ptrdiff_t(kBefore + std::size_t(seconds * kRate));
+            if (lost)
+                spoiled.erase(at);
+            else
+                spoiled.insert(at, *at);
+            const measure::ChirpResult result = measure::analyseChirp(chirp, spoiled, plan);
+            // Above a kilohertz a slip is always told; low down it may pass, as it
+            // moves the response's phase by a degree or two at the most.
+            if (seconds > 2) {
+                EXPECT_EQ(result.state, measure::State::Unsteady);
+            }
+            if (result.state == measure::State::Unsteady) {
+                EXPECT_TRUE(result.points.empty());
+                EXPECT_NE(result.why.find("a sample lost or repeated"), std::string::npos) << result.why;
+                continue;
+            }
+            ASSERT_EQ(result.state, measure::State::Measured) << result.why;
+            double worstDb = 0, worstDegrees = 0;
+            for (std::size_t i = 0; i < result.points.size(); ++i) {
+                worstDb = std::max(worstDb, std::fabs(result.points[i].responseDb - expected.points[i].responseDb));
+                worstDegrees = std::max(worstDegrees, angleBetween(result.points[i].responsePhaseDegrees,
+                                                                   expected.points[i].responsePhaseDegrees));
+            }
+            std::printf("a slip at %.1f s: %.3f dB, %.2f degrees\n", seconds, worstDb, worstDegrees);
+            EXPECT_LT(worstDb, 0.1);
+            EXPECT_LT(worstDegrees, 2.0);
+        }
+    }
 }
 
 // A biquad's response at f, from its coefficients.
