@@ -4,6 +4,7 @@
 #include "analysis/analyser.h"
 #include "audio/tonewriter.h"
 #include "cursor/cursor.h"
+#include "measure/chirp.h"
 #include "measure/measurement.h"
 #include "measure/session.h"
 #include "picture/loadpicture.h"
@@ -264,6 +265,55 @@ void BM_frequency_sweep(benchmark::State &run)
     }
 }
 BENCHMARK(BM_frequency_sweep)->Arg(0)->Arg(3)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A polynomial device's answer to a sweep file or a sweep, 0.1 s early and 0.5 s late.
+std::vector<float> polynomialAnswer(const std::vector<float> &played, std::size_t rate)
+{
+    std::vector<float> answer(played.size() + rate * 6 / 10, 0.0f);
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        const double x = played[i];
+        answer[rate / 10 + i] = float(x + 0.03 * x * x + 0.02 * x * x * x);
+    }
+    return answer;
+}
+
+// What one sweep costs once its recording is in: the default sweep at 48 kHz, read.
+void BM_chirp_analysis(benchmark::State &run)
+{
+    const measure::ChirpPlan plan;
+    const measure::Chirp chirp = measure::makeChirp(plan, 48000);
+    const std::vector<float> recording = polynomialAnswer(measure::render(chirp), 48000);
+    for (auto _ : run)
+        benchmark::DoNotOptimize(measure::analyseChirp(chirp, recording, plan).points.size());
+}
+BENCHMARK(BM_chirp_analysis)->Unit(benchmark::kMillisecond);
+
+// analyze-chirp's work on a 10-second recording at 96 kHz: the markers found, the clock corrected, the sweep read.
+void BM_analyze_chirp_10s_96k(benchmark::State &run)
+{
+    measure::ChirpPlan plan;
+    plan.seconds = 7;
+    const measure::Chirp chirp = measure::makeChirp(plan, 96000);
+    const std::vector<float> recording = polynomialAnswer(measure::renderFile(chirp), 96000);
+    run.counters["recording_s"] = double(recording.size()) / 96000;
+    for (auto _ : run) {
+        const measure::FoundChirp found = measure::findChirp(chirp, recording, 96000);
+        benchmark::DoNotOptimize(measure::analyseChirp(found.chirp, found.recording, plan).points.size());
+    }
+}
+BENCHMARK(BM_analyze_chirp_10s_96k)->Unit(benchmark::kMillisecond);
+
+// The whole default one-sweep measurement on a simulated device in real time.
+void BM_chirp_measurement(benchmark::State &run)
+{
+    for (auto _ : run) {
+        measure::Devices devices;
+        devices.standIn = std::make_shared<ClickingWire>(std::vector<double>{});
+        const measure::ChirpResult result = measure::measureChirp(devices, {}, nullptr);
+        run.counters["measured"] = measure::hasFigures(result.state);
+    }
+}
+BENCHMARK(BM_chirp_measurement)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
