@@ -43,6 +43,11 @@ audio::Recording readStandardInput(int channel, const Progress *progress)
 
 } // namespace
 
+audio::Recording readRecording(const QString &file, int channel, const Progress *progress)
+{
+    return file == kStandardInput ? readStandardInput(channel, progress) : audio::readChannel(file, channel, progress);
+}
+
 AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
                                    Progress *progress)
 {
@@ -52,9 +57,7 @@ AnalysedRecording analyseRecording(const QString &file, int channel, const Setti
     try {
         if (progress)
             progress->setSpan(0, kReadingShare);
-        const audio::Recording recording = file == kStandardInput
-                                               ? readStandardInput(channel, progress)
-                                               : audio::readChannel(file, channel, progress);
+        const audio::Recording recording = readRecording(file, channel, progress);
         analysed.sampleRate = recording.sampleRate;
         analysed.channels = recording.channels;
         if (progress)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/analyser.h"
+#include "audio/soundfile.h"
 
 #include <QString>
 
@@ -19,6 +20,10 @@ struct AnalysedRecording
     QString error; // "FILE: reason"; empty when analysed
     QString note;  // what the reading noticed, such as a file shorter than its header says
 };
+
+// Reads the channel (from 1) of a sound file, or of standard input for "-".
+// Throws audio::AudioError and Progress::Cancelled.
+audio::Recording readRecording(const QString &file, int channel, const Progress *progress = nullptr);
 
 // Reads the channel (from 1) and analyses it; the file "-" is standard input.
 // A file that cannot be read or analysed gives its reason in `error`; a

@@ -1,5 +1,6 @@
 #include "cli/chirpcommand.h"
 
+#include "analysis/recording.h"
 #include "audio/soundfile.h"
 #include "cli/output.h"
 #include "dsp/soundmath.h"
@@ -112,7 +113,7 @@ int analyzeChirp(const Options &options)
 {
     const QString &file = options.files.front();
     try {
-        const audio::Recording recording = audio::readChannel(file, options.channel);
+        const audio::Recording recording = analysis::readRecording(file, options.channel);
         const measure::Chirp nominal = measure::makeChirp(options.chirp, recording.sampleRate);
         if (nominal.endHz >= recording.sampleRate / 2.0)
             throw measure::MeasureError(QStringLiteral("a recording at %1 Hz cannot hold a sweep up to %2 Hz: give "
@@ -136,6 +137,8 @@ int analyzeChirp(const Options &options)
         std::fprintf(stderr, "quenlari-cli: %s\n", error.what());
     } catch (const measure::MeasureError &error) {
         std::fprintf(stderr, "quenlari-cli: %s: %s\n", qPrintable(file), error.what());
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "quenlari-cli: %s: there is not enough memory to hold it\n", qPrintable(file));
     }
     return kBadInput;
 }

@@ -274,6 +274,8 @@ void ChirpPanel::openRecording()
                 outcome.result.seconds = outcome.found->chirp.seconds();
             } catch (const QuenlariError &error) {
                 outcome.error = QFileInfo(file).fileName() + QStringLiteral(": ") + QString::fromUtf8(error.what());
+            } catch (const std::bad_alloc &) {
+                outcome.error = QFileInfo(file).fileName() + QStringLiteral(": there is not enough memory to hold it");
             }
             return outcome;
         },

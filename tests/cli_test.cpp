@@ -748,6 +748,12 @@ TEST(CliChirp, ASweepFileIsFoundInItsRecordingAndReadAsAFlatResponse)
         EXPECT_NEAR(point.value(QStringLiteral("response_db")).toDouble(), 0, 0.01) << line.toStdString();
         EXPECT_EQ(point.value(QStringLiteral("harmonics")).toArray().size(), 8);
     }
+    // From a pipe too.
+    const Outcome piped = cli({QStringLiteral("analyze-chirp"), QStringLiteral("-"), QStringLiteral("--seconds"),
+                               QStringLiteral("2"), QStringLiteral("--level"), QStringLiteral("-6")},
+                              sweep);
+    ASSERT_EQ(piped.status, 0) << piped.err.toStdString();
+    EXPECT_TRUE(piped.out.contains("the sweep at 1.0000 s")) << piped.out.toStdString();
     // The file's own sweep with another length is not found in it.
     const Outcome otherLength = cli({QStringLiteral("analyze-chirp"), sweep});
     EXPECT_EQ(otherLength.status, 2);
