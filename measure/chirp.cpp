@@ -26,16 +26,13 @@ constexpr double kNoiseOctaves = 1.0 / 3;
 // another rate holds the same sweep.
 constexpr double kEndOverBand = 1.05;
 // A slip is looked for from this frequency to this share of the band's top,
-// in bands this many an octave: a line through the delays of as many bands
-// either side, clear of those where the slip's own spread lies (up to half
-// an octave and more either side of it), meets the other side's a whole
-// sample apart, give or take the tolerance, each band within the stray of its line.
+// in bands this many an octave: the delay swinging by this many samples from
+// one to the next, the level of the bands about them within this many dB.
 constexpr double kLowestSlipHz = 150, kSlipTopShare = 0.9, kSlipBandsAnOctave = 24;
-constexpr std::size_t kSlipSide = 5;
-constexpr std::size_t kSlipGaps[] = {2, 6, 10, 14};
-constexpr double kSlipTolerance = 0.2, kSlipStray = 0.1;
-// Between neighbouring bands within the gap, the delay swings by at least this many samples.
-constexpr double kSlipSwing = 2;
+constexpr double kSlipSwing = 2, kSlipLevelDb = 1;
+// A swing counts beyond this many times the doubt of the two bands' delays.
+constexpr double kSlipDoubts = 4;
+constexpr std::size_t kSlipLevelReach = 2;
 // A spectrum holds four bins to each one the window resolves: its values in between are interpolated.
 constexpr std::size_t kPadding = 4;
 
@@ -196,50 +193,40 @@ double median(std::vector<double> values)
 
 // Where a sample lost or repeated in the recording shows, in Hz; none where
 // nothing does. The sweep passes each frequency once, so a slip moves all
-// that follows it by a whole sample: the response's delay, which glides
-// with frequency in any device, breaks there by one. Below kLowestSlipHz a
+// that follows it by a whole sample: about the frequency it fell at, the
+// response's delay swings from band to band by several samples while its
+// level hardly moves. No device does that: a device's delay glides, and
+// swings only in a notch, where its level falls away. Below kLowestSlipHz a
 // slip moves the phase by less than a degree and a half.
-std::optional<double> slipIn(const std::vector<Complex> &H1, double binHz, const ChirpPlan &plan)
+std::optional<double> slipIn(const std::vector<Complex> &H1, const std::vector<double> &spread, double binHz,
+                             const ChirpPlan &plan)
 {
     const double P = double(2 * (H1.size() - 1)), step = std::exp2(1.0 / kSlipBandsAnOctave);
-    std::vector<double> delay, hz;
-    for (double low = kLowestSlipHz / 2; low * step <= plan.toHz * kSlipTopShare; low *= step) {
+    std::vector<double> delay, doubt, levelDb, hz;
+    for (double low = kLowestSlipHz; low * step <= plan.toHz * kSlipTopShare; low *= step) {
         Complex turn = 0;
-        for (auto b = std::size_t(low / binHz); double(b) * binHz < low * step && b + 1 < H1.size(); ++b)
+        double power = 0, spreadPower = 0;
+        std::size_t count = 0;
+        for (auto b = std::size_t(low / binHz); double(b) * binHz < low * step && b + 1 < H1.size(); ++b, ++count) {
             turn += H1[b + 1] * std::conj(H1[b]);
+            power += std::norm(H1[b]);
+            spreadPower += spread[b];
+        }
         delay.push_back(-std::arg(turn) * P / (2 * kPi));
+        // What spreads over the response's window moves each bin's phase, and the delay by
+        // that times the transform's length over a turn, less as the band holds more bins.
+        doubt.push_back(std::sqrt(spreadPower / std::max(power, 1e-300)) * P / (2 * kPi) /
+                        std::sqrt(double(std::max<std::size_t>(1, count))));
+        levelDb.push_back(dsp::powerDecibels(power));
         hz.push_back(low);
     }
-    // A line through the delays of bands [from, from + kSlipSide), and how far they stray from it, at band `at`.
-    const auto line = [&](std::size_t from, double at, double &stray) {
-        double sx = 0, sy = 0, sxx = 0, sxy = 0;
-        const double n = double(kSlipSide);
-        for (std::size_t j = from; j < from + kSlipSide; ++j) {
-            const double x = double(j);
-            sx += x, sy += delay[j], sxx += x * x, sxy += x * delay[j];
-        }
-        const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx), offset = (sy - slope * sx) / n;
-        stray = 0;
-        for (std::size_t j = from; j < from + kSlipSide; ++j)
-            stray = std::max(stray, std::fabs(delay[j] - offset - slope * double(j)));
-        return offset + slope * at;
-    };
-    for (const std::size_t gap : kSlipGaps) {
-        const std::size_t reach = kSlipSide + gap;
-        for (std::size_t i = reach; i + reach < delay.size(); ++i) {
-            if (hz[i] < kLowestSlipHz)
-                continue;
-            double strayBelow = 0, strayAbove = 0;
-            const double jump = line(i + gap, double(i), strayAbove) - line(i - reach, double(i), strayBelow);
-            const double whole = std::round(jump);
-            // Across the slip the delay swings wildly from band to band, as no device's does.
-            double swing = 0;
-            for (std::size_t j = i - gap; j < i + gap; ++j)
-                swing = std::max(swing, std::fabs(delay[j + 1] - delay[j]));
-            if (whole != 0 && std::fabs(jump - whole) <= kSlipTolerance && strayBelow <= kSlipStray &&
-                strayAbove <= kSlipStray && swing >= kSlipSwing)
-                return hz[i];
-        }
+    for (std::size_t j = kSlipLevelReach; j + kSlipLevelReach + 1 < delay.size(); ++j) {
+        if (std::fabs(delay[j + 1] - delay[j]) < kSlipSwing + kSlipDoubts * (doubt[j] + doubt[j + 1]))
+            continue;
+        const auto [lowest, highest] = std::minmax_element(levelDb.begin() + std::ptrdiff_t(j - kSlipLevelReach),
+                                                           levelDb.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
+        if (*highest - *lowest <= kSlipLevelDb)
+            return hz[j];
     }
     return std::nullopt;
 }
@@ -364,6 +351,7 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
     // Harmonic k's response over its own window, and the noise in windows of its length.
     std::array<std::vector<Complex>, kChirpHarmonics> H;
     std::array<std::vector<double>, kChirpHarmonics> noise;
+    std::vector<double> spread1; // what spreads over the fundamental's window
     std::array<double, kChirpHarmonics> binHz{};
     H[0] = H1;
     binHz[0] = bin1;
@@ -399,20 +387,25 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
             for (std::size_t b = 0; b < R.size(); ++b)
                 power[b] += std::norm(quiet[b]) / std::max(std::norm(R[b]), 1e-300) / count;
         }
-        if (k == 1)
-            continue;
         // A harmonic's response is compact; what spreads over its whole window
         // is not of it: products of a digital device folded back from above
         // half the rate, say. The outer halves of the window tell how much of
-        // that lies under the harmonic, scaled to the window's own energy.
+        // that lies under the harmonic, scaled to the window's own energy. The
+        // fundamental's response may ring on after it: only the half before counts.
         std::vector<double> spread(R.size(), 0.0);
-        for (const auto &[at, half] : {std::pair{centre - 0.75 * w.before, w.before / 4},
-                                       std::pair{centre + 0.75 * w.after, w.after / 4}}) {
-            const Window outer{half, 0, half};
-            const std::vector<Complex> bins = heard(at, outer);
-            const double scale = energyOf(w) / energyOf(outer) / 2;
+        const std::pair<double, double> halves[] = {{centre - 0.75 * w.before, w.before / 4},
+                                                    {centre + 0.75 * w.after, w.after / 4}};
+        const std::size_t sides = k == 1 ? 1 : 2;
+        for (std::size_t side = 0; side < sides; ++side) {
+            const Window outer{halves[side].second, 0, halves[side].second};
+            const std::vector<Complex> bins = heard(halves[side].first, outer);
+            const double scale = energyOf(w) / energyOf(outer) / double(sides);
             for (std::size_t b = 0; b < R.size(); ++b)
                 spread[b] += scale * std::norm(bins[b]) / std::max(std::norm(R[b]), 1e-300);
+        }
+        if (k == 1) {
+            spread1 = std::move(spread);
+            continue;
         }
         for (std::size_t b = 0; b < R.size(); ++b)
             power[b] = std::max(power[b], spread[b]);
@@ -466,10 +459,10 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
         result.why = "nothing of the sweep stands out of the noise";
         return result;
     }
-    if (const std::optional<double> at = slipIn(H1, bin1, plan)) {
+    if (const std::optional<double> at = slipIn(H1, spread1, bin1, plan)) {
         result.points.clear();
         result.state = State::Unsteady;
-        result.why = "the response's delay steps by a whole sample at " + std::to_string(int(std::lround(*at))) +
+        result.why = "the response's delay swings about " + std::to_string(int(std::lround(*at))) +
                      " Hz: a sample lost or repeated in the recording";
         return result;
     }

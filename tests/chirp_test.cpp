@@ -152,6 +152,13 @@ TEST(Chirp, ASampleLostOrRepeatedInTheRecordingGivesAStateOrFiguresThatHold)
             EXPECT_LT(worstDegrees, 2.0);
         }
     }
+    // A sample lost, then one repeated 0.3 s on: the response's delay is a
+    // sample off between the two frequencies only, and the state says so all the same.
+    std::vector<float> spoiled = clean;
+    spoiled.erase(spoiled.begin() + std::ptrdiff_t(kBefore + std::size_t(2.2 * kRate)));
+    const auto at = spoiled.begin() + std::ptrdiff_t(kBefore + std::size_t(2.5 * kRate));
+    spoiled.insert(at, *at);
+    EXPECT_EQ(measure::analyseChirp(chirp, spoiled, plan).state, measure::State::Unsteady);
 }
 
 // A biquad's response at f, from its coefficients.
