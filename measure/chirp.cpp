@@ -221,7 +221,10 @@ std::optional<double> slipIn(const std::vector<Complex> &H1, const std::vector<d
         hz.push_back(low);
     }
     for (std::size_t j = kSlipLevelReach; j + kSlipLevelReach + 1 < delay.size(); ++j) {
-        if (std::fabs(delay[j + 1] - delay[j]) < kSlipSwing + kSlipDoubts * (doubt[j] + doubt[j + 1]))
+        // What folds back sweeps on through the bands: the doubt of those about them counts too.
+        const double doubtHere = *std::max_element(doubt.begin() + std::ptrdiff_t(j - kSlipLevelReach),
+                                                   doubt.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
+        if (std::fabs(delay[j + 1] - delay[j]) < kSlipSwing + 2 * kSlipDoubts * doubtHere)
             continue;
         const auto [lowest, highest] = std::minmax_element(levelDb.begin() + std::ptrdiff_t(j - kSlipLevelReach),
                                                            levelDb.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
@@ -390,16 +393,15 @@ ChirpResult analyseChirp(const Chirp &chirp, const std::vector<float> &recording
         // A harmonic's response is compact; what spreads over its whole window
         // is not of it: products of a digital device folded back from above
         // half the rate, say. The outer halves of the window tell how much of
-        // that lies under the harmonic, scaled to the window's own energy. The
-        // fundamental's response may ring on after it: only the half before counts.
+        // that lies under the harmonic, scaled to the window's own energy; under
+        // the fundamental, it is what makes its delay doubtful.
         std::vector<double> spread(R.size(), 0.0);
         const std::pair<double, double> halves[] = {{centre - 0.75 * w.before, w.before / 4},
                                                     {centre + 0.75 * w.after, w.after / 4}};
-        const std::size_t sides = k == 1 ? 1 : 2;
-        for (std::size_t side = 0; side < sides; ++side) {
-            const Window outer{halves[side].second, 0, halves[side].second};
-            const std::vector<Complex> bins = heard(halves[side].first, outer);
-            const double scale = energyOf(w) / energyOf(outer) / double(sides);
+        for (const auto &[at, half] : halves) {
+            const Window outer{half, 0, half};
+            const std::vector<Complex> bins = heard(at, outer);
+            const double scale = energyOf(w) / energyOf(outer) / 2;
             for (std::size_t b = 0; b < R.size(); ++b)
                 spread[b] += scale * std::norm(bins[b]) / std::max(std::norm(R[b]), 1e-300);
         }

@@ -152,6 +152,13 @@ TEST(Chirp, ASampleLostOrRepeatedInTheRecordingGivesAStateOrFiguresThatHold)
             EXPECT_LT(worstDegrees, 2.0);
         }
     }
+    // Nor is a device whose third harmonic folds back from above half the rate
+    // taken for a slip, wherever the recording starts.
+    for (std::size_t before = kBefore; before < kBefore + 8 * 1024; before += 1024) {
+        const measure::ChirpResult folded = measure::analyseChirp(
+            chirp, recordThrough(chirp, [](double x) { return x + 0.5 * x * x + x * x * x; }, 0, before), plan);
+        EXPECT_EQ(folded.state, measure::State::Measured) << before << ": " << folded.why;
+    }
     // A sample lost, then one repeated 0.3 s on: the response's delay is a
     // sample off between the two frequencies only, and the state says so all the same.
     std::vector<float> spoiled = clean;
