@@ -29,9 +29,13 @@ constexpr double kEndOverBand = 1.05;
 // in bands this many an octave: the delay swinging by this many samples from
 // one to the next, the level of the bands about them within this many dB.
 constexpr double kLowestSlipHz = 150, kSlipTopShare = 0.9, kSlipBandsAnOctave = 24;
-constexpr double kSlipSwing = 2, kSlipLevelDb = 1;
+constexpr double kSlipSwing = 2, kSlipLevelDb = 2;
 // A swing counts beyond this many times the doubt of the two bands' delays.
 constexpr double kSlipDoubts = 4;
+// A step: this many bands either side within this much of each other, their
+// doubt as small, a whole sample apart within the tolerance.
+constexpr std::size_t kSlipSide = 5;
+constexpr double kSlipStray = 0.1, kSlipTolerance = 0.2;
 constexpr std::size_t kSlipLevelReach = 2;
 // A spectrum holds four bins to each one the window resolves: its values in between are interpolated.
 constexpr std::size_t kPadding = 4;
@@ -229,6 +233,24 @@ std::optional<double> slipIn(const std::vector<Complex> &H1, const std::vector<d
         const auto [lowest, highest] = std::minmax_element(levelDb.begin() + std::ptrdiff_t(j - kSlipLevelReach),
                                                            levelDb.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
         if (*highest - *lowest <= kSlipLevelDb)
+            return hz[j];
+    }
+    // High up a slip's spread fits within a band: the delay steps there by a
+    // whole sample between bands that hold steady either side.
+    const auto steady = [&](std::size_t from, double &level) {
+        const auto [low, high] = std::minmax_element(delay.begin() + std::ptrdiff_t(from),
+                                                     delay.begin() + std::ptrdiff_t(from + kSlipSide));
+        level = (*low + *high) / 2;
+        return *high - *low <= kSlipStray &&
+               *std::max_element(doubt.begin() + std::ptrdiff_t(from), doubt.begin() + std::ptrdiff_t(from + kSlipSide)) <=
+                   kSlipStray;
+    };
+    for (std::size_t j = kSlipSide; j + kSlipSide + 1 < delay.size(); ++j) {
+        double below = 0, above = 0;
+        if (!steady(j - kSlipSide + 1, below) || !steady(j + 2, above))
+            continue;
+        const double step = above - below, whole = std::round(step);
+        if (whole != 0 && std::fabs(step - whole) <= kSlipTolerance)
             return hz[j];
     }
     return std::nullopt;
