@@ -28,7 +28,7 @@ constexpr double kEndOverBand = 1.05;
 // A slip is looked for from this frequency to this share of the band's top,
 // in bands this many an octave: the delay swinging by this many samples from
 // one to the next, the level of the bands about them within this many dB.
-constexpr double kLowestSlipHz = 150, kSlipTopShare = 0.9, kSlipBandsAnOctave = 24;
+constexpr double kLowestSlipHz = 150, kSlipTopShare = 1, kSlipBandsAnOctave = 24;
 constexpr double kSlipSwing = 2, kSlipLevelDb = 2;
 // A swing counts beyond this many times the doubt of the two bands' delays.
 constexpr double kSlipDoubts = 4;
@@ -224,14 +224,15 @@ std::optional<double> slipIn(const std::vector<Complex> &H1, const std::vector<d
         levelDb.push_back(dsp::powerDecibels(power));
         hz.push_back(low);
     }
-    for (std::size_t j = kSlipLevelReach; j + kSlipLevelReach + 1 < delay.size(); ++j) {
+    for (std::size_t j = 0; j + 1 < delay.size(); ++j) {
+        // The bands about the two, as many as the band holds at its ends.
+        const auto from = std::ptrdiff_t(j > kSlipLevelReach ? j - kSlipLevelReach : 0);
+        const auto to = std::ptrdiff_t(std::min(delay.size(), j + kSlipLevelReach + 2));
         // What folds back sweeps on through the bands: the doubt of those about them counts too.
-        const double doubtHere = *std::max_element(doubt.begin() + std::ptrdiff_t(j - kSlipLevelReach),
-                                                   doubt.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
+        const double doubtHere = *std::max_element(doubt.begin() + from, doubt.begin() + to);
         if (std::fabs(delay[j + 1] - delay[j]) < kSlipSwing + 2 * kSlipDoubts * doubtHere)
             continue;
-        const auto [lowest, highest] = std::minmax_element(levelDb.begin() + std::ptrdiff_t(j - kSlipLevelReach),
-                                                           levelDb.begin() + std::ptrdiff_t(j + kSlipLevelReach + 2));
+        const auto [lowest, highest] = std::minmax_element(levelDb.begin() + from, levelDb.begin() + to);
         if (*highest - *lowest <= kSlipLevelDb)
             return hz[j];
     }
