@@ -76,13 +76,18 @@ private:
     float m_gain;
 };
 
+MeasureWindow *measureWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
+            return found;
+    return nullptr;
+}
+
 bool grabMeasure(Form1 &form, const QString &picture)
 {
     form.findChild<QAction *>("mnuMeasure")->trigger();
-    MeasureWindow *window = nullptr;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
-            window = found;
+    MeasureWindow *window = measureWindow();
     if (!window)
         return false;
     window->findChild<QTabWidget *>(QStringLiteral("tabMeasure"))->setCurrentIndex(1);
@@ -105,10 +110,7 @@ bool grabMeasure(Form1 &form, const QString &picture)
 
 bool grabOneSweep(const QString &picture)
 {
-    MeasureWindow *window = nullptr;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *found = qobject_cast<MeasureWindow *>(widget); found && found->isVisible())
-            window = found;
+    MeasureWindow *window = measureWindow();
     if (!window)
         return false;
     window->findChild<QTabWidget *>(QStringLiteral("tabSweeps"))->setCurrentIndex(1);
