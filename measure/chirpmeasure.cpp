@@ -14,6 +14,7 @@ namespace {
 // and the device's response rings on.
 constexpr double kLeadSeconds = 0.2, kTailSeconds = 0.5;
 constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr auto kQuietestPoll = std::chrono::milliseconds(500);
 
 } // namespace
 
@@ -35,11 +36,19 @@ ChirpResult measureChirp(const Devices &devices, const ChirpPlan &plan, const Pr
     const int64_t began = session.beganAt(0, progress);
     const auto lead = std::llround(kLeadSeconds * rate);
     const std::size_t frames = std::size_t(lead) + chirp.frames() + std::size_t(std::llround(kTailSeconds * rate));
-    // The sweep's way through, for the progress shown; the loop's delay comes on top.
-    for (int64_t end = began - lead + int64_t(frames); session.received() < end && session.failure().empty();) {
+    // The sweep's way through, for the progress shown; the loop's delay comes on
+    // top. An input that stops moving is left to record(), which says so.
+    auto moved = std::chrono::steady_clock::now();
+    for (int64_t end = began - lead + int64_t(frames), last = session.received();
+         session.received() < end && session.failure().empty() &&
+         std::chrono::steady_clock::now() - moved < kQuietestPoll;) {
         if (progress)
             progress->reach(0.95 * double(session.received() - began + lead) / double(frames));
         std::this_thread::sleep_for(kPoll);
+        if (session.received() != last) {
+            last = session.received();
+            moved = std::chrono::steady_clock::now();
+        }
     }
     const std::vector<float> recording = session.record(began - lead, frames, progress);
     if (progress)

@@ -2,6 +2,7 @@
 
 #include "dsp/soundmath.h"
 #include "measure/chirp.h"
+#include "tests/simulateddevice.h"
 
 #include <gtest/gtest.h>
 
@@ -290,6 +291,30 @@ TEST(Chirp, ASweepFileRecordedLateByAClockThatRunsFastReadsAsItDoesOnTime)
         }
     }
     EXPECT_GT(harmonics, 150);
+}
+
+} // namespace
+
+namespace {
+
+class Stalling : public SimulatedDevice
+{
+public:
+    float answer(float played) noexcept override { return played; }
+};
+
+TEST(Chirp, AnInputThatStallsStopsTheSweepWithAMessage)
+{
+    auto device = std::make_shared<Stalling>();
+    device->stalled = true;
+    measure::Devices devices;
+    devices.standIn = device;
+    try {
+        measure::measureChirp(devices, {}, nullptr);
+        ADD_FAILURE() << "a stalled input gave figures";
+    } catch (const measure::MeasureError &error) {
+        EXPECT_NE(std::string(error.what()).find("stopped"), std::string::npos) << error.what();
+    }
 }
 
 } // namespace
