@@ -293,10 +293,6 @@ double roundedPhase(double degrees, int decimals)
     return rounded >= 360 ? rounded - 360 : rounded;
 }
 
-namespace {
-
-// Samples at one of the format's extreme codes in runs of two or more: a sine
-// whose peak touches the highest code once is not clipped.
 int64_t clippedSamples(const std::vector<float> &samples, float lowest, float highest)
 {
     int64_t clipped = 0, run = 0;
@@ -309,8 +305,6 @@ int64_t clippedSamples(const std::vector<float> &samples, float lowest, float hi
     }
     return clipped;
 }
-
-} // namespace
 
 Analysis analyse(const std::vector<float> &samples, double rate, const Settings &settings,
                  const Progress *progress)
@@ -425,7 +419,7 @@ Analysis analyse(const std::vector<float> &samples, double rate, const Settings 
     const FundamentalRemoval removal(samples, fit.theta, fit.dc, rate, fitted, progress);
     const double noiseAndDistortion = bandPower(
         [&](std::size_t first, double *out, std::size_t length) { removal.residual(first, out, length); },
-        count, segment, rate, result.bandLowHz, result.bandHighHz, progress);
+        count, segment, rate, result.bandLowHz, result.bandHighHz, progress, settings.weighting);
     result.fundamentalInBand =
         result.fundamentalHz >= result.bandLowHz && result.fundamentalHz <= result.bandHighHz;
     // The reference is the whole signal less DC, wherever the band lies.

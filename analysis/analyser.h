@@ -36,6 +36,7 @@ struct Settings
     std::optional<double> fundamentalHz; // a start for the fundamental; found when empty
     double bandLowHz = 20;               // THD+N's band; the top is cut to half the rate
     double bandHighHz = 20000;
+    Weighting weighting = Weighting::None; // THD+N's noise, as the ear hears it with A
     bool spectrum = false; // also the magnitude spectrum, for showing
     // The sample values of the format's lowest and highest codes: a run of two
     // or more samples at one of them is clipped. Floating-point data clips at
@@ -97,6 +98,10 @@ struct Analysis
 // short, no peak well above the noise); Progress::Cancelled when cancelled.
 Analysis analyse(const std::vector<float> &samples, double rate, const Settings &settings,
                  const Progress *progress = nullptr);
+
+// Samples at one of the format's extreme codes in runs of two or more: a sine
+// whose peak touches the highest code once is not clipped.
+int64_t clippedSamples(const std::vector<float> &samples, float lowest, float highest);
 
 // A phase rounded to `decimals` places, in [0, 360) after the rounding.
 double roundedPhase(double degrees, int decimals);

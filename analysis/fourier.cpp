@@ -145,7 +145,7 @@ std::vector<double> makeBlackmanHarris(std::size_t length)
         // cos 2x and cos 3x from cos x, by the multiple-angle formulas.
         const double c = std::cos(2 * kPi * double(i) / denominator);
         const double c2 = 2 * c * c - 1, c3 = (4 * c * c - 3) * c;
-        w[i] = 0.35875 - 0.48829 * c + 0.14128 * c2 - 0.01168 * c3;
+        w[i] = kBlackmanHarris[0] - kBlackmanHarris[1] * c + kBlackmanHarris[2] * c2 - kBlackmanHarris[3] * c3;
     }
     return w;
 }
@@ -213,6 +213,11 @@ std::vector<std::size_t> segmentStarts(std::size_t count, std::size_t length)
 }
 
 } // namespace
+
+std::shared_ptr<const std::vector<double>> blackmanHarrisWindow(std::size_t length)
+{
+    return blackmanHarris(length);
+}
 
 std::size_t powerOfTwoAtLeast(std::size_t n)
 {
@@ -317,7 +322,7 @@ Peak PeakSpectrum::strongest(double lowestHz, double highestHz) const
 }
 
 double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate,
-                 double lowHz, double highHz, const Progress *progress)
+                 double lowHz, double highHz, const Progress *progress, Weighting weighting)
 {
     length = std::min(count, length);
     const auto window = hann(length);
@@ -328,6 +333,10 @@ double bandPower(const SignalSegment &signal, std::size_t count, std::size_t len
     constexpr double kEdge = 1e-9;
     const auto firstBin = static_cast<std::size_t>(std::max(0.0, std::ceil(lowHz / binHz - kEdge)));
     const auto lastBin = std::min(length / 2, static_cast<std::size_t>(std::floor(highHz / binHz + kEdge)));
+    // Both halves of the spectrum, but the ends of it only once.
+    std::vector<double> weights;
+    for (std::size_t k = firstBin; k <= lastBin; ++k)
+        weights.push_back((k == 0 || 2 * k == length ? 1 : 2) * weightingPower(weighting, double(k) * binHz));
     // Many segments are shared among the cores in a fixed number of parts.
     const int parts = starts.size() >= kSegmentsForParts ? kParts : 1;
     std::vector<double> totals(parts, 0.0);
@@ -342,11 +351,8 @@ double bandPower(const SignalSegment &signal, std::size_t count, std::size_t len
             for (std::size_t i = 0; i < length; ++i)
                 in[i] *= (*window)[i];
             transform->run();
-            for (std::size_t k = firstBin; k <= lastBin; ++k) {
-                // Both halves of the spectrum, but the ends of it only once.
-                const bool single = k == 0 || 2 * k == length;
-                totals[part] += (single ? 1 : 2) * transform->power(k);
-            }
+            for (std::size_t k = firstBin; k <= lastBin; ++k)
+                totals[part] += weights[k - firstBin] * transform->power(k);
         }
     });
     // Parseval: the windowed segment's energy, over the window's own.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "analysis/weighting.h"
+
 #include <complex>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class Progress;
@@ -43,9 +46,10 @@ using SignalSegment = std::function<void(std::size_t first, double *out, std::si
 // record holds few of them, averaged (Welch). A bin counts where its centre
 // lies within the band: with segments of one second, bins one hertz apart,
 // a component 2 Hz or more inside an edge counts whole and one 2 Hz or more
-// outside does not count.
+// outside does not count. Each bin weighed by `weighting` at its frequency.
 double bandPower(const SignalSegment &signal, std::size_t count, std::size_t length, double rate,
-                 double lowHz, double highHz, const Progress *progress);
+                 double lowHz, double highHz, const Progress *progress,
+                 Weighting weighting = Weighting::None);
 
 // The magnitude at each frequency in dB full scale (a full-scale sine at 0
 // dB), averaged over Blackman-Harris segments of up to `segment` samples.
@@ -56,6 +60,12 @@ struct MagnitudeSpectrum
 };
 MagnitudeSpectrum magnitudeSpectrum(const float *samples, std::size_t count, double rate, std::size_t segment,
                                     const Progress *progress);
+
+// The 4-term Blackman-Harris window, sum of a_m cos(2 pi m u / (length - 1))
+// over u from the window's centre: sidelobes below -92 dB. Kept among the
+// last few made, for the next block of the same length.
+constexpr double kBlackmanHarris[4] = {0.35875, 0.48829, 0.14128, 0.01168};
+std::shared_ptr<const std::vector<double>> blackmanHarrisWindow(std::size_t length);
 
 // The smallest power of two of at least `n`.
 std::size_t powerOfTwoAtLeast(std::size_t n);

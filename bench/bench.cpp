@@ -2,6 +2,8 @@
 // does only the unavoidable work (clear the image, evaluate and plot 8,708 sines).
 
 #include "analysis/analyser.h"
+#include "analysis/intermod.h"
+#include "analysis/noise.h"
 #include "audio/tonewriter.h"
 #include "cursor/cursor.h"
 #include "measure/chirp.h"
@@ -20,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -223,6 +226,43 @@ void BM_measure_block_1s(benchmark::State &run)
 }
 // The CPU time of every thread: what the live readout costs the machine.
 BENCHMARK(BM_measure_block_1s)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One second of a two-tone through a mild nonlinearity, analysed as the live
+// readout does: the tones found and fitted, every product fitted, the spectrum.
+void BM_imd_block_1s(benchmark::State &run)
+{
+    constexpr double kRate = 48000;
+    const twotone::TwoTone tones = twotone::standard(twotone::Method(run.range(0)));
+    std::vector<double> rendered(static_cast<std::size_t>(kRate));
+    twotone::render(tones, kRate, 0, rendered.data(), rendered.size());
+    std::vector<float> samples(rendered.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double x = 0.5 * rendered[i];
+        samples[i] = static_cast<float>(x + 0.01 * x * x + 0.01 * x * x * x);
+    }
+    analysis::ImdSettings settings;
+    settings.tones = tones;
+    settings.spectrum = true;
+    for (auto _ : run)
+        benchmark::DoNotOptimize(analysis::analyseIntermodulation(samples, kRate, settings).imdPercent);
+}
+BENCHMARK(BM_imd_block_1s)->Arg(0)->Arg(2)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One second of noise: its level plain and A-weighted, and the spectrum.
+void BM_noise_block_1s(benchmark::State &run)
+{
+    constexpr double kRate = 48000;
+    std::mt19937_64 random(3);
+    std::normal_distribution<float> normal(0, 1e-4f);
+    std::vector<float> samples(static_cast<std::size_t>(kRate));
+    for (float &sample : samples)
+        sample = normal(random);
+    analysis::NoiseSettings settings;
+    settings.spectrum = true;
+    for (auto _ : run)
+        benchmark::DoNotOptimize(analysis::analyseNoise(samples, kRate, settings).noiseADbfs);
+}
+BENCHMARK(BM_noise_block_1s)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // A device that hears what it played; `clicks` of them at the given seconds
 // of its own clock spoil the block they fall in, so that step is played again.
