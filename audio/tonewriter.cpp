@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace audio {
@@ -38,14 +39,16 @@ uint64_t dataBytes(const ToneFormat &format)
     return sampleCount(format) * static_cast<uint64_t>(format.bits / 8);
 }
 
-void writeTone(QIODevice &device, const QString &fileName, Container container, const tone::Tone &tone,
-               const ToneFormat &format)
+namespace {
+
+// Writes what `render` makes, `peak` its largest size, with that peak at the format's level.
+void writeRendered(QIODevice &device, const QString &fileName, Container container, const ToneFormat &format,
+                   double peak, const std::function<void(long long first, double *out, std::size_t count)> &render)
 {
     SoundWriter writer(device, fileName, container, format.rate, format.bits);
     const bool isFloat = format.bits == 32;
     const uint64_t samples = sampleCount(format);
-    // The sum's peak, in units of the fundamental's amplitude, lands on the asked level.
-    const double gain = std::pow(10.0, format.peakDbfs / 20) / tone::analyse(tone).peak;
+    const double gain = std::pow(10.0, format.peakDbfs / 20) / peak;
     const double fullScale = isFloat ? 1.0 : static_cast<double>((1LL << (format.bits - 1)) - 1);
     const double lowest = -fullScale - 1;
     const int alignment = 32 - format.bits; // integer samples go left-aligned in 32 bits
@@ -55,7 +58,7 @@ void writeTone(QIODevice &device, const QString &fileName, Container container, 
     std::vector<int32_t> integers(isFloat ? 0 : kBlock);
     for (uint64_t done = 0; done < samples; done += kBlock) {
         const std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlock, samples - done));
-        tone::render(tone, format.rate, static_cast<long long>(done), block.data(), count);
+        render(static_cast<long long>(done), block.data(), count);
         if (isFloat) {
             for (std::size_t i = 0; i < count; ++i)
                 floats[i] = static_cast<float>(block[i] * gain);
@@ -75,6 +78,26 @@ void writeTone(QIODevice &device, const QString &fileName, Container container, 
         writer.write(integers.data(), count);
     }
     writer.close();
+}
+
+} // namespace
+
+void writeTone(QIODevice &device, const QString &fileName, Container container, const tone::Tone &tone,
+               const ToneFormat &format)
+{
+    // The sum's peak is in units of the fundamental's amplitude.
+    writeRendered(device, fileName, container, format, tone::analyse(tone).peak,
+                  [&](long long first, double *out, std::size_t count) {
+                      tone::render(tone, format.rate, first, out, count);
+                  });
+}
+
+void writeTwoTone(QIODevice &device, const QString &fileName, Container container, const twotone::TwoTone &tones,
+                  const ToneFormat &format)
+{
+    writeRendered(device, fileName, container, format, 1, [&](long long first, double *out, std::size_t count) {
+        twotone::render(tones, format.rate, first, out, count);
+    });
 }
 
 } // namespace audio

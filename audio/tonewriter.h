@@ -2,6 +2,7 @@
 
 #include "audio/soundfile.h"
 #include "synthesis/tone.h"
+#include "synthesis/twotone.h"
 
 #include <cstdint>
 
@@ -28,5 +29,8 @@ uint64_t dataBytes(const ToneFormat &format);
 // naming `fileName` when the device or the library refuses.
 void writeTone(QIODevice &device, const QString &fileName, Container container, const tone::Tone &tone,
                const ToneFormat &format);
+// The same for the two tones of an intermodulation test, their peak at the format's.
+void writeTwoTone(QIODevice &device, const QString &fileName, Container container, const twotone::TwoTone &tones,
+                  const ToneFormat &format);
 
 } // namespace audio

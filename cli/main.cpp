@@ -5,6 +5,7 @@
 #include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "cli/extra.h"
+#include "cli/imdnoisecommand.h"
 #include "cli/options.h"
 #include "cli/output.h"
 
@@ -105,10 +106,15 @@ int main(int argc, char *argv[])
         return extra->plot(options);
     case cli::Command::Wav:
         return cli::writeOutput(options.output, [&](QIODevice &out) {
-            audio::writeTone(out, options.output, options.container, options.tone, options.wav);
+            if (options.imd)
+                audio::writeTwoTone(out, options.output, options.container, *options.imd, options.wav);
+            else
+                audio::writeTone(out, options.output, options.container, options.tone, options.wav);
             return true;
         });
     case cli::Command::Analyze: {
+        if (options.imd || options.noise)
+            return cli::analyzeImdOrNoise(options);
         // Each recording on a core of its own; the reports keep the order given.
         const QList<analysis::AnalysedRecording> outcomes =
             QtConcurrent::blockingMapped(options.files, [&](const QString &file) {

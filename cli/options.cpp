@@ -18,9 +18,11 @@ const char *const kSummary =
 Commands:
   thd    the distortion figures (THD_F, THD_R, even and odd parts, RMS, peak, crest factor)
   plot   the plot as the main window draws it, as a PNG picture (-o FILE.png)
-  wav    the tone as a WAV or FLAC file (-o FILE.wav, -o FILE.flac)
+  wav    the tone as a WAV or FLAC file (-o FILE.wav, -o FILE.flac); with --imd, the two tones
+         of an intermodulation test
   csv    the waveform as a table (-o FILE.csv)
-  analyze FILE...  the fundamental, harmonics, THD and THD+N of recordings (WAV, FLAC, AIFF, Ogg, ...)
+  analyze FILE...  the fundamental, harmonics, THD and THD+N of recordings (WAV, FLAC, AIFF, Ogg, ...);
+         with --imd, their intermodulation; with --noise, their noise, plain and A-weighted
   devices  the sound system's output and input devices
   measure  plays a stimulus, records the device's answer and analyses it; with --sweep,
            distortion against frequency or level, one report a step as each step ends.
@@ -44,13 +46,15 @@ QStringList extraOptions(Command command)
     case Command::Plot:
         return {QStringLiteral("output")};
     case Command::Wav:
-        return {QStringLiteral("output"), QStringLiteral("seconds"),   QStringLiteral("rate"),
-                QStringLiteral("bits"),   QStringLiteral("peak-dbfs"), QStringLiteral("no-dither")};
+        return {QStringLiteral("output"),    QStringLiteral("seconds"),   QStringLiteral("rate"),
+                QStringLiteral("bits"),      QStringLiteral("peak-dbfs"), QStringLiteral("no-dither"),
+                QStringLiteral("imd"),       QStringLiteral("tones")};
     case Command::Csv:
         return {QStringLiteral("output"), QStringLiteral("seconds"), QStringLiteral("rate")};
     case Command::Analyze:
-        return {QStringLiteral("json"), QStringLiteral("channel"), QStringLiteral("fundamental"),
-                QStringLiteral("harmonics"), QStringLiteral("band")};
+        return {QStringLiteral("json"),      QStringLiteral("channel"), QStringLiteral("fundamental"),
+                QStringLiteral("harmonics"), QStringLiteral("band"),    QStringLiteral("imd"),
+                QStringLiteral("tones"),     QStringLiteral("noise")};
     case Command::Devices:
         return {QStringLiteral("json")};
     case Command::Chirp:
@@ -125,6 +129,33 @@ bool whole(double value)
     return value == std::floor(value);
 }
 
+// --imd METHOD and --tones F1,F2: the two tones, or none where --imd is not given.
+std::optional<twotone::TwoTone> parseTwoTone(const QCommandLineParser &parser, Checker &check)
+{
+    if (!parser.isSet(QStringLiteral("imd"))) {
+        if (parser.isSet(QStringLiteral("tones")))
+            check.fail(QStringLiteral("tones"), QStringLiteral("belongs to --imd"));
+        return std::nullopt;
+    }
+    const auto method = twotone::methodNamed(parser.value(QStringLiteral("imd")).toLower().toUtf8().constData());
+    if (!method)
+        return check.fail(QStringLiteral("imd"), QStringLiteral("takes smpte, din or ccif"));
+    twotone::TwoTone tones = twotone::standard(*method);
+    if (parser.isSet(QStringLiteral("tones"))) {
+        const QStringList parts = parser.value(QStringLiteral("tones")).split(QLatin1Char(','));
+        bool ok1 = false, ok2 = false;
+        const double f1 = parts.value(0).toDouble(&ok1), f2 = parts.value(1).toDouble(&ok2);
+        tones.f1Hz = f1;
+        tones.f2Hz = f2;
+        if (parts.size() != 2 || !ok1 || !ok2 || !twotone::suits(tones, 1e6))
+            return check.fail(QStringLiteral("tones"),
+                              tones.modulation()
+                                  ? QStringLiteral("takes F1,F2 in Hz, with F2 above six times F1")
+                                  : QStringLiteral("takes F1,F2 in Hz, with 0 < F1 < F2"));
+    }
+    return tones;
+}
+
 void parseAnalysis(const QCommandLineParser &parser, Checker &check, Options &options)
 {
     analysis::Settings &settings = options.analysis;
@@ -154,6 +185,16 @@ void parseAnalysis(const QCommandLineParser &parser, Checker &check, Options &op
         options.channel = static_cast<int>(*channel);
     if (harmonics)
         settings.harmonics = static_cast<int>(*harmonics);
+    options.imd = parseTwoTone(parser, check);
+    options.noise = parser.isSet(QStringLiteral("noise"));
+    if (options.noise && options.imd)
+        check.fail(QStringLiteral("noise"), QStringLiteral("and --imd ask for two analyses: give one"));
+    if (options.noise || options.imd)
+        for (const char *name : {"fundamental", "harmonics"})
+            if (parser.isSet(QString::fromLatin1(name)))
+                check.fail(QString::fromLatin1(name), QStringLiteral("belongs to the analysis of harmonics"));
+    if (options.imd && parser.isSet(QStringLiteral("band")))
+        check.fail(QStringLiteral("band"), QStringLiteral("belongs to THD+N and --noise"));
 }
 
 // The sweep's band, length, level and points; `rate` (0: not known yet) bounds the band.
@@ -390,6 +431,13 @@ Options parse(const QStringList &arguments)
         {QStringLiteral("band"),
          QStringLiteral("analyze: THD+N's band (default 20,20000, cut at half the rate)."),
          QStringLiteral("lo,hi")},
+        {QStringLiteral("imd"),
+         QStringLiteral("analyze, wav: intermodulation by smpte (60 Hz and 7 kHz, 4:1), din (250 Hz and "
+                        "8 kHz, 4:1) or ccif (19 and 20 kHz, 1:1)."),
+         QStringLiteral("method")},
+        {QStringLiteral("tones"), QStringLiteral("analyze, wav --imd: the two tones, Hz (default: the method's)."),
+         QStringLiteral("f1,f2")},
+        {QStringLiteral("noise"), QStringLiteral("analyze: the noise, plain and A-weighted, within --band.")},
         {QStringLiteral("input"),
          QStringLiteral("measure: the input device, by index, the server's name or the name devices lists "
                         "(default: the system's)."),
@@ -498,13 +546,14 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("step"), QStringLiteral("settle"),
                                    QStringLiteral("settle-tolerance"), QStringLiteral("live"),
                                    QStringLiteral("count"), QStringLiteral("input-cal"),
-                                   QStringLiteral("output-cal"), QStringLiteral("smoothing")}) {
+                                   QStringLiteral("output-cal"), QStringLiteral("smoothing"),
+                                   QStringLiteral("imd"), QStringLiteral("tones"), QStringLiteral("noise")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
         }
         const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither") &&
-                                name != QLatin1String("live");
+                                name != QLatin1String("live") && name != QLatin1String("noise");
         if (parser.isSet(name) && takesValue && parser.value(name).trimmed().isEmpty()) {
             options.error = QStringLiteral("--%1: takes a value, and was given an empty one").arg(name);
             return options;
@@ -604,6 +653,16 @@ Options parse(const QStringList &arguments)
                            .arg(0.5 / *rate));
     }
     if (options.command == Command::Wav) {
+        options.imd = parseTwoTone(parser, check);
+        if (options.imd) {
+            for (const char *name : {"freq", "levels", "phases"})
+                if (parser.isSet(QString::fromLatin1(name)))
+                    check.fail(QString::fromLatin1(name), QStringLiteral("belongs to the tone, not to --imd"));
+            if (check.error.isEmpty() && !twotone::suits(*options.imd, options.wav.rate / 2.0))
+                check.fail(QStringLiteral("tones"), QStringLiteral("%1 Hz lies at or above half the rate of %2 Hz")
+                                                        .arg(options.imd->f2Hz)
+                                                        .arg(options.wav.rate));
+        }
         if (!(*bits == 16 || *bits == 24 || *bits == 32))
             check.fail(QStringLiteral("bits"), QStringLiteral("takes 16, 24 or 32 (float)"));
         if (!(*peak >= -120 && *peak <= 0))

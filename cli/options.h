@@ -7,6 +7,7 @@
 
 #include <optional>
 #include "synthesis/tone.h"
+#include "synthesis/twotone.h"
 
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,8 @@ struct Options
     QStringList files;          // analyze: the recordings, in order
     int channel = 1;            // analyze: from 1
     analysis::Settings analysis;
+    std::optional<twotone::TwoTone> imd; // analyze, wav: the two tones of an intermodulation test
+    bool noise = false;                  // analyze: the noise's level, plain and A-weighted
     MeasureOptions measure;
     measure::ChirpPlan chirp; // chirp, analyze-chirp
     int chirpRate = 48000;    // chirp: the file's

@@ -787,3 +787,94 @@ TEST(CliChirp, ASweepFileIsFoundInItsRecordingAndReadAsAFlatResponse)
 }
 
 } // namespace
+
+namespace {
+
+using dsp::kPi;
+
+// The amplitude of the component at `hz` in a whole number of its periods, by a plain DFT.
+double amplitudeAt(const std::vector<double> &samples, double rate, double hz)
+{
+    std::complex<double> sum = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        sum += samples[i] * std::polar(1.0, -2 * kPi * hz * double(i) / rate);
+    return 2 * std::abs(sum) / double(samples.size());
+}
+
+TEST(CliImd, WritesTheTwoTonesAndReadsAPolynomialsProductsAndANoisesLevel)
+{
+    QTemporaryDir folder;
+    // SMPTE at -1 dBFS: 60 Hz four times 7 kHz, their peaks adding up to the level.
+    const QString smpte = folder.filePath(QStringLiteral("smpte.wav"));
+    ASSERT_EQ(cli({"wav", "--imd", "smpte", "--seconds", "1", "--bits", "32", "-o", smpte}).status, 0);
+    SF_INFO info{};
+    SNDFILE *file = sf_open(QFile::encodeName(smpte).constData(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<double> written(static_cast<std::size_t>(info.frames));
+    sf_readf_double(file, written.data(), info.frames);
+    sf_close(file);
+    const double peak = std::pow(10, -1 / 20.0);
+    EXPECT_NEAR(amplitudeAt(written, 48000, 60), 0.8 * peak, 1e-6);
+    EXPECT_NEAR(amplitudeAt(written, 48000, 7000), 0.2 * peak, 1e-6);
+    const QJsonObject clean = analyzed({"--imd", "smpte", smpte});
+    EXPECT_EQ(clean.value("method").toString(), "smpte");
+    EXPECT_NEAR(clean.value("f1_dbfs").toDouble(), 20 * std::log10(0.8 * peak), 1e-3);
+    EXPECT_LT(clean.value("imd_percent").toDouble(), 1e-5);
+    EXPECT_EQ(clean.value("products").toArray().size(), 10);
+
+    // DIN through y = x + 0.05 x^2, written as floats: d2 is 2 a2 A1 A2 / A2.
+    const QString din = folder.filePath(QStringLiteral("din.wav"));
+    const double a1 = 0.4, a2 = 0.1;
+    writeSound(din, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 48000, [&](int i, int) {
+        const double t = i / 48000.0;
+        const double x = a1 * std::sin(2 * kPi * 250 * t) + a2 * std::sin(2 * kPi * 8000 * t);
+        return x + 0.05 * x * x;
+    });
+    const QJsonObject read = analyzed({"--imd", "din", din});
+    EXPECT_NEAR(read.value("imd_d2_percent").toDouble(), 100 * 2 * 0.05 * a1, 1e-4);
+    EXPECT_NEAR(read.value("imd_d3_percent").toDouble(), 0, 1e-5);
+    EXPECT_NEAR(read.value("imd_percent").toDouble(), 100 * std::sqrt(2.0) * 0.05 * a1, 1e-4);
+    const QJsonObject sideband = read.value("products").toArray().at(1).toObject();
+    EXPECT_EQ(sideband.value("product").toString(), "f2+f1");
+    EXPECT_NEAR(sideband.value("frequency_hz").toDouble(), 8250, 1e-3);
+    const Outcome text = cli({"analyze", "--imd", "din", din});
+    EXPECT_TRUE(text.out.contains("IMD d2          4.00000 %  (-27.96 dB)")) << text.out.toStdString();
+
+    // CCIF of one's own tones, and the noise of a file of white noise.
+    const QString ccif = folder.filePath(QStringLiteral("ccif.flac"));
+    ASSERT_EQ(cli({"wav", "--imd", "ccif", "--tones", "13000,14000", "--rate", "32000", "-o", ccif}).status, 0);
+    const QJsonObject twin = analyzed({"--imd", "ccif", "--tones", "13000,14000", ccif});
+    EXPECT_NEAR(twin.value("f2_hz").toDouble(), 14000, 1e-2);
+    EXPECT_LT(twin.value("dfd_d3_percent").toDouble(), 1e-3);
+    const QString hiss = folder.filePath(QStringLiteral("hiss.wav"));
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> normal(0, 0.001);
+    writeSound(hiss, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 5 * 48000, [&](int, int) { return normal(random); });
+    const QJsonObject noise = analyzed({"--noise", hiss});
+    EXPECT_NEAR(noise.value("noise_dbfs").toDouble(), 10 * std::log10(2 * 1e-6 * 19980 / 24000), 0.1);
+    EXPECT_LT(noise.value("noise_a_dbfs").toDouble(), noise.value("noise_dbfs").toDouble());
+    const QJsonObject narrow = analyzed({"--noise", "--band", "1000,2000", hiss});
+    EXPECT_NEAR(narrow.value("noise_dbfs").toDouble(), 10 * std::log10(2 * 1e-6 * 1000 / 24000), 0.3);
+
+    const std::vector<std::pair<QStringList, const char *>> refused = {
+        {{"analyze", "--imd", "smpte", hiss}, "nothing near 60 Hz"},
+        {{"analyze", "--imd", "imd", hiss}, "--imd"},
+        {{"analyze", "--imd", "din", "--tones", "250,1000", hiss}, "--tones"},
+        {{"analyze", "--tones", "250,8000", hiss}, "--tones"},
+        {{"analyze", "--imd", "ccif", "--noise", hiss}, "--noise"},
+        {{"analyze", "--imd", "ccif", "--band", "20,20000", hiss}, "--band"},
+        {{"analyze", "--noise", "--fundamental", "1000", hiss}, "--fundamental"},
+        {{"wav", "--imd", "ccif", "--rate", "32000", "-o", ccif}, "--tones"},
+        {{"wav", "--imd", "smpte", "--levels", "1,1,1,1,1,1", "-o", ccif}, "--levels"},
+        {{"wav", "--noise", "-o", ccif}, "--noise"},
+    };
+    for (const auto &[arguments, named] : refused) {
+        const Outcome run = cli(arguments);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(named)) << run.err.toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,228 @@
+#include "cli/imdnoisecommand.h"
+
+#include "analysis/recording.h"
+#include "cli/output.h"
+#include "dsp/soundmath.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <cstdio>
+#include <variant>
+
+namespace cli {
+
+namespace {
+
+QJsonValue finite(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QString fixed(double value, int decimals)
+{
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QString::number(value, 'f', decimals);
+}
+
+QJsonObject sourceJson(const Source &source)
+{
+    return QJsonObject{
+        {QStringLiteral("file"), source.name},
+        {QStringLiteral("sample_rate"), source.sampleRate},
+        {QStringLiteral("channels"), source.channels},
+        {QStringLiteral("channel"), source.channel},
+        {QStringLiteral("frames"), static_cast<qint64>(source.frames)},
+        {QStringLiteral("note"), source.note.isEmpty() ? QJsonValue() : QJsonValue(source.note)},
+    };
+}
+
+QString sourceText(const Source &source)
+{
+    QString text = QStringLiteral("file            %1\n").arg(source.name);
+    if (!source.note.isEmpty())
+        text += QStringLiteral("note            %1\n").arg(source.note);
+    return text + QStringLiteral("recording       %1 Hz, channel %2 of %3, %4 frames (%5 s)\n")
+                      .arg(source.sampleRate)
+                      .arg(source.channel)
+                      .arg(source.channels)
+                      .arg(source.frames)
+                      .arg(fixed(double(source.frames) / source.sampleRate, 3));
+}
+
+QString methodText(twotone::Method method)
+{
+    return QString::fromLatin1(twotone::nameOf(method)).toUpper();
+}
+
+// A figure's name and value in percent, for the method's figures in order.
+std::vector<std::pair<const char *, double>> figuresOf(const analysis::Intermodulation &result)
+{
+    if (result.method == twotone::Method::Ccif)
+        return {{"dfd_d2_percent", result.dfdD2Percent}, {"dfd_d3_percent", result.dfdD3Percent}};
+    return {{"imd_percent", result.imdPercent},
+            {"imd_d2_percent", result.imdD2Percent},
+            {"imd_d3_percent", result.imdD3Percent}};
+}
+
+} // namespace
+
+QJsonObject imdJson(const Source &source, const analysis::Intermodulation &result)
+{
+    QJsonObject object = sourceJson(source);
+    object.insert(QStringLiteral("method"), QString::fromLatin1(twotone::nameOf(result.method)));
+    object.insert(QStringLiteral("f1_hz"), result.f1.frequencyHz);
+    object.insert(QStringLiteral("f1_dbfs"), finite(dsp::decibels(result.f1.amplitude)));
+    object.insert(QStringLiteral("f2_hz"), result.f2.frequencyHz);
+    object.insert(QStringLiteral("f2_dbfs"), finite(dsp::decibels(result.f2.amplitude)));
+    object.insert(QStringLiteral("peak_dbfs"), finite(result.peakDbfs));
+    object.insert(QStringLiteral("clipped_samples"), static_cast<qint64>(result.clippedSamples));
+    object.insert(QStringLiteral("tone_over_noise_db"), finite(result.toneOverNoiseDb));
+    QJsonArray products;
+    for (const analysis::Product &product : result.products) {
+        const double share = product.amplitude / result.f2.amplitude;
+        products.append(QJsonObject{
+            {QStringLiteral("product"), QString::fromStdString(product.label)},
+            {QStringLiteral("frequency_hz"), product.frequencyHz},
+            {QStringLiteral("percent_of_f2"), product.present ? finite(100 * share) : QJsonValue()},
+            {QStringLiteral("db_of_f2"), product.present ? finite(dsp::decibels(share)) : QJsonValue()},
+        });
+    }
+    object.insert(QStringLiteral("products"), products);
+    for (const auto &[key, value] : figuresOf(result))
+        object.insert(QString::fromLatin1(key), finite(value));
+    return object;
+}
+
+QByteArray imdReport(const Source &source, const analysis::Intermodulation &result)
+{
+    QString text = sourceText(source);
+    text += QStringLiteral("method          %1, f1 %2 times f2 in amplitude\n")
+                .arg(methodText(result.method))
+                .arg(fixed(result.f1.amplitude / result.f2.amplitude, 2));
+    for (const analysis::Product *tone : {&result.f1, &result.f2})
+        text += QStringLiteral("%1              %2 Hz at %3 dBFS\n")
+                    .arg(QString::fromStdString(tone->label), fixed(tone->frequencyHz, 3),
+                         fixed(dsp::decibels(tone->amplitude), 2));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(result.peakDbfs, 2));
+    text += QStringLiteral("clipped         %1 samples%2\n")
+                .arg(result.clippedSamples)
+                .arg(result.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
+    text += QStringLiteral("product    frequency Hz    % of f2   dB of f2\n");
+    for (const analysis::Product &product : result.products) {
+        const double share = product.amplitude / result.f2.amplitude;
+        text += product.present ? QStringLiteral("%1 %2 %3 %4\n")
+                                      .arg(QString::fromStdString(product.label), -7)
+                                      .arg(fixed(product.frequencyHz, 3), 15)
+                                      .arg(fixed(100 * share, 5), 10)
+                                      .arg(fixed(dsp::decibels(share), 2), 10)
+                                : QStringLiteral("%1 %2    absent: at or above half the sample rate\n")
+                                      .arg(QString::fromStdString(product.label), -7)
+                                      .arg(fixed(product.frequencyHz, 3), 15);
+    }
+    const QStringList names = result.method == twotone::Method::Ccif
+                                  ? QStringList{QStringLiteral("DFD d2"), QStringLiteral("DFD d3")}
+                                  : QStringList{QStringLiteral("IMD"), QStringLiteral("IMD d2"),
+                                                QStringLiteral("IMD d3")};
+    const auto figures = figuresOf(result);
+    for (std::size_t k = 0; k < figures.size(); ++k)
+        text += QStringLiteral("%1 %2 %  (%3 dB)\n")
+                    .arg(names[int(k)], -15)
+                    .arg(fixed(figures[k].second, 5), fixed(dsp::decibels(figures[k].second / 100), 2));
+    return text.toUtf8();
+}
+
+QJsonObject noiseJson(const Source &source, const analysis::Noise &result)
+{
+    QJsonObject object = sourceJson(source);
+    object.insert(QStringLiteral("noise_dbfs"), finite(result.noiseDbfs));
+    object.insert(QStringLiteral("noise_a_dbfs"), finite(result.noiseADbfs));
+    object.insert(QStringLiteral("band_low_hz"), result.bandLowHz);
+    object.insert(QStringLiteral("band_high_hz"), result.bandHighHz);
+    object.insert(QStringLiteral("peak_dbfs"), finite(result.peakDbfs));
+    object.insert(QStringLiteral("dc_offset"), result.dcOffset);
+    return object;
+}
+
+QByteArray noiseReport(const Source &source, const analysis::Noise &result)
+{
+    QString text = sourceText(source);
+    text += QStringLiteral("noise           %1 dBFS  (%2 to %3 Hz; a full-scale sine's RMS is 0 dBFS)\n")
+                .arg(fixed(result.noiseDbfs, 2), fixed(result.bandLowHz, 0), fixed(result.bandHighHz, 0));
+    text += QStringLiteral("A-weighted      %1 dBFS\n").arg(fixed(result.noiseADbfs, 2));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(result.peakDbfs, 2));
+    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixed(result.dcOffset, 6));
+    if (std::isinf(result.noiseDbfs))
+        text += QStringLiteral("note            digital silence: every sample is the same\n");
+    return text.toUtf8();
+}
+
+int analyzeImdOrNoise(const Options &options)
+{
+    struct Outcome
+    {
+        Source source;
+        std::variant<std::monostate, analysis::Intermodulation, analysis::Noise> figures;
+        QString error;
+    };
+    const QList<Outcome> outcomes = QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
+        Outcome outcome;
+        outcome.source.name = file;
+        outcome.source.channel = options.channel;
+        try {
+            const audio::Recording recording = analysis::readRecording(file, options.channel);
+            outcome.source.sampleRate = recording.sampleRate;
+            outcome.source.channels = recording.channels;
+            outcome.source.frames = int64_t(recording.samples.size());
+            outcome.source.note = recording.note;
+            if (options.imd) {
+                analysis::ImdSettings settings;
+                settings.tones = *options.imd;
+                settings.lowestCode = recording.lowestCode;
+                settings.highestCode = recording.highestCode;
+                outcome.figures = analysis::analyseIntermodulation(recording.samples, recording.sampleRate, settings);
+            } else {
+                analysis::NoiseSettings settings;
+                settings.bandLowHz = options.analysis.bandLowHz;
+                settings.bandHighHz = options.analysis.bandHighHz;
+                outcome.figures = analysis::analyseNoise(recording.samples, recording.sampleRate, settings);
+            }
+        } catch (const audio::AudioError &error) {
+            outcome.error = QString::fromUtf8(error.what());
+        } catch (const std::bad_alloc &) {
+            outcome.error = file + QStringLiteral(": there is not enough memory to hold it");
+        } catch (const std::exception &error) {
+            outcome.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
+        }
+        return outcome;
+    });
+    int status = 0;
+    bool first = true;
+    for (const Outcome &outcome : outcomes) {
+        if (!outcome.error.isEmpty()) {
+            std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
+            status = kBadInput;
+            continue;
+        }
+        if (!options.json && !first)
+            std::fputs("\n", stdout);
+        first = false;
+        QByteArray text;
+        if (const auto *imd = std::get_if<analysis::Intermodulation>(&outcome.figures))
+            text = options.json ? QJsonDocument(imdJson(outcome.source, *imd)).toJson(QJsonDocument::Compact) + '\n'
+                                : imdReport(outcome.source, *imd);
+        else if (const auto *noise = std::get_if<analysis::Noise>(&outcome.figures))
+            text = options.json ? QJsonDocument(noiseJson(outcome.source, *noise)).toJson(QJsonDocument::Compact) + '\n'
+                                : noiseReport(outcome.source, *noise);
+        std::fputs(text.constData(), stdout);
+        std::fflush(stdout);
+    }
+    return status;
+}
+
+} // namespace cli
