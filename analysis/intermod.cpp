@@ -25,6 +25,7 @@ using dsp::kLanes;
 using dsp::kPi;
 using dsp::Lanes;
 using Pair = std::pair<int, int>; // m, n of m f1 + n f2
+using Key = std::pair<Pair, bool>; // a product, or the probe beside it
 
 constexpr double kPartSeconds = 1; // a long record is fitted a second at a time
 // Every product up to this order is fitted, whether reported or not: none
@@ -131,11 +132,19 @@ std::vector<Pair> fittedPairs()
     return pairs;
 }
 
+// How far beside a product its probe for the noise lies: half way to the
+// next product.
+double probeOffsetOf(const twotone::TwoTone &tones)
+{
+    return tones.modulation() ? tones.f1Hz / 2 : (tones.f2Hz - tones.f1Hz) / 4;
+}
+
 struct Stretch
 {
     double theta1 = 0, theta2 = 0;
     double overNoiseDb = 0;
-    std::vector<double> amplitudes; // of f1, f2, then the reported products; 0 where absent
+    // Of f1, f2, the reported products, then their probes; 0 where absent.
+    std::vector<double> amplitudes;
 };
 
 // Finds the tone near `hz` and fits its frequency; radians a sample.
@@ -169,27 +178,35 @@ Stretch analyseStretch(const float *samples, std::size_t count, double rate, con
     stretch.theta2 = foundTone(samples, count, rate, spectrum, tones.f2Hz,
                                std::min(kSearchShare * tones.f2Hz, apart), progress, stretch.overNoiseDb);
 
-    // The components fitted, in order of frequency, near ones taken as one.
+    // The components fitted, in order of frequency, near ones taken as one;
+    // beside each product reported, a probe for the noise where no product lies.
     const double bin = 2 * kPi / double(count);
-    std::vector<std::pair<double, Pair>> candidates;
-    for (const Pair &pair : fittedPairs()) {
-        const double theta = pair.first * stretch.theta1 + pair.second * stretch.theta2;
+    const double probeOffset = probeOffsetOf(tones) / tones.f1Hz * stretch.theta1;
+    std::vector<std::pair<double, Key>> candidates;
+    const auto candidate = [&](double theta, const Key &key) {
         if (theta > kEdgeBins * bin && theta < kPi - kEdgeBins * bin)
-            candidates.push_back({theta, pair});
-    }
+            candidates.push_back({theta, key});
+    };
+    const auto thetaOf = [&](const Pair &pair) { return pair.first * stretch.theta1 + pair.second * stretch.theta2; };
+    for (const Pair &pair : fittedPairs())
+        candidate(thetaOf(pair), {pair, false});
+    for (const Pair &pair : reported)
+        candidate(thetaOf(pair) + probeOffset, {pair, true});
     std::sort(candidates.begin(), candidates.end());
     std::vector<double> thetas;
-    std::map<Pair, std::size_t> componentOf;
-    for (const auto &[theta, pair] : candidates) {
+    std::map<Key, std::size_t> componentOf;
+    for (const auto &[theta, key] : candidates) {
         if (thetas.empty() || theta - thetas.back() >= kSameComponentBins * bin)
             thetas.push_back(theta);
-        componentOf[pair] = thetas.size() - 1;
+        componentOf[key] = thetas.size() - 1;
     }
     const std::vector<double> amplitudes = fitComponents(samples, count, thetas);
-    std::vector<Pair> wanted{{1, 0}, {0, 1}};
-    wanted.insert(wanted.end(), reported.begin(), reported.end());
-    for (const Pair &pair : wanted) {
-        const auto found = componentOf.find(pair);
+    std::vector<Key> wanted{{{1, 0}, false}, {{0, 1}, false}};
+    for (bool probe : {false, true})
+        for (const Pair &pair : reported)
+            wanted.push_back({pair, probe});
+    for (const Key &key : wanted) {
+        const auto found = componentOf.find(key);
         stretch.amplitudes.push_back(found == componentOf.end() ? 0.0 : amplitudes[found->second]);
     }
     return stretch;
@@ -231,6 +248,40 @@ std::vector<double> fitComponents(const float *samples, std::size_t count, const
     for (std::size_t j = 0; j < components; ++j)
         amplitudes[j] = std::hypot(a(Eigen::Index(j + 1)), b(Eigen::Index(j)));
     return amplitudes;
+}
+
+ImdFigures imdFigures(const Intermodulation &result, bool noise)
+{
+    const double u2 = result.f2.amplitude;
+    const auto u = [&](std::size_t k) {
+        const Product &product = result.products[k];
+        return noise ? product.noise : product.amplitude;
+    };
+    const double undefined = std::numeric_limits<double>::quiet_NaN();
+    ImdFigures figures{undefined, undefined, undefined, undefined, undefined};
+    if (result.method != twotone::Method::Ccif) {
+        double sum = 0;
+        for (std::size_t k = 0; k < result.products.size(); ++k)
+            sum += u(k) * u(k);
+        figures.imdPercent = 100 * std::sqrt(sum) / u2;
+        figures.imdD2Percent = 100 * (u(0) + u(1)) / u2;
+        figures.imdD3Percent = 100 * (u(2) + u(3)) / u2;
+    } else {
+        figures.dfdD2Percent = 100 * u(0) / (2 * u2);
+        figures.dfdD3Percent = 100 * (u(1) + u(2)) / (2 * u2);
+    }
+    return figures;
+}
+
+double ImdFigures::mainPercent() const
+{
+    return std::isnan(imdPercent) ? std::hypot(dfdD2Percent, dfdD3Percent) : imdPercent;
+}
+
+void computeFigures(Intermodulation &result)
+{
+    result.figures = imdFigures(result, false);
+    result.floor = imdFigures(result, true);
 }
 
 Intermodulation analyseIntermodulation(const std::vector<float> &samples, double rate,
@@ -281,7 +332,7 @@ Intermodulation analyseIntermodulation(const std::vector<float> &samples, double
         progress->reach(0.8);
 
     // Powers averaged over the parts; the frequencies as plain means.
-    std::vector<double> power(reported.size() + 2, 0.0);
+    std::vector<double> power(2 * reported.size() + 2, 0.0);
     double theta1 = 0, theta2 = 0;
     result.toneOverNoiseDb = std::numeric_limits<double>::infinity();
     for (const Stretch &stretch : stretches) {
@@ -298,6 +349,8 @@ Intermodulation analyseIntermodulation(const std::vector<float> &samples, double
         product.frequencyHz = (m * theta1 + n * theta2) * rate / (2 * kPi);
         product.present = product.frequencyHz > 0 && product.frequencyHz < rate / 2;
         product.amplitude = std::sqrt(power[index]);
+        if (index >= 2)
+            product.noise = std::sqrt(power[index + reported.size()]);
         product.label = labelOf(m, n);
         return product;
     };
@@ -306,22 +359,7 @@ Intermodulation analyseIntermodulation(const std::vector<float> &samples, double
     for (std::size_t k = 0; k < reported.size(); ++k)
         result.products.push_back(productOf(reported[k].first, reported[k].second, k + 2));
 
-    const double u2 = result.f2.amplitude;
-    const auto u = [&](std::size_t k) { return result.products[k].amplitude; };
-    const double undefined = std::numeric_limits<double>::quiet_NaN();
-    result.imdPercent = result.imdD2Percent = result.imdD3Percent = undefined;
-    result.dfdD2Percent = result.dfdD3Percent = undefined;
-    if (tones.modulation()) {
-        double sum = 0;
-        for (std::size_t k = 0; k < result.products.size(); ++k)
-            sum += u(k) * u(k);
-        result.imdPercent = 100 * std::sqrt(sum) / u2;
-        result.imdD2Percent = 100 * (u(0) + u(1)) / u2;
-        result.imdD3Percent = 100 * (u(2) + u(3)) / u2;
-    } else {
-        result.dfdD2Percent = 100 * u(0) / (2 * u2);
-        result.dfdD3Percent = 100 * (u(1) + u(2)) / (2 * u2);
-    }
+    computeFigures(result);
     if (settings.spectrum)
         result.spectrum = magnitudeSpectrum(samples.data(), count, rate, 65536, progress);
     if (progress)

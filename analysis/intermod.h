@@ -30,7 +30,22 @@ struct Product
     double frequencyHz = 0;
     bool present = false; // false at or below 0 Hz, or at or above half the rate
     double amplitude = 0; // U(f), full scale 1
-    std::string label;    // "f2-2f1", "2f2-f1", ...
+    // The amplitude read where no product lies, half way to the next: what
+    // the noise alone gives a product (reported products only).
+    double noise = 0;
+    std::string label; // "f2-2f1", "2f2-f1", ...
+};
+
+// Percent; NaN for the other method's. Modulation (SMPTE, DIN):
+// imd = sqrt(sum n = 1..5 of U(f2 - n f1)^2 + U(f2 + n f1)^2) / U(f2),
+// d2 = (U(f2 - f1) + U(f2 + f1)) / U(f2), d3 = (U(f2 - 2f1) + U(f2 + 2f1)) / U(f2).
+// CCIF: dfd d2 = U(f2 - f1) / 2 U(f2), d3 = (U(2f1 - f2) + U(2f2 - f1)) / 2 U(f2).
+struct ImdFigures
+{
+    double imdPercent, imdD2Percent, imdD3Percent;
+    double dfdD2Percent, dfdD3Percent;
+    // The method's one figure: imd, or for CCIF the root of d2 and d3 squared.
+    double mainPercent() const;
 };
 
 struct Intermodulation
@@ -43,15 +58,16 @@ struct Intermodulation
     int64_t clippedSamples = 0;
     // How far the weaker tone's peak stands above the spectrum's median.
     double toneOverNoiseDb = 0;
-    // Percent; NaN for the other method's. Modulation (SMPTE, DIN):
-    // imd = sqrt(sum n = 1..5 of U(f2 - n f1)^2 + U(f2 + n f1)^2) / U(f2),
-    // d2 = (U(f2 - f1) + U(f2 + f1)) / U(f2), d3 = (U(f2 - 2f1) + U(f2 + 2f1)) / U(f2).
-    // CCIF: dfd d2 = U(f2 - f1) / 2 U(f2), d3 = (U(2f1 - f2) + U(2f2 - f1)) / 2 U(f2).
-    double imdPercent = 0, imdD2Percent = 0, imdD3Percent = 0;
-    double dfdD2Percent = 0, dfdD3Percent = 0;
-    std::vector<Product> products; // those the figures take, in the order of the sums above
-    MagnitudeSpectrum spectrum;    // when asked for
+    std::vector<Product> products; // those the figures take, in the order of their sums
+    ImdFigures figures{};
+    // The same figures from the noise beside each product: where a figure
+    // does not stand well above its floor, it is the noise's.
+    ImdFigures floor{};
+    MagnitudeSpectrum spectrum; // when asked for
 };
+
+// The figures and their floor from the products (after averaging them, say).
+void computeFigures(Intermodulation &result);
 
 // Throws AnalysisError where a tone is missing (silence, too short, one of the
 // two not standing out of the noise) or the tones do not suit the method;

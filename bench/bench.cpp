@@ -244,7 +244,7 @@ void BM_imd_block_1s(benchmark::State &run)
     settings.tones = tones;
     settings.spectrum = true;
     for (auto _ : run)
-        benchmark::DoNotOptimize(analysis::analyseIntermodulation(samples, kRate, settings).imdPercent);
+        benchmark::DoNotOptimize(analysis::analyseIntermodulation(samples, kRate, settings).figures.imdPercent);
 }
 BENCHMARK(BM_imd_block_1s)->Arg(0)->Arg(2)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 

@@ -60,14 +60,23 @@ QString methodText(twotone::Method method)
     return QString::fromLatin1(twotone::nameOf(method)).toUpper();
 }
 
-// A figure's name and value in percent, for the method's figures in order.
-std::vector<std::pair<const char *, double>> figuresOf(const analysis::Intermodulation &result)
+struct Figure
 {
+    const char *key;  // its JSON key
+    const char *name; // its name in the text
+    double percent, floorPercent;
+};
+
+// The method's figures in order, each with the floor the noise alone gives it.
+std::vector<Figure> figuresOf(const analysis::Intermodulation &result)
+{
+    const analysis::ImdFigures &f = result.figures, &n = result.floor;
     if (result.method == twotone::Method::Ccif)
-        return {{"dfd_d2_percent", result.dfdD2Percent}, {"dfd_d3_percent", result.dfdD3Percent}};
-    return {{"imd_percent", result.imdPercent},
-            {"imd_d2_percent", result.imdD2Percent},
-            {"imd_d3_percent", result.imdD3Percent}};
+        return {{"dfd_d2", "DFD d2", f.dfdD2Percent, n.dfdD2Percent},
+                {"dfd_d3", "DFD d3", f.dfdD3Percent, n.dfdD3Percent}};
+    return {{"imd", "IMD", f.imdPercent, n.imdPercent},
+            {"imd_d2", "IMD d2", f.imdD2Percent, n.imdD2Percent},
+            {"imd_d3", "IMD d3", f.imdD3Percent, n.imdD3Percent}};
 }
 
 } // namespace
@@ -91,11 +100,15 @@ QJsonObject imdJson(const Source &source, const analysis::Intermodulation &resul
             {QStringLiteral("frequency_hz"), product.frequencyHz},
             {QStringLiteral("percent_of_f2"), product.present ? finite(100 * share) : QJsonValue()},
             {QStringLiteral("db_of_f2"), product.present ? finite(dsp::decibels(share)) : QJsonValue()},
+            {QStringLiteral("noise_db_of_f2"),
+             product.present ? finite(dsp::decibels(product.noise / result.f2.amplitude)) : QJsonValue()},
         });
     }
     object.insert(QStringLiteral("products"), products);
-    for (const auto &[key, value] : figuresOf(result))
-        object.insert(QString::fromLatin1(key), finite(value));
+    for (const Figure &figure : figuresOf(result)) {
+        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_percent"), finite(figure.percent));
+        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_floor_percent"), finite(figure.floorPercent));
+    }
     return object;
 }
 
@@ -125,15 +138,11 @@ QByteArray imdReport(const Source &source, const analysis::Intermodulation &resu
                                       .arg(QString::fromStdString(product.label), -7)
                                       .arg(fixed(product.frequencyHz, 3), 15);
     }
-    const QStringList names = result.method == twotone::Method::Ccif
-                                  ? QStringList{QStringLiteral("DFD d2"), QStringLiteral("DFD d3")}
-                                  : QStringList{QStringLiteral("IMD"), QStringLiteral("IMD d2"),
-                                                QStringLiteral("IMD d3")};
-    const auto figures = figuresOf(result);
-    for (std::size_t k = 0; k < figures.size(); ++k)
-        text += QStringLiteral("%1 %2 %  (%3 dB)\n")
-                    .arg(names[int(k)], -15)
-                    .arg(fixed(figures[k].second, 5), fixed(dsp::decibels(figures[k].second / 100), 2));
+    for (const Figure &figure : figuresOf(result))
+        text += QStringLiteral("%1 %2 %  (%3 dB; the noise alone reads %4 dB)\n")
+                    .arg(QString::fromLatin1(figure.name), -15)
+                    .arg(fixed(figure.percent, 5), fixed(dsp::decibels(figure.percent / 100), 2),
+                         fixed(dsp::decibels(figure.floorPercent / 100), 2));
     return text.toUtf8();
 }
 

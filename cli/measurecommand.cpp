@@ -100,22 +100,6 @@ QByteArray stepRow(const measure::Reading &reading)
     return (row + QLatin1Char('\n')).toUtf8();
 }
 
-// Why a stimulus cannot be played at `rate`, or nothing.
-std::string refused(const measure::Stimulus &stimulus, int rate)
-{
-    if (stimulus.frequencyHz() > measure::kHighestStimulusShare * rate)
-        return "the stimulus at " + QString::number(stimulus.frequencyHz()).toStdString() +
-               " Hz lies above 0.45 times the device's rate of " + std::to_string(rate) + " Hz";
-    // Above half the rate a harmonic would fold back as another tone.
-    for (int n = 2; n < 2 + tone::kHarmonics; ++n)
-        if (stimulus.tone.levels[std::size_t(n - 2)] > 0 && n * stimulus.frequencyHz() >= rate / 2.0)
-            return "--levels: harmonic " + std::to_string(n) + " of " +
-                   QString::number(stimulus.frequencyHz()).toStdString() +
-                   " Hz lies at or above half the device's rate of " + std::to_string(rate) +
-                   " Hz: give it level 0 or lower the frequency";
-    return {};
-}
-
 // One block of the live readout as a line: its state, and its figures where it has them.
 QByteArray liveRow(const measure::LiveReading &live)
 {
@@ -132,7 +116,7 @@ int measureLive(const MeasureOptions &options, bool json)
     settings.blockSeconds = options.seconds;
     settings.settling = options.timing.settling;
     measure::LiveMeter meter(options.devices, options.stimulus, settings);
-    if (const std::string why = refused(options.stimulus, meter.rate()); !why.empty())
+    if (const std::string why = measure::refusal(options.stimulus, meter.rate()); !why.empty())
         return failed(why);
     if (!json)
         print("  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n");
@@ -233,7 +217,7 @@ int measureDevice(const MeasureOptions &options, bool json)
             options.sweep ? options.sweep->steps(options.stimulus) : std::vector<measure::Stimulus>{};
         measure::Session session(options.devices, steps.empty() ? options.stimulus : steps.front());
         for (const measure::Stimulus &step : steps.empty() ? std::vector{options.stimulus} : steps)
-            if (const std::string why = refused(step, session.rate()); !why.empty())
+            if (const std::string why = measure::refusal(step, session.rate()); !why.empty())
                 return failed(why);
         if (steps.empty()) {
             const measure::Reading reading = measure::measureSettled(

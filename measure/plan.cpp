@@ -1,5 +1,7 @@
 #include "measure/measurement.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <cmath>
 
@@ -15,6 +17,42 @@ Stimulus sine(double frequencyHz, double peakDbfs)
     stimulus.tone.phases.fill(0);
     stimulus.peakDbfs = peakDbfs;
     return stimulus;
+}
+
+Stimulus twoToneStimulus(const twotone::TwoTone &tones, double peakDbfs)
+{
+    Stimulus stimulus = sine(tones.f1Hz, peakDbfs);
+    stimulus.twoTone = tones;
+    return stimulus;
+}
+
+Stimulus silence()
+{
+    Stimulus stimulus = sine(1000, kStimulusDbfs.low);
+    stimulus.silent = true;
+    return stimulus;
+}
+
+std::string refusal(const Stimulus &stimulus, int rate)
+{
+    const auto hz = [](double value) { return QString::number(value).toStdString() + " Hz"; };
+    const std::string device = " the device's rate of " + std::to_string(rate) + " Hz";
+    if (stimulus.silent)
+        return {};
+    if (stimulus.twoTone) {
+        if (twotone::suits(*stimulus.twoTone, rate / 2.0))
+            return {};
+        return "the tones " + hz(stimulus.twoTone->f1Hz) + " and " + hz(stimulus.twoTone->f2Hz) +
+               " do not fit below half" + device;
+    }
+    if (stimulus.frequencyHz() > kHighestStimulusShare * rate)
+        return "the stimulus at " + hz(stimulus.frequencyHz()) + " lies above 0.45 times" + device;
+    // Above half the rate a harmonic would fold back as another tone.
+    for (int n = 2; n < 2 + tone::kHarmonics; ++n)
+        if (stimulus.tone.levels[std::size_t(n - 2)] > 0 && n * stimulus.frequencyHz() >= rate / 2.0)
+            return "--levels: harmonic " + std::to_string(n) + " of " + hz(stimulus.frequencyHz()) +
+                   " lies at or above half" + device + ": give it level 0 or lower the frequency";
+    return {};
 }
 
 std::vector<double> frequencySteps(double fromHz, double toHz, int perOctave)

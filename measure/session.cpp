@@ -63,7 +63,9 @@ public:
 
     static sound::ToneSettings settingsOf(const Stimulus &stimulus)
     {
-        return stimulus.samples ? sound::ToneSettings{stimulus.tone, 0}
+        if (stimulus.samples || stimulus.silent)
+            return sound::ToneSettings{stimulus.tone, 0, std::nullopt};
+        return stimulus.twoTone ? sound::settingsFor(*stimulus.twoTone, stimulus.peakDbfs)
                                 : sound::settingsFor(stimulus.tone, stimulus.peakDbfs);
     }
     // From the controlling thread: keeps a stimulus's samples for as long as

@@ -6,6 +6,7 @@
 #include "sound/latestvalue.h"
 #include "sound/tonegenerator.h"
 #include "synthesis/tone.h"
+#include "synthesis/twotone.h"
 
 #include <atomic>
 #include <cstdint>
@@ -45,10 +46,21 @@ struct Stimulus
     // Where set, these samples (at the stream's rate) are played once in
     // place of the tone, then silence.
     std::shared_ptr<const std::vector<float>> samples;
+    // Where set, the two tones of an intermodulation test in place of the
+    // tone, their peaks adding up to `peakDbfs`.
+    std::optional<twotone::TwoTone> twoTone;
+    bool silent = false; // nothing at all: the device's own noise is measured
 
-    double frequencyHz() const { return tone.frequencyHz; }
+    enum class Kind { Tone, TwoTone, Silence };
+    Kind kind() const { return silent ? Kind::Silence : twoTone ? Kind::TwoTone : Kind::Tone; }
+    // The tone's, or the two tones' lower: blocks hold ten periods of it.
+    double frequencyHz() const { return twoTone ? twoTone->f1Hz : tone.frequencyHz; }
 };
 Stimulus sine(double frequencyHz, double peakDbfs);
+Stimulus twoToneStimulus(const twotone::TwoTone &tones, double peakDbfs);
+Stimulus silence();
+// Why a stimulus cannot be played at `rate`, or empty.
+std::string refusal(const Stimulus &stimulus, int rate);
 
 // Stands for the sound system where none should be used (tests): runs the
 // measurement's processor block after block, as a device's thread would.

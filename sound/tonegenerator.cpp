@@ -12,6 +12,14 @@ namespace {
 constexpr std::size_t kChunk = 2048; // samples rendered at a time
 using dsp::kPi;
 
+void renderSettings(const ToneSettings &settings, double rate, long long first, double *out, std::size_t count)
+{
+    if (settings.twoTone)
+        twotone::render(*settings.twoTone, rate, first, out, count);
+    else
+        tone::render(settings.tone, rate, first, out, count);
+}
+
 // 0 to 1 over a fade, smooth at both ends.
 double raisedCosine(double fraction)
 {
@@ -22,7 +30,12 @@ double raisedCosine(double fraction)
 
 ToneSettings settingsFor(const tone::Tone &tone, double peakDbfs)
 {
-    return {tone, std::pow(10.0, peakDbfs / 20) / tone::analyse(tone).peak};
+    return {tone, std::pow(10.0, peakDbfs / 20) / tone::analyse(tone).peak, std::nullopt};
+}
+
+ToneSettings settingsFor(const twotone::TwoTone &tones, double peakDbfs)
+{
+    return {tone::Tone(), std::pow(10.0, peakDbfs / 20), tones};
 }
 
 ToneGenerator::ToneGenerator(double rate, const ToneSettings &settings)
@@ -60,10 +73,10 @@ std::size_t ToneGenerator::renderChunk(float *out, std::size_t count)
     if (m_fadeOutLeft < 0 && m_stopRequested.load(std::memory_order_acquire))
         m_fadeOutLeft = m_fadeLength;
 
-    tone::render(m_current.tone, m_rate, m_index, m_new.data(), count);
+    renderSettings(m_current, m_rate, m_index, m_new.data(), count);
     const bool crossfading = m_crossfadeDone < m_crossfadeLength;
     if (crossfading)
-        tone::render(m_previous.tone, m_rate, m_index, m_old.data(), count);
+        renderSettings(m_previous, m_rate, m_index, m_old.data(), count);
 
     for (std::size_t i = 0; i < count; ++i) {
         double value = m_current.gain * m_new[i];

@@ -2,6 +2,9 @@
 
 #include "sound/latestvalue.h"
 #include "synthesis/tone.h"
+#include "synthesis/twotone.h"
+
+#include <optional>
 
 #include <atomic>
 #include <cstddef>
@@ -22,8 +25,10 @@ struct ToneSettings
 {
     tone::Tone tone;
     double gain = 0; // on the sum, in units of the fundamental's amplitude
+    std::optional<twotone::TwoTone> twoTone; // where set, played in place of the tone (its peak is 1)
 };
 ToneSettings settingsFor(const tone::Tone &tone, double peakDbfs = kPlayPeakDbfs);
+ToneSettings settingsFor(const twotone::TwoTone &tones, double peakDbfs);
 
 // Renders the tone without end, the phase carried from each buffer to the
 // next. New settings cross-fade in; the start and the stop fade. render()

@@ -77,17 +77,17 @@ TEST(Intermodulation, APolynomialGivesTheClosedFormAtEveryLevelRateAndMethod)
                 const std::string what = std::string(twotone::nameOf(method)) + " at " + std::to_string(rate) +
                                          " Hz, " + std::to_string(peakDbfs) + " dBFS";
                 if (tones.modulation()) {
-                    expectWithinDb(result.imdPercent, form.imd, 0.01, what + " imd");
-                    expectWithinDb(result.imdD2Percent, form.d2, 0.01, what + " d2");
-                    expectWithinDb(result.imdD3Percent, form.d3, 0.01, what + " d3");
-                    EXPECT_TRUE(std::isnan(result.dfdD2Percent));
+                    expectWithinDb(result.figures.imdPercent, form.imd, 0.01, what + " imd");
+                    expectWithinDb(result.figures.imdD2Percent, form.d2, 0.01, what + " d2");
+                    expectWithinDb(result.figures.imdD3Percent, form.d3, 0.01, what + " d3");
+                    EXPECT_TRUE(std::isnan(result.figures.dfdD2Percent));
                     // Orders 4 to 6 are not there: what is read there is the float's rounding.
                     for (std::size_t k = 4; k < result.products.size(); ++k)
                         EXPECT_LT(result.products[k].amplitude, 1e-7 * result.f2.amplitude) << what;
                 } else {
-                    expectWithinDb(result.dfdD2Percent, form.dfdD2, 0.01, what + " dfd d2");
-                    expectWithinDb(result.dfdD3Percent, form.dfdD3, 0.01, what + " dfd d3");
-                    EXPECT_TRUE(std::isnan(result.imdPercent));
+                    expectWithinDb(result.figures.dfdD2Percent, form.dfdD2, 0.01, what + " dfd d2");
+                    expectWithinDb(result.figures.dfdD3Percent, form.dfdD3, 0.01, what + " dfd d3");
+                    EXPECT_TRUE(std::isnan(result.figures.imdPercent));
                 }
                 EXPECT_NEAR(result.f1.frequencyHz, tones.f1Hz, 1e-3) << what;
                 EXPECT_NEAR(result.f2.frequencyHz, tones.f2Hz, 1e-3) << what;
@@ -112,16 +112,16 @@ TEST(Intermodulation, AClockApartFromTheNominalOneAndALongRecordReadTheSame)
             const ClosedForm form = closedForm(tones, peak, device);
             const std::string what = std::string(twotone::nameOf(method)) + " clock " + std::to_string(clock);
             if (tones.modulation()) {
-                expectWithinDb(result.imdPercent, form.imd, 0.01, what);
-                expectWithinDb(result.imdD2Percent, form.d2, 0.01, what);
-                expectWithinDb(result.imdD3Percent, form.d3, 0.01, what);
+                expectWithinDb(result.figures.imdPercent, form.imd, 0.01, what);
+                expectWithinDb(result.figures.imdD2Percent, form.d2, 0.01, what);
+                expectWithinDb(result.figures.imdD3Percent, form.d3, 0.01, what);
                 ASSERT_EQ(result.products.size(), 10u);
                 EXPECT_EQ(result.products[0].label, "f2-f1");
                 EXPECT_EQ(result.products[3].label, "f2+2f1");
                 EXPECT_NEAR(result.products[3].frequencyHz, (tones.f2Hz + 2 * tones.f1Hz) * clock, 1e-3);
             } else {
-                expectWithinDb(result.dfdD2Percent, form.dfdD2, 0.01, what);
-                expectWithinDb(result.dfdD3Percent, form.dfdD3, 0.01, what);
+                expectWithinDb(result.figures.dfdD2Percent, form.dfdD2, 0.01, what);
+                expectWithinDb(result.figures.dfdD3Percent, form.dfdD3, 0.01, what);
                 ASSERT_EQ(result.products.size(), 3u);
                 EXPECT_EQ(result.products[1].label, "2f1-f2");
                 EXPECT_EQ(result.products[2].label, "2f2-f1");
@@ -142,8 +142,8 @@ TEST(Intermodulation, TonesOfOnesOwnAndWhatCannotBeRead)
     settings.tones = tones;
     const auto result = analysis::analyseIntermodulation(twoTone(tones, 0.5, 32000, 1, device), 32000, settings);
     const ClosedForm form = closedForm(tones, 0.5, device);
-    expectWithinDb(result.dfdD2Percent, form.dfdD2, 0.01, "13/14 kHz");
-    expectWithinDb(result.dfdD3Percent, form.dfdD3, 0.01, "13/14 kHz");
+    expectWithinDb(result.figures.dfdD2Percent, form.dfdD2, 0.01, "13/14 kHz");
+    expectWithinDb(result.figures.dfdD3Percent, form.dfdD3, 0.01, "13/14 kHz");
 
     const auto refused = [&](const std::vector<float> &samples, double rate, const twotone::TwoTone &asked) {
         analysis::ImdSettings s;
@@ -250,6 +250,39 @@ TEST(Noise, ADitheredSixteenBitQuantiserHasItsClosedFormDynamicRange)
         EXPECT_NEAR(analysis::dynamicRangeDb(result), expected, 0.3) << rate;
         EXPECT_GT(expected, 95);
         EXPECT_LT(expected, 97);
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Intermodulation, AFigureAtTheNoiseReadsAsItsFloorAndOneAboveItStandsClear)
+{
+    for (twotone::Method method : {twotone::Method::Smpte, twotone::Method::Ccif}) {
+        const twotone::TwoTone tones = twotone::standard(method);
+        std::mt19937_64 random(3);
+        std::normal_distribution<double> normal(0, 1e-5);
+        const auto withNoise = [&](std::vector<float> samples) {
+            for (float &sample : samples)
+                sample += float(normal(random));
+            return samples;
+        };
+        analysis::ImdSettings settings;
+        settings.tones = tones;
+        // A clean two-tone: the products are the noise's, and read as their floor does.
+        const auto clean =
+            analysis::analyseIntermodulation(withNoise(twoTone(tones, 0.5, 48000, 1, {0, 0})), 48000, settings);
+        const double ratio = clean.figures.mainPercent() / clean.floor.mainPercent();
+        EXPECT_GT(ratio, 0.25) << twotone::nameOf(method);
+        EXPECT_LT(ratio, 4) << twotone::nameOf(method);
+        // Products some 50 dB above the noise.
+        const auto distorted =
+            analysis::analyseIntermodulation(withNoise(twoTone(tones, 0.5, 48000, 1, {})), 48000, settings);
+        EXPECT_GT(distorted.figures.mainPercent(), 100 * distorted.floor.mainPercent()) << twotone::nameOf(method);
+        // The noise alone sets the floor: a few probes of it, so within some 10 dB.
+        EXPECT_GT(distorted.floor.mainPercent(), clean.floor.mainPercent() / 3);
+        EXPECT_LT(distorted.floor.mainPercent(), clean.floor.mainPercent() * 3);
     }
 }
 
