@@ -114,7 +114,7 @@ LiveReading LiveMeter::read(bool spectrum)
 
     LiveReading live;
     live.reading = measure::read(samples, rate, stimulus, spectrum);
-    if (hasFigures(live.reading.state))
+    if (hasFigures(live.reading.state) && stimulus.kind() == Stimulus::Kind::Tone)
         live.residual = residualOf(samples, rate, live.reading.result);
 
     lock.lock();
@@ -123,16 +123,16 @@ LiveReading LiveMeter::read(bool spectrum)
     if (!hasFigures(live.reading.state))
         return live;
     Reading plain = live.reading;
-    plain.result.spectrum = {};
+    plain.spectrum = {};
     // Settled once it agrees with the latest block before it that it does not overlap.
     const auto before = std::find_if(m_history.rbegin(), m_history.rend(), [&](const Read &r) { return r.to <= from; });
     const bool settled = before != m_history.rend() && agree(before->reading, plain, settling);
     std::string apart;
     if (before != m_history.rend() && !settled) {
         char text[160];
-        std::snprintf(text, sizeof text, "the last two blocks differ by %.2f dB in THD+N and %.3f dB in level",
-                      std::fabs(dsp::decibels(before->reading.result.thdN) - dsp::decibels(plain.result.thdN)),
-                      std::fabs(before->reading.result.fundamentalDbfs - plain.result.fundamentalDbfs));
+        std::snprintf(text, sizeof text, "the last two blocks differ by %.2f dB in %s and %.3f dB in level",
+                      std::fabs(figureDb(before->reading) - figureDb(plain)), figureName(plain),
+                      std::fabs(levelDb(before->reading) - levelDb(plain)));
         apart = text;
     }
     m_history.push_back({from, to, plain});
@@ -141,13 +141,13 @@ LiveReading LiveMeter::read(bool spectrum)
     if (!settled) {
         LiveReading waiting = state(apart.empty() ? State::Settling : State::NotSettled,
                                     apart.empty() ? "waiting for two blocks in a row to agree" : apart);
-        waiting.reading.result.spectrum = std::move(live.reading.result.spectrum);
+        waiting.reading.spectrum = std::move(live.reading.spectrum);
         return waiting;
     }
     m_averager.add(plain);
     LiveReading shown;
     shown.reading = m_averager.average();
-    shown.reading.result.spectrum = std::move(live.reading.result.spectrum);
+    shown.reading.spectrum = std::move(live.reading.spectrum);
     shown.residual = std::move(live.residual);
     shown.averaged = m_averager.held();
     return shown;

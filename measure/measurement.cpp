@@ -4,8 +4,11 @@
 #include "dsp/oscillator.h"
 #include "dsp/soundmath.h"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 
 namespace measure {
@@ -42,11 +45,13 @@ analysis::Settings settingsFor(const Stimulus &stimulus)
     return settings;
 }
 
-Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum)
+namespace {
+
+const char *const kGapOrJump = "a gap or a jump in the recording: the sound system fell behind, or the input was disturbed";
+
+Reading readTone(const std::vector<float> &samples, double rate, Reading reading, bool spectrum)
 {
-    Reading reading;
-    reading.stimulus = stimulus;
-    reading.overloaded = overloadedSamples(samples);
+    const Stimulus &stimulus = reading.stimulus;
     try {
         analysis::Settings settings = settingsFor(stimulus);
         settings.fundamentalHz = std::min(*settings.fundamentalHz, rate * kHighestStimulusShare);
@@ -55,6 +60,8 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
         // One count of clipped samples everywhere: the converter's limits,
         // whatever the word length, hold the format's own extreme codes too.
         reading.result.clippedSamples = reading.overloaded;
+        reading.spectrum = std::move(reading.result.spectrum);
+        reading.result.spectrum = {};
     } catch (const analysis::AnalysisError &error) {
         reading.why = error.what();
         return reading;
@@ -70,51 +77,182 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
                              reading.result.disturbance <= kMostDisturbance && steady(samples, rate, reading.result);
     reading.state = !steadyBlock ? State::Unsteady : reading.overloaded > 0 ? State::Overload : State::Measured;
     if (!steadyBlock)
-        reading.why = "a gap or a jump in the recording: the sound system fell behind, or the input was disturbed";
+        reading.why = kGapOrJump;
     return reading;
+}
+
+Reading readTwoTone(const std::vector<float> &samples, double rate, Reading reading, bool spectrum)
+{
+    const twotone::TwoTone &tones = *reading.stimulus.twoTone;
+    analysis::Intermodulation &imd = reading.imd;
+    try {
+        analysis::ImdSettings settings;
+        settings.tones = tones;
+        settings.spectrum = spectrum;
+        imd = analysis::analyseIntermodulation(samples, rate, settings);
+        imd.clippedSamples = reading.overloaded;
+        reading.spectrum = std::move(imd.spectrum);
+        imd.spectrum = {};
+    } catch (const analysis::AnalysisError &error) {
+        reading.why = error.what();
+        return reading;
+    }
+    // What is left beside the two tones, against the weaker one: the block's
+    // power less theirs.
+    double mean = 0, square = 0;
+    for (float sample : samples) {
+        mean += sample;
+        square += double(sample) * sample;
+    }
+    mean /= double(samples.size());
+    const double power = square / double(samples.size()) - mean * mean;
+    const double a1 = imd.f1.amplitude, a2 = imd.f2.amplitude;
+    const double left = std::max(0.0, power - (a1 * a1 + a2 * a2) / 2);
+    const double weaker = std::min(a1, a2) / std::sqrt(2.0);
+    const std::vector<double> thetas{2 * dsp::kPi * imd.f1.frequencyHz / rate, 2 * dsp::kPi * imd.f2.frequencyHz / rate};
+    // A slip of a sample turns the high tone by a large angle and spreads it
+    // into products that are not there: each tone must hold its level and phase.
+    const bool steadyBlock = std::fabs(imd.f1.frequencyHz / tones.f1Hz - 1) <= kMostClockApart &&
+                             std::fabs(imd.f2.frequencyHz / tones.f2Hz - 1) <= kMostClockApart &&
+                             tonesSteady(samples, rate, thetas, std::sqrt(left) / weaker);
+    reading.state = !steadyBlock ? State::Unsteady : reading.overloaded > 0 ? State::Overload : State::Measured;
+    if (!steadyBlock)
+        reading.why = kGapOrJump;
+    return reading;
+}
+
+Reading readNoise(const std::vector<float> &samples, double rate, Reading reading, bool spectrum)
+{
+    try {
+        analysis::NoiseSettings settings;
+        settings.spectrum = spectrum;
+        reading.noise = analysis::analyseNoise(samples, rate, settings);
+        reading.spectrum = std::move(reading.noise.spectrum);
+        reading.noise.spectrum = {};
+    } catch (const analysis::AnalysisError &error) {
+        reading.why = error.what();
+        return reading;
+    }
+    reading.state = reading.overloaded > 0 ? State::Overload : State::Measured;
+    return reading;
+}
+
+} // namespace
+
+Reading read(const std::vector<float> &samples, double rate, const Stimulus &stimulus, bool spectrum)
+{
+    Reading reading;
+    reading.stimulus = stimulus;
+    reading.overloaded = overloadedSamples(samples);
+    switch (stimulus.kind()) {
+    case Stimulus::Kind::TwoTone:
+        return readTwoTone(samples, rate, std::move(reading), spectrum);
+    case Stimulus::Kind::Silence:
+        return readNoise(samples, rate, std::move(reading), spectrum);
+    case Stimulus::Kind::Tone:
+        break;
+    }
+    return readTone(samples, rate, std::move(reading), spectrum);
+}
+
+double figureDb(const Reading &reading)
+{
+    switch (reading.stimulus.kind()) {
+    case Stimulus::Kind::TwoTone:
+        return dsp::decibels(reading.imd.figures.mainPercent() / 100);
+    case Stimulus::Kind::Silence:
+        return reading.noise.noiseDbfs;
+    case Stimulus::Kind::Tone:
+        break;
+    }
+    return dsp::decibels(reading.result.thdN);
+}
+
+double levelDb(const Reading &reading)
+{
+    switch (reading.stimulus.kind()) {
+    case Stimulus::Kind::TwoTone:
+        return dsp::decibels(reading.imd.f2.amplitude);
+    case Stimulus::Kind::Silence:
+        return 0;
+    case Stimulus::Kind::Tone:
+        break;
+    }
+    return reading.result.fundamentalDbfs;
+}
+
+const char *figureName(const Reading &reading)
+{
+    switch (reading.stimulus.kind()) {
+    case Stimulus::Kind::TwoTone:
+        return reading.stimulus.twoTone->modulation() ? "IMD" : "DFD";
+    case Stimulus::Kind::Silence:
+        return "noise";
+    case Stimulus::Kind::Tone:
+        break;
+    }
+    return "THD+N";
 }
 
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result)
 {
-    // Windows of whole periods, over each of which the fundamental's cosine
+    return tonesSteady(samples, rate, {2 * dsp::kPi * result.fundamentalHz / rate}, result.thdN);
+}
+
+bool tonesSteady(const std::vector<float> &samples, double rate, const std::vector<double> &thetas,
+                 double residualShare)
+{
+    // Windows of whole periods, over each of which DC and every tone's cosine
     // and sine are fitted by least squares: harmonics then fall out of the
-    // fit whatever they are, and noise moves it by about thdN A / sqrt(samples),
-    // so the windows are made long enough for that to stay five times under
-    // what counts as a move.
-    const double period = rate / result.fundamentalHz;
+    // fit whatever they are, and noise moves a tone by about residualShare A /
+    // sqrt(samples), so the windows are made long enough for that to stay five
+    // times under what counts as a move.
+    const double period = 2 * dsp::kPi / thetas.front();
     const double leastSamples = std::max(kShortestWindowSeconds * rate,
-                                         std::pow(kNoiseMargin * result.thdN / kMostMoved, 2));
+                                         std::pow(kNoiseMargin * residualShare / kMostMoved, 2));
     const auto window = static_cast<std::size_t>(std::llround(std::ceil(leastSamples / period) * period));
     const std::size_t windows = window > 0 ? samples.size() / window : 0;
     if (windows < 2)
         return true;
-    const double theta = 2 * dsp::kPi / period;
-    std::vector<std::complex<double>> phasors(windows);
-    std::complex<double> mean;
+    const auto tones = Eigen::Index(thetas.size());
+    const Eigen::Index unknowns = 2 * tones + 1;
+    std::vector<Eigen::VectorXd> fits(windows);
+    Eigen::VectorXd mean = Eigen::VectorXd::Zero(unknowns);
+    std::vector<dsp::Oscillator<double>> waves;
+    for (double theta : thetas)
+        waves.emplace_back(theta);
+    Eigen::VectorXd basis(unknowns);
     for (std::size_t k = 0; k < windows; ++k) {
-        double xc = 0, xs = 0, cc = 0, cs = 0, ss = 0;
+        Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
+        Eigen::VectorXd right = Eigen::VectorXd::Zero(unknowns);
         dsp::forEachAnchorSpan(k * window, (k + 1) * window, [&](std::size_t begin, std::size_t end) {
-            dsp::Oscillator<double> wave(theta);
-            wave.anchor(theta * double(begin));
+            for (std::size_t t = 0; t < thetas.size(); ++t)
+                waves[t].anchor(thetas[t] * double(begin));
             for (std::size_t i = begin; i < end; ++i) {
-                const double x = samples[i] - result.dcOffset, c = wave.cosine(), s = wave.sine();
-                xc += x * c;
-                xs += x * s;
-                cc += c * c;
-                cs += c * s;
-                ss += s * s;
-                wave.turn();
+                basis(0) = 1;
+                for (Eigen::Index t = 0; t < tones; ++t) {
+                    dsp::Oscillator<double> &wave = waves[std::size_t(t)];
+                    basis(2 * t + 1) = wave.cosine();
+                    basis(2 * t + 2) = wave.sine();
+                    wave.turn();
+                }
+                normal.selfadjointView<Eigen::Lower>().rankUpdate(basis);
+                right += double(samples[i]) * basis;
             }
         });
-        const double determinant = cc * ss - cs * cs;
-        phasors[k] = {(ss * xc - cs * xs) / determinant, (cc * xs - cs * xc) / determinant};
-        mean += phasors[k] / double(windows);
+        fits[k] = normal.selfadjointView<Eigen::Lower>().ldlt().solve(right);
+        mean += fits[k] / double(windows);
     }
-    // A gap, a jump, a stretch of another tone: somewhere the fundamental
-    // itself stands apart from the block's, in level or in phase.
-    const double most = kMostMoved * std::abs(mean);
-    return std::all_of(phasors.begin(), phasors.end(),
-                       [&](const std::complex<double> &phasor) { return std::abs(phasor - mean) <= most; });
+    // A gap, a jump, a stretch of another tone: somewhere a tone itself
+    // stands apart from the block's, in level or in phase.
+    for (Eigen::Index t = 0; t < tones; ++t) {
+        const std::complex<double> average(mean(2 * t + 1), mean(2 * t + 2));
+        const double most = kMostMoved * std::abs(average);
+        for (const Eigen::VectorXd &fit : fits)
+            if (std::abs(std::complex<double>(fit(2 * t + 1), fit(2 * t + 2)) - average) > most)
+                return false;
+    }
+    return true;
 }
 
 std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
@@ -124,9 +262,25 @@ std::size_t stepFrames(double frequencyHz, double rate, double leastSeconds)
 
 bool agree(const Reading &a, const Reading &b, const Settling &settling)
 {
-    return hasFigures(a.state) && hasFigures(b.state) &&
-           std::fabs(dsp::decibels(a.result.thdN) - dsp::decibels(b.result.thdN)) <= settling.thdNDb &&
-           std::fabs(a.result.fundamentalDbfs - b.result.fundamentalDbfs) <= settling.levelDb;
+    if (!hasFigures(a.state) || !hasFigures(b.state))
+        return false;
+    const bool figures = std::fabs(figureDb(a) - figureDb(b)) <= settling.thdNDb;
+    switch (a.stimulus.kind()) {
+    case Stimulus::Kind::Silence:
+        return figures || (std::isinf(figureDb(a)) && std::isinf(figureDb(b)));
+    case Stimulus::Kind::TwoTone: {
+        // A figure the noise alone nearly reaches is the noise's, which no two blocks agree on.
+        constexpr double kClearOfFloor = 10;
+        const auto clear = [](const Reading &r) {
+            return r.imd.figures.mainPercent() >= kClearOfFloor * r.imd.floor.mainPercent();
+        };
+        return std::fabs(dsp::decibels(a.imd.f1.amplitude / b.imd.f1.amplitude)) <= settling.levelDb &&
+               std::fabs(levelDb(a) - levelDb(b)) <= settling.levelDb && (figures || !clear(a) || !clear(b));
+    }
+    case Stimulus::Kind::Tone:
+        break;
+    }
+    return figures && std::fabs(levelDb(a) - levelDb(b)) <= settling.levelDb;
 }
 
 namespace {
@@ -139,23 +293,30 @@ public:
     {
         if (!hasFigures(reading.state))
             return;
-        const double thdN = dsp::decibels(reading.result.thdN), level = reading.result.fundamentalDbfs;
-        m_thdN = {std::min(m_thdN.first, thdN), std::max(m_thdN.second, thdN)};
+        const double figure = figureDb(reading), level = levelDb(reading);
+        m_figure = {std::min(m_figure.first, figure), std::max(m_figure.second, figure)};
         m_level = {std::min(m_level.first, level), std::max(m_level.second, level)};
+        m_name = figureName(reading);
+        m_levelName = reading.stimulus.twoTone ? "f2's" : "the fundamental's";
         ++m_blocks;
     }
     std::string text() const
     {
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "no two blocks in a row agreed: over %d blocks THD+N spread over %.2f dB and the "
-                      "fundamental's level over %.3f dB",
-                      m_blocks, m_thdN.second - m_thdN.first, m_level.second - m_level.first);
-        return text;
+        char text[200];
+        std::snprintf(text, sizeof text, "no two blocks in a row agreed: over %d blocks %s spread over %.2f dB", m_blocks,
+                      m_name, m_figure.second - m_figure.first);
+        std::string spread = text;
+        if (std::string(m_name) != "noise") {
+            std::snprintf(text, sizeof text, " and %s level over %.3f dB", m_levelName, m_level.second - m_level.first);
+            spread += text;
+        }
+        return spread;
     }
 
 private:
-    std::pair<double, double> m_thdN{HUGE_VAL, -HUGE_VAL}, m_level{HUGE_VAL, -HUGE_VAL};
+    std::pair<double, double> m_figure{HUGE_VAL, -HUGE_VAL}, m_level{HUGE_VAL, -HUGE_VAL};
+    const char *m_name = "THD+N";
+    const char *m_levelName = "the fundamental's";
     int m_blocks = 0;
 };
 
@@ -264,8 +425,11 @@ void Averager::add(const Reading &reading)
     // new stimulus starts anew.
     if (!hasFigures(reading.state))
         return;
-    if (!m_readings.empty() && (m_readings.back().stimulus.frequencyHz() != reading.stimulus.frequencyHz() ||
-                                m_readings.back().stimulus.peakDbfs != reading.stimulus.peakDbfs))
+    const Stimulus &last = m_readings.empty() ? reading.stimulus : m_readings.back().stimulus;
+    if (last.kind() != reading.stimulus.kind() || last.frequencyHz() != reading.stimulus.frequencyHz() ||
+        last.peakDbfs != reading.stimulus.peakDbfs ||
+        (last.twoTone && (last.twoTone->method != reading.stimulus.twoTone->method ||
+                          last.twoTone->f2Hz != reading.stimulus.twoTone->f2Hz)))
         m_readings.clear();
     m_readings.push_back(reading);
     while (m_readings.size() > m_blocks)
@@ -279,8 +443,25 @@ Reading Averager::average() const
     if (m_readings.size() == 1)
         return m_readings.front();
     Reading mean = m_readings.back();
-    analysis::Analysis &r = mean.result;
     const double count = double(m_readings.size());
+    for (const Reading &reading : m_readings) {
+        mean.overloaded = std::max(mean.overloaded, reading.overloaded);
+        if (reading.state == State::Overload)
+            mean.state = State::Overload;
+    }
+    if (mean.stimulus.kind() == Stimulus::Kind::TwoTone)
+        return averageTwoTones(mean);
+    if (mean.stimulus.kind() == Stimulus::Kind::Silence) {
+        double plain = 0, weighted = 0;
+        for (const Reading &reading : m_readings) {
+            plain += std::pow(10.0, reading.noise.noiseDbfs / 10) / count;
+            weighted += std::pow(10.0, reading.noise.noiseADbfs / 10) / count;
+        }
+        mean.noise.noiseDbfs = dsp::powerDecibels(plain);
+        mean.noise.noiseADbfs = dsp::powerDecibels(weighted);
+        return mean;
+    }
+    analysis::Analysis &r = mean.result;
     double hz = 0, amplitude = 0, noisePower = 0, dc = 0;
     std::vector<std::complex<double>> relative(r.harmonics.size());
     for (const Reading &reading : m_readings) {
@@ -292,9 +473,6 @@ Reading Averager::average() const
         for (std::size_t k = 0; k < relative.size() && k < a.harmonics.size(); ++k)
             relative[k] += std::polar(a.harmonics[k].levelPercent / 100,
                                       a.harmonics[k].phaseDegrees * dsp::kPi / 180);
-        mean.overloaded = std::max(mean.overloaded, reading.overloaded);
-        if (reading.state == State::Overload)
-            mean.state = State::Overload;
     }
     r.fundamentalHz = hz / count;
     r.fundamentalAmplitude = amplitude / count;
@@ -318,6 +496,35 @@ Reading Averager::average() const
     const dsp::Thd thd = dsp::thdOf(harmonicPower);
     r.thdF = anyHarmonic ? thd.f : std::nan("");
     r.thdR = anyHarmonic ? thd.r : std::nan("");
+    return mean;
+}
+
+Reading Averager::averageTwoTones(Reading mean) const
+{
+    // Powers for every tone and product, and for the noise beside each; the
+    // frequencies as plain means.
+    const double count = double(m_readings.size());
+    analysis::Intermodulation &r = mean.imd;
+    const auto average = [&](auto field) {
+        double sum = 0;
+        for (const Reading &reading : m_readings)
+            sum += std::pow(field(reading.imd), 2) / count;
+        return std::sqrt(sum);
+    };
+    r.f1.amplitude = average([](const analysis::Intermodulation &i) { return i.f1.amplitude; });
+    r.f2.amplitude = average([](const analysis::Intermodulation &i) { return i.f2.amplitude; });
+    double f1 = 0, f2 = 0;
+    for (const Reading &reading : m_readings) {
+        f1 += reading.imd.f1.frequencyHz / count;
+        f2 += reading.imd.f2.frequencyHz / count;
+    }
+    r.f1.frequencyHz = f1;
+    r.f2.frequencyHz = f2;
+    for (std::size_t k = 0; k < r.products.size(); ++k) {
+        r.products[k].amplitude = average([k](const analysis::Intermodulation &i) { return i.products[k].amplitude; });
+        r.products[k].noise = average([k](const analysis::Intermodulation &i) { return i.products[k].noise; });
+    }
+    analysis::computeFigures(r);
     return mean;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "analysis/analyser.h"
+#include "analysis/intermod.h"
+#include "analysis/noise.h"
 #include "measure/session.h"
 
 #include <complex>
@@ -47,10 +49,21 @@ struct Reading
 {
     Stimulus stimulus;
     State state = State::NoSignal;
-    std::string why;          // for NoSignal and Unsteady: why the block has no figures
-    analysis::Analysis result; // filled unless NoSignal
-    int64_t overloaded = 0;    // samples in runs of two or more at the converter's limits
+    std::string why; // for NoSignal and Unsteady: why the block has no figures
+    // Filled unless NoSignal, the one the stimulus's kind asks for: a tone's
+    // harmonics, two tones' intermodulation, or silence's noise.
+    analysis::Analysis result;
+    analysis::Intermodulation imd;
+    analysis::Noise noise;
+    analysis::MagnitudeSpectrum spectrum; // the block's, when asked for
+    int64_t overloaded = 0; // samples in runs of two or more at the converter's limits
 };
+// The figure two blocks must agree on, in dB (THD+N, the intermodulation
+// figure, the noise), and the level (the fundamental's, f2's; 0 for noise).
+double figureDb(const Reading &reading);
+double levelDb(const Reading &reading);
+// "THD+N", "IMD", "DFD", "noise"
+const char *figureName(const Reading &reading);
 
 constexpr int kMeasuredHarmonics = 10;
 // The analyser's settings for a block: harmonics 2 to 10, the fundamental
@@ -63,6 +76,11 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
 // windows of whole periods (1 ms at the least, longer in noise), none stands
 // a tenth of the block's fundamental apart from it.
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result);
+// The same for tones at `thetas` (radians a sample, the lowest first) fitted
+// together, over windows of whole periods of the lowest, long enough that a
+// residual of `residualShare` of the weakest tone's RMS cannot move them.
+bool tonesSteady(const std::vector<float> &samples, double rate, const std::vector<double> &thetas,
+                 double residualShare);
 
 // Samples in runs of two or more at or beyond the highest 16-bit code in
 // size: a converter's limits, whatever its word length.
@@ -97,6 +115,7 @@ struct Settling
     double levelDb = 0.05; // the fundamental's level within this many dB, 0.001 to 20
     int tries = 5;         // blocks at the most, 2 to 20
 };
+// Two tones whose products lie at the noise floor agree on their levels alone.
 bool agree(const Reading &a, const Reading &b, const Settling &settling);
 
 // The stimulus set last, once it has come round and settled: blocks of half
@@ -137,6 +156,8 @@ public:
     Reading average() const;
 
 private:
+    Reading averageTwoTones(Reading mean) const;
+
     std::size_t m_blocks;
     std::deque<Reading> m_readings;
 };

@@ -48,6 +48,7 @@ public:
         // Played once from the change on, over the tone (which is silent then).
         const float *samples = nullptr;
         std::size_t sampleCount = 0;
+        bool sounds = true; // false for silence
     };
 
     Processor(double stimulusRate, const Stimulus &first, int64_t leadIn, int outputChannels, int inputChannels,
@@ -57,6 +58,8 @@ public:
           m_fadeFrames(std::max<int64_t>(1, std::llround(sound::kFadeSeconds * stimulusRate)))
     {
         m_began[0].store(leadIn, std::memory_order_relaxed);
+        if (!first.silent)
+            m_firstSound.store(leadIn, std::memory_order_relaxed);
         m_once = hold(first);
         m_onceCount = first.samples ? first.samples->size() : 0;
     }
@@ -95,6 +98,8 @@ public:
                 m_onceCount = m_next.sampleCount;
                 m_onceAt = 0;
                 m_began[std::size_t(m_next.id) % kBeganKept].store(m_rendered, std::memory_order_relaxed);
+                if (m_next.sounds && m_firstSound.load(std::memory_order_relaxed) < 0)
+                    m_firstSound.store(m_rendered, std::memory_order_release);
                 m_appliedId.store(m_next.id, std::memory_order_release);
                 m_waiting = false;
                 continue;
@@ -148,6 +153,8 @@ public:
     // The output frame at which stimulus `id` began, once appliedId() has reached it
     // (and while fewer than kBeganKept have begun since).
     int64_t began(int64_t id) const { return m_began[std::size_t(id) % kBeganKept].load(std::memory_order_relaxed); }
+    // The output frame at which the first stimulus that is not silence began, or -1.
+    int64_t firstSound() const { return m_firstSound.load(std::memory_order_acquire); }
 
     sound::ToneGenerator generator;
     InputRing ring;
@@ -176,6 +183,7 @@ private:
     bool m_waiting = false;
     std::array<std::atomic<int64_t>, kBeganKept> m_began{};
     std::atomic<int64_t> m_appliedId{0};
+    std::atomic<int64_t> m_firstSound{-1};
     std::array<std::atomic<int64_t>, kDropoutsKept> m_dropouts{};
     std::atomic<int64_t> m_dropoutCount{0};
     const int64_t m_leadIn;
@@ -200,6 +208,7 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
     if (wanted.standIn) {
         m_rate = wanted.rate;
         m_stimulus = makeFirst(m_rate);
+        m_soundSet = !m_stimulus.silent;
         const Stimulus &first = m_stimulus;
         m_outputName = "Simulated output";
         m_inputName = "Simulated input";
@@ -251,6 +260,7 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
     request.rate = m_rate;
     const double stimulusRate = wanted.stimulusRate > 0 ? wanted.stimulusRate : m_rate;
     m_stimulus = makeFirst(m_rate);
+    m_soundSet = !m_stimulus.silent;
     m_processor = std::make_shared<Processor>(
         stimulusRate, m_stimulus, std::llround(kLeadInSeconds * m_rate),
         request.outputChannels, request.inputChannels, wanted.channel,
@@ -277,7 +287,8 @@ int64_t Session::setStimulus(const Stimulus &stimulus, int64_t atOutputFrame)
 {
     m_stimulus = stimulus;
     m_processor->change({Processor::settingsOf(stimulus), ++m_stimulusId, atOutputFrame, m_processor->hold(stimulus),
-                         stimulus.samples ? stimulus.samples->size() : 0});
+                         stimulus.samples ? stimulus.samples->size() : 0, !stimulus.silent});
+    m_soundSet = m_soundSet || !stimulus.silent;
     return m_stimulusId;
 }
 
@@ -376,13 +387,18 @@ std::optional<int64_t> Session::scanForArrival(int64_t upTo)
         m_arrivalThreshold = arrivalThreshold(quiet.data(), quiet.size());
         m_scanned = leadIn;
     }
+    // Nothing comes round before the first stimulus that sounds has begun.
+    const int64_t sound = m_processor->firstSound();
+    if (sound < 0)
+        return std::nullopt;
+    m_scanned = std::max(m_scanned, sound);
     upTo = std::min(upTo, received());
     std::vector<float> samples;
     if (upTo > m_scanned) {
         if (!readInput(m_scanned, upTo, samples))
             throw MeasureError("the audio input was not read in time");
         if (const std::optional<std::size_t> at = firstAbove(samples.data(), samples.size(), m_arrivalThreshold)) {
-            m_loopFrames = m_scanned + int64_t(*at) - leadIn;
+            m_loopFrames = m_scanned + int64_t(*at) - sound;
             return m_loopFrames;
         }
         m_scanned = upTo;
@@ -394,11 +410,15 @@ int64_t Session::findLoopFrames(const Progress *progress)
 {
     if (m_loopFrames)
         return *m_loopFrames;
+    // Only silence played: nothing comes round to line up with.
+    if (!m_soundSet)
+        return 0;
+    while (m_processor->firstSound() < 0)
+        waitFor(received() + 1, progress);
     // The first sample of the stimulus that stands out of the lead-in's noise.
-    const auto leadIn = std::llround(kLeadInSeconds * m_rate);
-    const int64_t longest = leadIn + std::llround(kLongestLoopSeconds * m_rate);
+    const int64_t longest = m_processor->firstSound() + std::llround(kLongestLoopSeconds * m_rate);
     const int64_t chunk = std::max<int64_t>(1, m_rate / 100);
-    for (int64_t upTo = leadIn + chunk; upTo < longest + chunk; upTo += chunk) {
+    for (int64_t upTo = m_scanned + chunk; upTo < longest + chunk; upTo += chunk) {
         waitFor(std::min(upTo, longest), progress);
         if (const std::optional<int64_t> found = scanForArrival(std::min(upTo, longest)))
             return *found;
@@ -411,14 +431,16 @@ int64_t Session::newestArrival()
 {
     const int64_t began = m_processor->appliedId() >= m_stimulusId ? m_processor->began(m_stimulusId) : received();
     const auto crossfade = std::llround(sound::kCrossfadeSeconds * m_rate);
-    if (!m_loopFrames) {
+    if (!m_loopFrames && m_soundSet) {
         checkDevice();
-        const auto leadIn = std::llround(kLeadInSeconds * m_rate);
-        const int64_t longest = leadIn + std::llround(kLongestLoopSeconds * m_rate);
+        const int64_t sound = m_processor->firstSound();
+        if (sound < 0)
+            return received();
+        const int64_t longest = sound + std::llround(kLongestLoopSeconds * m_rate);
         if (!scanForArrival(std::min(received(), longest)))
             return received() >= longest ? began + crossfade : received();
     }
-    return began + *m_loopFrames + crossfade;
+    return began + m_loopFrames.value_or(0) + crossfade;
 }
 
 std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress)

@@ -193,6 +193,7 @@ private:
     std::optional<int64_t> m_loopFrames;
     float m_arrivalThreshold = -1; // once the lead-in's noise is known
     int64_t m_scanned = 0;         // input frames looked at for the arrival
+    bool m_soundSet = false;       // whether any stimulus but silence was set
 };
 
 } // namespace measure

@@ -700,7 +700,7 @@ void MeasureWindow::showLive(const LiveResult &result)
     // The spectrum of the newest block; the residual scaled to fill its view.
     m_spectrum->clearGraphs();
     QCPGraph *spectrum = m_spectrum->addGraph();
-    const analysis::MagnitudeSpectrum &s = shown.result.spectrum;
+    const analysis::MagnitudeSpectrum &s = shown.spectrum;
     spectrum->setData(QVector<double>(s.frequencyHz.begin(), s.frequencyHz.end()),
                       QVector<double>(s.dbfs.begin(), s.dbfs.end()), true);
     spectrum->setPen(QPen(QColor(0, 110, 0)));
