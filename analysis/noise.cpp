@@ -86,7 +86,9 @@ Settings dynamicRangeSettings(const Settings &base)
 
 double dynamicRangeDb(const Analysis &aWeighted)
 {
-    return -kDynamicRangeDbfs - dsp::decibels(aWeighted.thdN);
+    // The tone's own distance below full scale: 60 dB where the device has no
+    // gain, and where it has, the range still runs from full scale to the noise.
+    return -aWeighted.fundamentalDbfs - dsp::decibels(aWeighted.thdN);
 }
 
 } // namespace analysis

@@ -39,7 +39,8 @@ Noise analyseNoise(const std::vector<float> &samples, double rate, const NoiseSe
                    const Progress *progress = nullptr);
 
 // Dynamic range as AES17 has it: the A-weighted THD+N of a 997 Hz tone at
-// -60 dBFS, in dB and positive, with 60 dB added.
+// -60 dBFS, in dB and positive, with 60 dB added; where the tone comes back
+// at another level, its own distance below full scale is added instead.
 constexpr double kDynamicRangeHz = 997;
 constexpr double kDynamicRangeDbfs = -60;
 // The analyser's settings for it: the fundamental near 997 Hz, THD+N A-weighted.

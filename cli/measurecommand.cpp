@@ -4,6 +4,7 @@
 #include "audiodevice/devices.h"
 #include "cli/chirpcommand.h"
 #include "cli/commands.h"
+#include "cli/imdnoisecommand.h"
 #include "measure/livemeter.h"
 #include "dsp/soundmath.h"
 
@@ -48,14 +49,62 @@ analysis::AnalysedRecording asRecording(const measure::Session &session, const m
     return recording;
 }
 
+QJsonValue finite(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+// A reading's figures as the analysis of a file gives them, the input named in place of the file.
+QJsonObject figuresJson(const std::string &input, int rate, int channels, int channel, const measure::Reading &reading)
+{
+    Source source;
+    source.name = QString::fromStdString(input);
+    source.sampleRate = rate;
+    source.channels = channels;
+    source.channel = channel;
+    switch (reading.stimulus.kind()) {
+    case measure::Stimulus::Kind::TwoTone:
+        source.frames = reading.imd.frames;
+        return imdJson(source, reading.imd);
+    case measure::Stimulus::Kind::Silence:
+        source.frames = reading.noise.frames;
+        return noiseJson(source, reading.noise);
+    case measure::Stimulus::Kind::Tone:
+        break;
+    }
+    analysis::AnalysedRecording recording;
+    recording.file = source.name;
+    recording.sampleRate = rate;
+    recording.channels = channels;
+    recording.channel = channel;
+    recording.result = reading.result;
+    QJsonObject object = analysisJson(recording);
+    if (reading.stimulus.aWeighted) {
+        object.insert(QStringLiteral("thd_n_weighting"), QStringLiteral("A"));
+        object.insert(QStringLiteral("dynamic_range_db"), finite(analysis::dynamicRangeDb(reading.result)));
+    }
+    return object;
+}
+
+// What was played: silence, a tone, or two tones.
+void insertStimulus(QJsonObject &object, const measure::Stimulus &stimulus)
+{
+    if (stimulus.silent) {
+        object.insert(QStringLiteral("stimulus"), QStringLiteral("silence"));
+        return;
+    }
+    object.insert(QStringLiteral("stimulus_hz"), stimulus.frequencyHz());
+    if (stimulus.twoTone)
+        object.insert(QStringLiteral("stimulus_f2_hz"), stimulus.twoTone->f2Hz);
+    object.insert(QStringLiteral("stimulus_dbfs"), stimulus.peakDbfs);
+}
+
 QJsonObject readingJson(const measure::Session &session, const measure::Reading &reading, int channel,
                         const measure::Calibration &calibration)
 {
     QJsonObject object;
     if (measure::hasFigures(reading.state)) {
-        analysis::AnalysedRecording recording = asRecording(session, reading);
-        recording.channel = channel;
-        object = analysisJson(recording);
+        object = figuresJson(session.inputName(), session.rate(), session.inputChannels(), channel, reading);
     } else {
         object.insert(QStringLiteral("file"), QString::fromStdString(session.inputName()));
         object.insert(QStringLiteral("sample_rate"), session.rate());
@@ -63,16 +112,24 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
         object.insert(QStringLiteral("why"), QString::fromStdString(reading.why));
     }
     object.insert(QStringLiteral("state"), QString::fromUtf8(measure::stateText(reading.state)));
-    object.insert(QStringLiteral("stimulus_hz"), reading.stimulus.frequencyHz());
-    object.insert(QStringLiteral("stimulus_dbfs"), reading.stimulus.peakDbfs);
+    insertStimulus(object, reading.stimulus);
     object.insert(QStringLiteral("overloaded_samples"), static_cast<qint64>(reading.overloaded));
     // Levels in volts where a calibration is given: rms of a sine whose peak is at that many dBFS.
-    if (calibration.outputVolts) {
+    if (calibration.outputVolts && !reading.stimulus.silent) {
         const measure::Volts out = measure::voltsOf(reading.stimulus.peakDbfs, *calibration.outputVolts);
         object.insert(QStringLiteral("stimulus_volts_rms"), out.rms);
         object.insert(QStringLiteral("stimulus_dbu"), out.dbu);
     }
-    if (calibration.inputVolts && measure::hasFigures(reading.state)) {
+    if (calibration.inputVolts && measure::hasFigures(reading.state) &&
+        reading.stimulus.kind() == measure::Stimulus::Kind::Silence) {
+        for (const auto &[key, dbfs] : {std::pair{"noise", reading.noise.noiseDbfs}, std::pair{"noise_a", reading.noise.noiseADbfs}}) {
+            // The noise's RMS in dBFS is a sine's RMS at that many dB below full scale.
+            const measure::Volts in = measure::voltsOf(dbfs, *calibration.inputVolts);
+            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbv"), finite(in.dbv));
+            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbu"), finite(in.dbu));
+        }
+    } else if (calibration.inputVolts && measure::hasFigures(reading.state) &&
+               reading.stimulus.kind() == measure::Stimulus::Kind::Tone) {
         const measure::Volts in = measure::voltsOf(reading.result.fundamentalDbfs, *calibration.inputVolts);
         object.insert(QStringLiteral("fundamental_volts_rms"), in.rms);
         object.insert(QStringLiteral("fundamental_dbv"), in.dbv);
@@ -81,23 +138,120 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
     return object;
 }
 
+// The table's header for a stimulus's kind.
+QByteArray header(const measure::Stimulus &stimulus)
+{
+    switch (stimulus.kind()) {
+    case measure::Stimulus::Kind::TwoTone:
+        return stimulus.twoTone->modulation()
+                   ? "  stimulus Hz   dBFS      f2 dBFS   IMD dB floor dB   d2 dB    d3 dB  clipped\n"
+                   : "  stimulus Hz   dBFS      f2 dBFS   DFD dB floor dB   d2 dB    d3 dB  clipped\n";
+    case measure::Stimulus::Kind::Silence:
+        return "  noise dBFS  A-weighted dBFS  peak dBFS  clipped\n";
+    case measure::Stimulus::Kind::Tone:
+        break;
+    }
+    return "  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n";
+}
+
 QByteArray stepRow(const measure::Reading &reading)
 {
-    const analysis::Analysis &r = reading.result;
-    QString row = QStringLiteral("%1 %2  ")
-                      .arg(fixed(reading.stimulus.frequencyHz(), 2), 10)
-                      .arg(fixed(reading.stimulus.peakDbfs, 2), 7);
+    const measure::Stimulus::Kind kind = reading.stimulus.kind();
+    QString row = kind == measure::Stimulus::Kind::Silence
+                      ? QString()
+                      : QStringLiteral("%1 %2  ")
+                            .arg(fixed(reading.stimulus.frequencyHz(), 2), 10)
+                            .arg(fixed(reading.stimulus.peakDbfs, 2), 7);
     if (!measure::hasFigures(reading.state))
         return (row + QString::fromUtf8(measure::stateText(reading.state)) + QLatin1Char('\n')).toUtf8();
-    row += QStringLiteral("%1 %2 %3 %4 %5")
-               .arg(fixed(r.fundamentalHz, 3), 11)
-               .arg(fixed(r.fundamentalDbfs, 2), 8)
-               .arg(fixed(dsp::decibels(r.thdF), 2), 8)
-               .arg(fixed(dsp::decibels(r.thdN), 2), 8)
-               .arg(r.clippedSamples, 8);
+    if (kind == measure::Stimulus::Kind::TwoTone) {
+        const analysis::Intermodulation &r = reading.imd;
+        const bool ccif = !reading.stimulus.twoTone->modulation();
+        const auto db = [](double percent) { return fixed(dsp::decibels(percent / 100), 2); };
+        row += QStringLiteral("%1 %2 %3 %4 %5 %6")
+                   .arg(fixed(dsp::decibels(r.f2.amplitude), 2), 11)
+                   .arg(db(r.figures.mainPercent()), 8)
+                   .arg(db(r.floor.mainPercent()), 8)
+                   .arg(db(ccif ? r.figures.dfdD2Percent : r.figures.imdD2Percent), 8)
+                   .arg(db(ccif ? r.figures.dfdD3Percent : r.figures.imdD3Percent), 8)
+                   .arg(reading.overloaded, 8);
+    } else if (kind == measure::Stimulus::Kind::Silence) {
+        const analysis::Noise &r = reading.noise;
+        row += QStringLiteral("%1 %2 %3 %4")
+                   .arg(fixed(r.noiseDbfs, 2), 12)
+                   .arg(fixed(r.noiseADbfs, 2), 16)
+                   .arg(fixed(r.peakDbfs, 2), 10)
+                   .arg(reading.overloaded, 8);
+    } else {
+        const analysis::Analysis &r = reading.result;
+        row += QStringLiteral("%1 %2 %3 %4 %5")
+                   .arg(fixed(r.fundamentalHz, 3), 11)
+                   .arg(fixed(r.fundamentalDbfs, 2), 8)
+                   .arg(fixed(dsp::decibels(r.thdF), 2), 8)
+                   .arg(fixed(dsp::decibels(r.thdN), 2), 8)
+                   .arg(r.clippedSamples, 8);
+    }
     if (reading.state == measure::State::Overload)
         row += QStringLiteral("  input overload");
     return (row + QLatin1Char('\n')).toUtf8();
+}
+
+// One measurement in full: what was played, then the figures as the analysis of a file prints them.
+QByteArray report(const measure::Session &session, const measure::Reading &reading, int channel,
+                  const measure::Calibration &calibration)
+{
+    const measure::Stimulus &stimulus = reading.stimulus;
+    QString played;
+    switch (stimulus.kind()) {
+    case measure::Stimulus::Kind::TwoTone:
+        played = QStringLiteral("%1 (%2 and %3 Hz) at %4 dBFS")
+                     .arg(QString::fromLatin1(twotone::nameOf(stimulus.twoTone->method)).toUpper(),
+                          fixed(stimulus.twoTone->f1Hz, 0), fixed(stimulus.twoTone->f2Hz, 0),
+                          fixed(stimulus.peakDbfs, 2));
+        break;
+    case measure::Stimulus::Kind::Silence:
+        played = QStringLiteral("silence");
+        break;
+    case measure::Stimulus::Kind::Tone:
+        played = QStringLiteral("%1 Hz at %2 dBFS").arg(fixed(stimulus.frequencyHz(), 3), fixed(stimulus.peakDbfs, 2));
+        break;
+    }
+    QByteArray text = QStringLiteral("stimulus        %1, out to %2\nstate           %3\n")
+                          .arg(played, QString::fromStdString(session.outputName()),
+                               QString::fromUtf8(measure::stateText(reading.state)))
+                          .toUtf8();
+    Source source;
+    source.name = QString::fromStdString(session.inputName());
+    source.sampleRate = session.rate();
+    source.channels = session.inputChannels();
+    source.channel = channel;
+    switch (stimulus.kind()) {
+    case measure::Stimulus::Kind::TwoTone:
+        source.frames = reading.imd.frames;
+        return text + imdReport(source, reading.imd);
+    case measure::Stimulus::Kind::Silence:
+        source.frames = reading.noise.frames;
+        text += noiseReport(source, reading.noise);
+        if (calibration.inputVolts && std::isfinite(reading.noise.noiseDbfs))
+            text += QStringLiteral("in volts        %1 dBV, %2 dBu; A-weighted %3 dBV, %4 dBu\n")
+                        .arg(fixed(measure::voltsOf(reading.noise.noiseDbfs, *calibration.inputVolts).dbv, 2),
+                             fixed(measure::voltsOf(reading.noise.noiseDbfs, *calibration.inputVolts).dbu, 2),
+                             fixed(measure::voltsOf(reading.noise.noiseADbfs, *calibration.inputVolts).dbv, 2),
+                             fixed(measure::voltsOf(reading.noise.noiseADbfs, *calibration.inputVolts).dbu, 2))
+                        .toUtf8();
+        return text;
+    case measure::Stimulus::Kind::Tone:
+        break;
+    }
+    analysis::AnalysedRecording recording = asRecording(session, reading);
+    recording.channel = channel;
+    text += analysisReport(recording, false);
+    if (stimulus.aWeighted)
+        text += QStringLiteral("dynamic range   %1 dB  (AES17: THD+N above A-weighted, of 997 Hz at -60 dBFS, "
+                               "plus 60 dB)\n")
+                    .arg(fixed(analysis::dynamicRangeDb(reading.result), 2))
+                    .toUtf8();
+    return text;
 }
 
 // One block of the live readout as a line: its state, and its figures where it has them.
@@ -119,27 +273,21 @@ int measureLive(const MeasureOptions &options, bool json)
     if (const std::string why = measure::refusal(options.stimulus, meter.rate()); !why.empty())
         return failed(why);
     if (!json)
-        print("  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n");
+        print(header(options.stimulus));
     for (int block = 0; options.count == 0 || block < options.count; ++block) {
         meter.waitForNextBlock(nullptr);
         const measure::LiveReading live = meter.read(false);
         if (json) {
-            analysis::AnalysedRecording recording;
             QJsonObject object;
             if (measure::hasFigures(live.reading.state)) {
-                recording.file = QString::fromStdString(meter.inputName());
-                recording.sampleRate = meter.rate();
-                recording.channels = meter.inputChannels();
-                recording.channel = options.devices.channel;
-                recording.result = live.reading.result;
-                object = analysisJson(recording);
+                object = figuresJson(meter.inputName(), meter.rate(), meter.inputChannels(), options.devices.channel,
+                                     live.reading);
             } else {
                 object.insert(QStringLiteral("why"), QString::fromStdString(live.reading.why));
             }
             object.insert(QStringLiteral("block"), block + 1);
             object.insert(QStringLiteral("state"), QString::fromUtf8(measure::stateText(live.reading.state)));
-            object.insert(QStringLiteral("stimulus_hz"), live.reading.stimulus.frequencyHz());
-            object.insert(QStringLiteral("stimulus_dbfs"), live.reading.stimulus.peakDbfs);
+            insertStimulus(object, live.reading.stimulus);
             print(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
         } else {
             print(liveRow(live));
@@ -230,19 +378,12 @@ int measureDevice(const MeasureOptions &options, bool json)
                           .toJson(QJsonDocument::Compact) +
                       '\n');
             } else {
-                analysis::AnalysedRecording recording = asRecording(session, reading);
-                recording.channel = options.devices.channel;
-                print(QStringLiteral("stimulus        %1 Hz at %2 dBFS, out to %3\nstate           %4\n")
-                          .arg(fixed(reading.stimulus.frequencyHz(), 3), fixed(reading.stimulus.peakDbfs, 2),
-                               QString::fromStdString(session.outputName()),
-                               QString::fromUtf8(measure::stateText(reading.state)))
-                          .toUtf8() +
-                      analysisReport(recording, false));
+                print(report(session, reading, options.devices.channel, options.calibration));
             }
             return 0;
         }
         if (!json)
-            print("  stimulus Hz   dBFS   fundamental Hz   dBFS  THD_F dB THD+N dB  clipped\n");
+            print(header(options.stimulus));
         measure::sweep(session, steps, options.timing, nullptr, [&](const measure::Reading &reading) {
             print(json ? QJsonDocument(readingJson(session, reading, options.devices.channel, options.calibration))
                                  .toJson(QJsonDocument::Compact) +

@@ -28,7 +28,8 @@ Commands:
            distortion against frequency or level, one report a step as each step ends.
            A pure sine unless --levels or --phases make it the tone of those harmonics.
            With --sweep chirp, one exponential sweep: the response and every harmonic's level
-           and phase against frequency, in a few seconds.
+           and phase against frequency, in a few seconds. With --imd, intermodulation (a level
+           sweep too); with --noise, the noise with the output silent; with --dynamic-range, AES17's.
   chirp  a sweep file between two markers (-o FILE.wav), for a device that cannot play and
          record at once: play it there, record it anywhere
   analyze-chirp RECORDING  finds that sweep in a recording and reports as measure --sweep chirp;
@@ -71,7 +72,9 @@ QStringList extraOptions(Command command)
                 QStringLiteral("per-octave"), QStringLiteral("step"),       QStringLiteral("settle"),
                 QStringLiteral("settle-tolerance"), QStringLiteral("live"), QStringLiteral("count"),
                 QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
-                QStringLiteral("levels"),     QStringLiteral("phases"),     QStringLiteral("smoothing")};
+                QStringLiteral("levels"),     QStringLiteral("phases"),     QStringLiteral("smoothing"),
+                QStringLiteral("imd"),        QStringLiteral("tones"),      QStringLiteral("noise"),
+                QStringLiteral("dynamic-range")};
     default:
         return {};
     }
@@ -273,6 +276,30 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
                 check.fail(QStringLiteral("levels"), QStringLiteral("takes levels from 0 to 100 percent"));
     }
     const QString sweep = parser.value(QStringLiteral("sweep"));
+    // The other figures: each its own stimulus.
+    const std::optional<twotone::TwoTone> imd = parseTwoTone(parser, check);
+    const bool noise = parser.isSet(QStringLiteral("noise"));
+    const bool dynamicRange = parser.isSet(QStringLiteral("dynamic-range"));
+    if (int(imd.has_value()) + int(noise) + int(dynamicRange) > 1)
+        check.fail(noise ? QStringLiteral("noise") : QStringLiteral("dynamic-range"),
+                   QStringLiteral("one measurement at a time: --imd, --noise or --dynamic-range"));
+    if (imd || noise || dynamicRange) {
+        QStringList fixed{QStringLiteral("freq"), QStringLiteral("levels"), QStringLiteral("phases")};
+        if (!imd)
+            fixed << QStringLiteral("level");
+        for (const QString &name : fixed)
+            if (parser.isSet(name))
+                check.fail(name, imd ? QStringLiteral("belongs to the tone, not to --imd")
+                                     : QStringLiteral("is fixed by %1").arg(noise ? QStringLiteral("--noise")
+                                                                                  : QStringLiteral("--dynamic-range")));
+        if (!sweep.isEmpty() && !(imd && sweep == QLatin1String("level")))
+            check.fail(QStringLiteral("sweep"), imd ? QStringLiteral("takes level with --imd")
+                                                    : QStringLiteral("is not an option of --noise or --dynamic-range"));
+        if (check.error.isEmpty())
+            m.stimulus = imd ? measure::twoToneStimulus(*imd, *level)
+                             : noise ? measure::silence()
+                                     : measure::dynamicRangeStimulus();
+    }
     if (sweep == QLatin1String("chirp")) {
         for (const char *name : {"step", "settle", "settle-tolerance", "freq", "levels", "phases", "live"})
             if (parser.isSet(QString::fromLatin1(name)))
@@ -432,12 +459,15 @@ Options parse(const QStringList &arguments)
          QStringLiteral("analyze: THD+N's band (default 20,20000, cut at half the rate)."),
          QStringLiteral("lo,hi")},
         {QStringLiteral("imd"),
-         QStringLiteral("analyze, wav: intermodulation by smpte (60 Hz and 7 kHz, 4:1), din (250 Hz and "
+         QStringLiteral("analyze, wav, measure: intermodulation by smpte (60 Hz and 7 kHz, 4:1), din (250 Hz and "
                         "8 kHz, 4:1) or ccif (19 and 20 kHz, 1:1)."),
          QStringLiteral("method")},
-        {QStringLiteral("tones"), QStringLiteral("analyze, wav --imd: the two tones, Hz (default: the method's)."),
+        {QStringLiteral("tones"), QStringLiteral("--imd: the two tones, Hz (default: the method's)."),
          QStringLiteral("f1,f2")},
-        {QStringLiteral("noise"), QStringLiteral("analyze: the noise, plain and A-weighted, within --band.")},
+        {QStringLiteral("noise"),
+         QStringLiteral("analyze, measure: the noise, plain and A-weighted (measure: with the output silent).")},
+        {QStringLiteral("dynamic-range"),
+         QStringLiteral("measure: dynamic range (AES17): A-weighted THD+N of 997 Hz at -60 dBFS, plus 60 dB.")},
         {QStringLiteral("input"),
          QStringLiteral("measure: the input device, by index, the server's name or the name devices lists "
                         "(default: the system's)."),
@@ -547,13 +577,15 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("settle-tolerance"), QStringLiteral("live"),
                                    QStringLiteral("count"), QStringLiteral("input-cal"),
                                    QStringLiteral("output-cal"), QStringLiteral("smoothing"),
-                                   QStringLiteral("imd"), QStringLiteral("tones"), QStringLiteral("noise")}) {
+                                   QStringLiteral("imd"), QStringLiteral("tones"), QStringLiteral("noise"),
+                                   QStringLiteral("dynamic-range")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
         }
         const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither") &&
-                                name != QLatin1String("live") && name != QLatin1String("noise");
+                                name != QLatin1String("live") && name != QLatin1String("noise") &&
+                                name != QLatin1String("dynamic-range");
         if (parser.isSet(name) && takesValue && parser.value(name).trimmed().isEmpty()) {
             options.error = QStringLiteral("--%1: takes a value, and was given an empty one").arg(name);
             return options;

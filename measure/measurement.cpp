@@ -42,6 +42,8 @@ analysis::Settings settingsFor(const Stimulus &stimulus)
     analysis::Settings settings;
     settings.harmonics = kMeasuredHarmonics;
     settings.fundamentalHz = stimulus.frequencyHz();
+    if (stimulus.aWeighted)
+        settings.weighting = analysis::Weighting::A;
     return settings;
 }
 

@@ -33,6 +33,13 @@ Stimulus silence()
     return stimulus;
 }
 
+Stimulus dynamicRangeStimulus()
+{
+    Stimulus stimulus = sine(analysis::kDynamicRangeHz, analysis::kDynamicRangeDbfs);
+    stimulus.aWeighted = true;
+    return stimulus;
+}
+
 std::string refusal(const Stimulus &stimulus, int rate)
 {
     const auto hz = [](double value) { return QString::number(value).toStdString() + " Hz"; };

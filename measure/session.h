@@ -50,6 +50,8 @@ struct Stimulus
     // tone, their peaks adding up to `peakDbfs`.
     std::optional<twotone::TwoTone> twoTone;
     bool silent = false; // nothing at all: the device's own noise is measured
+    // How a tone's THD+N weighs the noise when it is read: A for dynamic range.
+    bool aWeighted = false;
 
     enum class Kind { Tone, TwoTone, Silence };
     Kind kind() const { return silent ? Kind::Silence : twoTone ? Kind::TwoTone : Kind::Tone; }
@@ -59,6 +61,8 @@ struct Stimulus
 Stimulus sine(double frequencyHz, double peakDbfs);
 Stimulus twoToneStimulus(const twotone::TwoTone &tones, double peakDbfs);
 Stimulus silence();
+// AES17's: 997 Hz at -60 dBFS, its THD+N read A-weighted.
+Stimulus dynamicRangeStimulus();
 // Why a stimulus cannot be played at `rate`, or empty.
 std::string refusal(const Stimulus &stimulus, int rate);
 

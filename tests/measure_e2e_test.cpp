@@ -3,6 +3,7 @@
 // 16-bit null sink whose volume drives the stimulus 12.04 dB hot into its
 // limits: a real nonlinear device made in the server.
 
+#include "analysis/intermod.h"
 #include "audiodevice/stream.h"
 #include "dsp/soundmath.h"
 #include "measure/chirp.h"
@@ -612,6 +613,103 @@ TEST(MeasureEndToEnd, AServerKilledDuringASweepStopsItWithAMessage)
     const QByteArray out = process.readAllStandardOutput();
     EXPECT_GE(out.count('\n'), 1);
     EXPECT_LT(out.count('\n'), 41);
+}
+
+} // namespace
+
+namespace {
+
+void waitForClosedStreams()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (audiodevice::Stream::closing() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TEST(MeasureEndToEnd, TheFloatLoopsIntermodulationAndNoiseAreAtTheirFloor)
+{
+    measure::Session session(loop(), measure::twoToneStimulus(twotone::standard(twotone::Method::Smpte), -6));
+    for (twotone::Method method : {twotone::Method::Smpte, twotone::Method::Din, twotone::Method::Ccif}) {
+        session.setStimulus(measure::twoToneStimulus(twotone::standard(method), -6));
+        const measure::Reading reading = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+        ASSERT_EQ(reading.state, measure::State::Measured) << twotone::nameOf(method) << ": " << reading.why;
+        // Float through and back, no noise: what is left at the products is the
+        // float's own rounding, whose error follows the signal: -150 dB or so.
+        EXPECT_LT(reading.imd.figures.mainPercent(), 1e-5) << twotone::nameOf(method);
+        EXPECT_NEAR(dsp::decibels(reading.imd.f2.amplitude), -6 + dsp::decibels(1 / (twotone::standard(method).ratio + 1)),
+                    0.01);
+    }
+    session.setStimulus(measure::silence());
+    const measure::Reading quiet = measure::measureSettled(session, 0.1, std::size_t(kRate), nullptr);
+    ASSERT_EQ(quiet.state, measure::State::Measured) << quiet.why;
+    EXPECT_LT(quiet.noise.noiseDbfs, -140);
+    EXPECT_LT(quiet.noise.noiseADbfs, -140);
+}
+
+// The LADSPA harmonic generator: the Chebyshev polynomials of its controls,
+// y = x + 0.02 T2(x) + 0.01 T3(x), less the DC it takes out.
+std::vector<float> shapedOffline(const twotone::TwoTone &tones, double peakDbfs, std::size_t frames)
+{
+    std::vector<double> x(frames);
+    twotone::render(tones, kRate, 0, x.data(), frames);
+    std::vector<float> out(frames);
+    const double peak = std::pow(10, peakDbfs / 20);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double v = peak * x[i];
+        out[i] = float(v + 0.02 * (2 * v * v - 1) + 0.01 * (4 * v * v * v - 3 * v));
+    }
+    return out;
+}
+
+TEST(MeasureEndToEnd, TheCommandLinesIntermodulationAgainstLevelOfAPolynomialDeviceFollowsItsOfflineModel)
+{
+    waitForClosedStreams();
+    const Cli run = cli({"measure", "--imd", "smpte", "--sweep", "level", "--from", "-30", "--to", "-3", "--step",
+                         "3", "--output", "Quenlari-Shaper", "--input", "Monitor of Quenlari-Shaped", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 10);
+    const twotone::TwoTone smpte = twotone::standard(twotone::Method::Smpte);
+    for (const QByteArray &line : lines) {
+        const QJsonObject step = QJsonDocument::fromJson(line).object();
+        const double level = step["stimulus_dbfs"].toDouble();
+        ASSERT_EQ(step["state"].toString(), QStringLiteral("measured")) << line.toStdString();
+        analysis::ImdSettings settings;
+        settings.tones = smpte;
+        const analysis::Intermodulation model =
+            analysis::analyseIntermodulation(shapedOffline(smpte, level, std::size_t(kRate)), kRate, settings);
+        for (const auto &[key, expected] : {std::pair{"imd_percent", model.figures.imdPercent},
+                                            std::pair{"imd_d2_percent", model.figures.imdD2Percent},
+                                            std::pair{"imd_d3_percent", model.figures.imdD3Percent}}) {
+            // Where the model's figure stands clear of the loop's float rounding.
+            if (expected < 1e-3)
+                continue;
+            EXPECT_NEAR(dsp::decibels(step[key].toDouble() / expected), 0, 0.5) << key << " at " << level << " dBFS";
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(MeasureEndToEnd, TheCommandLineMeasuresNoiseAndDynamicRange)
+{
+    waitForClosedStreams();
+    const Cli noise = cli({"measure", "--noise", "--json"});
+    ASSERT_EQ(noise.status, 0) << noise.err.toStdString();
+    const QJsonObject quiet = QJsonDocument::fromJson(noise.out).object();
+    EXPECT_EQ(quiet["state"].toString(), QStringLiteral("measured"));
+    EXPECT_EQ(quiet["stimulus"].toString(), QStringLiteral("silence"));
+    // The float loop hands back digital silence: no level at all.
+    EXPECT_TRUE(quiet["noise_dbfs"].isNull()) << noise.out.toStdString();
+    waitForClosedStreams();
+    const Cli range = cli({"measure", "--dynamic-range", "--json"});
+    ASSERT_EQ(range.status, 0) << range.err.toStdString();
+    const QJsonObject figures = QJsonDocument::fromJson(range.out).object();
+    EXPECT_EQ(figures["stimulus_hz"].toDouble(), 997);
+    EXPECT_EQ(figures["stimulus_dbfs"].toDouble(), -60);
+    EXPECT_GT(figures["dynamic_range_db"].toDouble(), 140) << range.out.toStdString();
 }
 
 } // namespace
