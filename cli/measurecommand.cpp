@@ -5,6 +5,7 @@
 #include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "cli/imdnoisecommand.h"
+#include "measure/crosstalk.h"
 #include "measure/livemeter.h"
 #include "dsp/soundmath.h"
 
@@ -254,6 +255,68 @@ QByteArray report(const measure::Session &session, const measure::Reading &readi
     return text;
 }
 
+QByteArray crosstalkRow(const measure::CrosstalkPoint &point)
+{
+    const measure::Reading &driven = point.driven;
+    const QString row = QStringLiteral("%1 %2  ")
+                            .arg(fixed(driven.stimulus.frequencyHz(), 2), 10)
+                            .arg(fixed(driven.stimulus.peakDbfs, 2), 7);
+    if (!measure::hasFigures(driven.state))
+        return (row + QString::fromUtf8(measure::stateText(driven.state)) + QLatin1Char('\n')).toUtf8();
+    const auto db = [](double value) {
+        return std::isinf(value) ? QStringLiteral("-inf") : fixed(value, 2);
+    };
+    return (row + QStringLiteral("%1 %2 %3%4\n")
+                      .arg(fixed(driven.result.fundamentalDbfs, 2), 11)
+                      .arg(db(point.otherDbfs), 11)
+                      .arg(db(point.crosstalkDb), 13)
+                      .arg(driven.state == measure::State::Overload ? QStringLiteral("  input overload") : QString()))
+        .toUtf8();
+}
+
+QJsonObject crosstalkJson(const measure::Session &session, const measure::CrosstalkPoint &point, const measure::Devices &devices)
+{
+    QJsonObject object{
+        {QStringLiteral("input"), QString::fromStdString(session.inputName())},
+        {QStringLiteral("output"), QString::fromStdString(session.outputName())},
+        {QStringLiteral("driven_channel"), devices.drivenOutput},
+        {QStringLiteral("other_channel"), devices.otherChannel},
+        {QStringLiteral("state"), QString::fromUtf8(measure::stateText(point.driven.state))},
+        {QStringLiteral("overloaded_samples"), static_cast<qint64>(point.driven.overloaded)},
+    };
+    insertStimulus(object, point.driven.stimulus);
+    if (measure::hasFigures(point.driven.state)) {
+        object.insert(QStringLiteral("driven_dbfs"), finite(point.driven.result.fundamentalDbfs));
+        object.insert(QStringLiteral("other_dbfs"), finite(point.otherDbfs));
+        // Digital silence on the other channel: no crosstalk at all, null as every figure without a value.
+        object.insert(QStringLiteral("crosstalk_db"), finite(point.crosstalkDb));
+    } else {
+        object.insert(QStringLiteral("why"), QString::fromStdString(point.driven.why));
+    }
+    return object;
+}
+
+int measureCrosstalk(const MeasureOptions &options, bool json)
+{
+    const std::vector<measure::Stimulus> steps =
+        options.sweep ? options.sweep->steps(options.stimulus) : std::vector<measure::Stimulus>{options.stimulus};
+    measure::Session session(options.devices, steps.front());
+    for (const measure::Stimulus &step : steps)
+        if (const std::string why = measure::refusal(step, session.rate()); !why.empty())
+            return failed(why);
+    if (!json)
+        print(QStringLiteral("output channel %1 driven, input channel %2 read beside it\n"
+                             "  stimulus Hz   dBFS  driven dBFS  other dBFS  crosstalk dB\n")
+                  .arg(options.devices.drivenOutput)
+                  .arg(options.devices.otherChannel)
+                  .toUtf8());
+    measure::measureCrosstalk(session, steps, options.timing, nullptr, [&](const measure::CrosstalkPoint &point) {
+        print(json ? QJsonDocument(crosstalkJson(session, point, options.devices)).toJson(QJsonDocument::Compact) + '\n'
+                   : crosstalkRow(point));
+    });
+    return 0;
+}
+
 // One block of the live readout as a line: its state, and its figures where it has them.
 QByteArray liveRow(const measure::LiveReading &live)
 {
@@ -354,6 +417,8 @@ int measureDevice(const MeasureOptions &options, bool json)
     try {
         if (options.live)
             return measureLive(options, json);
+        if (options.crosstalk)
+            return measureCrosstalk(options, json);
         if (options.chirp) {
             const measure::ChirpResult result = measure::measureChirp(options.devices, *options.chirp, nullptr);
             if (!measure::hasFigures(result.state))

@@ -29,7 +29,8 @@ Commands:
            A pure sine unless --levels or --phases make it the tone of those harmonics.
            With --sweep chirp, one exponential sweep: the response and every harmonic's level
            and phase against frequency, in a few seconds. With --imd, intermodulation (a level
-           sweep too); with --noise, the noise with the output silent; with --dynamic-range, AES17's.
+           sweep too); with --noise, the noise with the output silent; with --dynamic-range, AES17's;
+           with --crosstalk, one output channel driven and the other input channel read.
   chirp  a sweep file between two markers (-o FILE.wav), for a device that cannot play and
          record at once: play it there, record it anywhere
   analyze-chirp RECORDING  finds that sweep in a recording and reports as measure --sweep chirp;
@@ -74,7 +75,7 @@ QStringList extraOptions(Command command)
                 QStringLiteral("input-cal"),  QStringLiteral("output-cal"), QStringLiteral("freq"),
                 QStringLiteral("levels"),     QStringLiteral("phases"),     QStringLiteral("smoothing"),
                 QStringLiteral("imd"),        QStringLiteral("tones"),      QStringLiteral("noise"),
-                QStringLiteral("dynamic-range")};
+                QStringLiteral("dynamic-range"), QStringLiteral("crosstalk")};
     default:
         return {};
     }
@@ -280,9 +281,21 @@ void parseMeasure(const QCommandLineParser &parser, Checker &check, Options &opt
     const std::optional<twotone::TwoTone> imd = parseTwoTone(parser, check);
     const bool noise = parser.isSet(QStringLiteral("noise"));
     const bool dynamicRange = parser.isSet(QStringLiteral("dynamic-range"));
-    if (int(imd.has_value()) + int(noise) + int(dynamicRange) > 1)
-        check.fail(noise ? QStringLiteral("noise") : QStringLiteral("dynamic-range"),
-                   QStringLiteral("one measurement at a time: --imd, --noise or --dynamic-range"));
+    m.crosstalk = parser.isSet(QStringLiteral("crosstalk"));
+    if (int(imd.has_value()) + int(noise) + int(dynamicRange) + int(m.crosstalk) > 1)
+        check.fail(m.crosstalk ? QStringLiteral("crosstalk") : noise ? QStringLiteral("noise") : QStringLiteral("dynamic-range"),
+                   QStringLiteral("one measurement at a time: --imd, --noise, --dynamic-range or --crosstalk"));
+    if (m.crosstalk) {
+        for (const char *name : {"levels", "phases", "live"})
+            if (parser.isSet(QString::fromLatin1(name)))
+                check.fail(QString::fromLatin1(name), QStringLiteral("is not an option of --crosstalk"));
+        if (!sweep.isEmpty() && sweep != QLatin1String("frequency"))
+            check.fail(QStringLiteral("sweep"), QStringLiteral("takes frequency with --crosstalk"));
+        if (m.devices.channel > 2)
+            check.fail(QStringLiteral("channel"), QStringLiteral("takes 1 or 2 with --crosstalk: the channel driven"));
+        m.devices.drivenOutput = m.devices.channel;
+        m.devices.otherChannel = m.devices.channel == 1 ? 2 : 1;
+    }
     if (imd || noise || dynamicRange) {
         QStringList fixed{QStringLiteral("freq"), QStringLiteral("levels"), QStringLiteral("phases")};
         if (!imd)
@@ -466,6 +479,9 @@ Options parse(const QStringList &arguments)
          QStringLiteral("f1,f2")},
         {QStringLiteral("noise"),
          QStringLiteral("analyze, measure: the noise, plain and A-weighted (measure: with the output silent).")},
+        {QStringLiteral("crosstalk"),
+         QStringLiteral("measure: drives output channel --channel (1 or 2) alone and reads how much of it the "
+                        "other input channel hears; with --sweep frequency, against frequency.")},
         {QStringLiteral("dynamic-range"),
          QStringLiteral("measure: dynamic range (AES17): A-weighted THD+N of 997 Hz at -60 dBFS, plus 60 dB.")},
         {QStringLiteral("input"),
@@ -578,14 +594,14 @@ Options parse(const QStringList &arguments)
                                    QStringLiteral("count"), QStringLiteral("input-cal"),
                                    QStringLiteral("output-cal"), QStringLiteral("smoothing"),
                                    QStringLiteral("imd"), QStringLiteral("tones"), QStringLiteral("noise"),
-                                   QStringLiteral("dynamic-range")}) {
+                                   QStringLiteral("dynamic-range"), QStringLiteral("crosstalk")}) {
         if (parser.isSet(name) && !allowed.contains(name)) {
             options.error = QStringLiteral("--%1 is not an option of %2").arg(name, command);
             return options;
         }
         const bool takesValue = name != QLatin1String("json") && name != QLatin1String("no-dither") &&
                                 name != QLatin1String("live") && name != QLatin1String("noise") &&
-                                name != QLatin1String("dynamic-range");
+                                name != QLatin1String("dynamic-range") && name != QLatin1String("crosstalk");
         if (parser.isSet(name) && takesValue && parser.value(name).trimmed().isEmpty()) {
             options.error = QStringLiteral("--%1: takes a value, and was given an empty one").arg(name);
             return options;

@@ -27,6 +27,7 @@ struct MeasureOptions
     std::optional<measure::ChirpPlan> chirp; // one sweep in place of steps
     measure::SweepTiming timing;
     measure::Calibration calibration;
+    bool crosstalk = false; // output channel `channel` driven, both input channels read
     bool live = false; // a line a block, until interrupted or `count` blocks (0: no end)
     int count = 0;
 };

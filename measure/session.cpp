@@ -52,9 +52,10 @@ public:
     };
 
     Processor(double stimulusRate, const Stimulus &first, int64_t leadIn, int outputChannels, int inputChannels,
-              int channel, std::size_t kept)
-        : generator(stimulusRate, settingsOf(first)), ring(kept), m_leadIn(leadIn),
-          m_outputChannels(outputChannels), m_inputChannels(inputChannels), m_channel(channel), m_mono(kMaxBlock),
+              int channel, std::size_t kept, int otherChannel = 0, int drivenOutput = 0)
+        : generator(stimulusRate, settingsOf(first)), ring(kept), other(otherChannel > 0 ? kept : 1),
+          m_leadIn(leadIn), m_outputChannels(outputChannels), m_inputChannels(inputChannels), m_channel(channel),
+          m_otherChannel(otherChannel), m_drivenOutput(drivenOutput), m_mono(kMaxBlock),
           m_fadeFrames(std::max<int64_t>(1, std::llround(sound::kFadeSeconds * stimulusRate)))
     {
         m_began[0].store(leadIn, std::memory_order_relaxed);
@@ -87,6 +88,8 @@ public:
             input = inputSeam->pass(input, frames, m_inputChannels);
         if (input)
             ring.write(input, frames, m_inputChannels, m_channel - 1);
+        if (input && m_otherChannel > 0)
+            other.write(input, frames, m_inputChannels, m_otherChannel - 1);
         std::size_t done = 0;
         bool going = true;
         while (done < frames) {
@@ -117,7 +120,8 @@ public:
                 addOnce(m_mono.data(), length);
             for (std::size_t i = 0; i < length; ++i)
                 for (int c = 0; c < m_outputChannels; ++c)
-                    output[(done + i) * std::size_t(m_outputChannels) + std::size_t(c)] = m_mono[i];
+                    output[(done + i) * std::size_t(m_outputChannels) + std::size_t(c)] =
+                        m_drivenOutput == 0 || c == m_drivenOutput - 1 ? m_mono[i] : 0.0f;
             m_rendered += count;
             done += length;
             if (generator.finished())
@@ -158,6 +162,7 @@ public:
 
     sound::ToneGenerator generator;
     InputRing ring;
+    InputRing other; // the other channel kept, where one is
     std::shared_ptr<InputSeam> inputSeam; // set before the stream starts
 
 private:
@@ -187,7 +192,7 @@ private:
     std::array<std::atomic<int64_t>, kDropoutsKept> m_dropouts{};
     std::atomic<int64_t> m_dropoutCount{0};
     const int64_t m_leadIn;
-    const int m_outputChannels, m_inputChannels, m_channel;
+    const int m_outputChannels, m_inputChannels, m_channel, m_otherChannel, m_drivenOutput;
     int64_t m_rendered = 0;
     std::vector<float> m_mono;
     std::vector<std::shared_ptr<const std::vector<float>>> m_held; // the controlling thread's
@@ -217,9 +222,10 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
                                                   std::llround(kLeadInSeconds * m_rate), 1, 1, 1,
                                                   static_cast<std::size_t>(kKeptSeconds * m_rate));
         m_processor->inputSeam = wanted.inputSeam;
-        if (wanted.channel != 1)
-            throw MeasureError(audiodevice::quoted(m_inputName) + " has 1 input channel: there is no channel " +
-                               std::to_string(wanted.channel));
+        for (int channel : {wanted.channel, wanted.otherChannel})
+            if (channel > 1 || (channel == 0 && wanted.channel == 0))
+                throw MeasureError(audiodevice::quoted(m_inputName) + " has 1 input channel: there is no channel " +
+                                   std::to_string(channel));
         m_standIn = wanted.standIn->start(*m_processor, m_rate);
         return;
     }
@@ -241,9 +247,12 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
         throw MeasureError(error.what());
     }
     const audiodevice::Device &output = *chosenOutput, &input = *chosenInput;
-    if (wanted.channel < 1 || wanted.channel > input.inputChannels)
-        throw MeasureError(audiodevice::quoted(input.name) + " has " + std::to_string(input.inputChannels) +
-                           " input channels: there is no channel " + std::to_string(wanted.channel));
+    for (int channel : {wanted.channel, wanted.otherChannel})
+        if (channel != 0 && (channel < 1 || channel > input.inputChannels))
+            throw MeasureError(audiodevice::quoted(input.name) + " has " + std::to_string(input.inputChannels) +
+                               " input channels: there is no channel " + std::to_string(channel));
+    if (wanted.channel == 0)
+        throw MeasureError("there is no input channel 0: channels count from 1");
     m_rate = audiodevice::chooseRate(output, input, wanted.rate);
     m_outputName = output.name;
     m_inputName = input.name;
@@ -254,6 +263,9 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
     request.outputDevice = output.index;
     request.outputName = output.id.empty() ? output.name : output.id;
     request.outputChannels = std::min(2, output.outputChannels);
+    if (wanted.drivenOutput > request.outputChannels)
+        throw MeasureError(audiodevice::quoted(output.name) + " has " + std::to_string(request.outputChannels) +
+                           " output channels to drive: there is no channel " + std::to_string(wanted.drivenOutput));
     request.inputDevice = input.index;
     request.inputName = input.id.empty() ? input.name : input.id;
     request.inputChannels = input.inputChannels;
@@ -264,7 +276,7 @@ Session::Session(const Devices &wanted, const std::function<Stimulus(int rate)> 
     m_processor = std::make_shared<Processor>(
         stimulusRate, m_stimulus, std::llround(kLeadInSeconds * m_rate),
         request.outputChannels, request.inputChannels, wanted.channel,
-        static_cast<std::size_t>(kKeptSeconds * m_rate));
+        static_cast<std::size_t>(kKeptSeconds * m_rate), wanted.otherChannel, wanted.drivenOutput);
     m_processor->inputSeam = wanted.inputSeam;
     try {
         m_stream = audiodevice::Stream::open(request, m_processor);
@@ -450,6 +462,16 @@ std::vector<float> Session::record(int64_t fromOutputFrame, std::size_t frames, 
     std::vector<float> samples;
     if (!readInput(from, from + int64_t(frames), samples))
         throw MeasureError("the audio input was not read in time");
+    return samples;
+}
+
+std::vector<float> Session::recordOther(int64_t fromOutputFrame, std::size_t frames) const
+{
+    const int64_t from = fromOutputFrame + m_loopFrames.value_or(0);
+    std::vector<float> samples;
+    if (!m_processor->other.read(from, from + int64_t(frames), samples))
+        throw MeasureError("the audio input was not read in time");
+    checkDevice();
     return samples;
 }
 

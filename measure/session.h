@@ -111,6 +111,10 @@ struct Devices
     // The rate the stimulus is made for, where it is not the stream's: stands
     // for an output whose clock runs apart from the input's. 0: the stream's.
     double stimulusRate = 0;
+    // Where set (from 1), this input channel is kept beside `channel`, for crosstalk.
+    int otherChannel = 0;
+    // Where set (from 1), only this output channel plays; the others stay silent.
+    int drivenOutput = 0;
     // Where set, no sound system is asked: this stands in for the devices.
     std::shared_ptr<DeviceStandIn> standIn;
     std::shared_ptr<InputSeam> inputSeam;
@@ -155,6 +159,8 @@ public:
     // MeasureError (no signal, the device lost or stalled) and
     // Progress::Cancelled.
     std::vector<float> record(int64_t fromOutputFrame, std::size_t frames, const Progress *progress);
+    // The other input channel for the same frames, once record() has given them.
+    std::vector<float> recordOther(int64_t fromOutputFrame, std::size_t frames) const;
 
     // Output to input, in frames, once record() has found it.
     std::optional<int64_t> loopFrames() const { return m_loopFrames; }

@@ -1,4 +1,5 @@
 #include "dsp/soundmath.h"
+#include "measure/crosstalk.h"
 #include "measure/measurement.h"
 #include "tests/simulateddevice.h"
 
@@ -127,6 +128,37 @@ TEST(MeasureTwoTones, SilenceReadsTheDevicesNoiseOnceTwoBlocksAgree)
     EXPECT_NEAR(reading.noise.noiseDbfs, 10 * std::log10(2 * sigma * sigma * 19980 / 24000), 0.2);
     EXPECT_LT(reading.noise.noiseADbfs, reading.noise.noiseDbfs);
     EXPECT_EQ(std::string(measure::figureName(reading)), "noise");
+}
+
+} // namespace
+
+namespace {
+
+TEST(MeasureCrosstalk, TheOtherChannelsShareOfTheToneIsReadAtItsFrequency)
+{
+    const measure::Stimulus stimulus = measure::sine(1000, -12);
+    std::mt19937_64 random(4);
+    std::normal_distribution<double> noise(0, 1e-6);
+    std::vector<float> driven(24000), other(24000);
+    for (std::size_t i = 0; i < driven.size(); ++i) {
+        const double t = double(i) / kRate;
+        driven[i] = float(0.25 * std::sin(2 * dsp::kPi * 1000.1 * t));
+        // -80 dB of it, turned in phase, beside a louder tone of another frequency and some noise.
+        other[i] = float(2.5e-5 * std::cos(2 * dsp::kPi * 1000.1 * t) + 0.1 * std::sin(2 * dsp::kPi * 3000 * t) +
+                         noise(random));
+    }
+    const measure::CrosstalkPoint point = measure::crosstalkOf(driven, other, kRate, stimulus);
+    ASSERT_EQ(point.driven.state, measure::State::Measured) << point.driven.why;
+    EXPECT_NEAR(point.crosstalkDb, -80, 0.1);
+    EXPECT_NEAR(point.otherDbfs, dsp::decibels(2.5e-5), 0.1);
+    const measure::CrosstalkPoint silent =
+        measure::crosstalkOf(driven, std::vector<float>(driven.size(), 0.0f), kRate, stimulus);
+    EXPECT_TRUE(std::isinf(silent.crosstalkDb) && silent.crosstalkDb < 0);
+    // No figures for a driven channel that hears nothing.
+    const measure::CrosstalkPoint none =
+        measure::crosstalkOf(std::vector<float>(driven.size(), 0.0f), other, kRate, stimulus);
+    EXPECT_FALSE(measure::hasFigures(none.driven.state));
+    EXPECT_TRUE(std::isnan(none.crosstalkDb));
 }
 
 } // namespace

@@ -559,66 +559,6 @@ private:
     static pid_t server() { return static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID")); }
 };
 
-TEST(MeasureEndToEnd, AFrozenServerGivesOneLineWithinSixSeconds)
-{
-    for (const char *command : {"devices", "measure"}) {
-        SCOPED_TRACE(command);
-        const auto start = std::chrono::steady_clock::now();
-        Cli run;
-        {
-            Frozen frozen;
-            run = cli({QString::fromLatin1(command)});
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.err, "quenlari-cli: the sound server does not answer\n");
-        EXPECT_LT(seconds, 6);
-    }
-    // Frozen during a sweep, after its first step.
-    QProcess process;
-    process.start(QStringLiteral(QUENLARI_CLI), {QStringLiteral("measure"), QStringLiteral("--sweep"),
-                                                  QStringLiteral("level"), QStringLiteral("--json")});
-    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
-    const auto start = std::chrono::steady_clock::now();
-    {
-        Frozen frozen;
-        EXPECT_TRUE(process.waitForFinished(6000)) << "the sweep hangs";
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished();
-    }
-    EXPECT_EQ(process.exitCode(), 2);
-    EXPECT_EQ(process.readAllStandardError().count('\n'), 1);
-    EXPECT_LT(seconds, 6);
-    // The server, let go, serves again.
-    const Cli after = cli({QStringLiteral("devices")});
-    EXPECT_EQ(after.status, 0) << after.err.toStdString();
-}
-
-// Last: it takes the server away.
-TEST(MeasureEndToEnd, AServerKilledDuringASweepStopsItWithAMessage)
-{
-    QProcess process;
-    process.start(QStringLiteral(QUENLARI_CLI),
-                  {QStringLiteral("measure"), QStringLiteral("--sweep"), QStringLiteral("level"),
-                   QStringLiteral("--json")});
-    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
-    ::kill(static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID")), SIGKILL);
-    ASSERT_TRUE(process.waitForFinished(15000)) << "the sweep hangs";
-    EXPECT_EQ(process.exitCode(), 2);
-    const QByteArray err = process.readAllStandardError();
-    EXPECT_EQ(err.count("quenlari-cli: "), 1) << err.toStdString();
-    const QByteArray out = process.readAllStandardOutput();
-    EXPECT_GE(out.count('\n'), 1);
-    EXPECT_LT(out.count('\n'), 41);
-}
-
-} // namespace
-
-namespace {
-
 void waitForClosedStreams()
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -689,9 +629,6 @@ TEST(MeasureEndToEnd, TheCommandLinesIntermodulationAgainstLevelOfAPolynomialDev
     }
 }
 
-} // namespace
-
-namespace {
 
 TEST(MeasureEndToEnd, TheCommandLineMeasuresNoiseAndDynamicRange)
 {
@@ -712,4 +649,90 @@ TEST(MeasureEndToEnd, TheCommandLineMeasuresNoiseAndDynamicRange)
     EXPECT_GT(figures["dynamic_range_db"].toDouble(), 140) << range.out.toStdString();
 }
 
+TEST(MeasureEndToEnd, TheTwoChannelsOfALoopHearNothingOfEachOther)
+{
+    waitForClosedStreams();
+    for (const char *channel : {"1", "2"}) {
+        const Cli run = cli({"measure", "--crosstalk", "--channel", channel, "--sweep", "frequency", "--from", "100",
+                             "--to", "10000", "--per-octave", "1", "--output", "Quenlari-Pair", "--input",
+                             "Monitor of Quenlari-Pair", "--json"});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QList<QByteArray> lines = run.out.trimmed().split('\n');
+        EXPECT_EQ(lines.size(), 8); // 100 Hz to 10 kHz an octave apart, and 10 kHz itself
+        for (const QByteArray &line : lines) {
+            const QJsonObject point = QJsonDocument::fromJson(line).object();
+            ASSERT_EQ(point["state"].toString(), QStringLiteral("measured")) << line.toStdString();
+            EXPECT_EQ(point["driven_channel"].toInt(), QByteArray(channel).toInt());
+            EXPECT_NEAR(point["driven_dbfs"].toDouble(), -12, 0.01);
+            // Digital silence on the other channel reads as no crosstalk at all (null).
+            if (!point["crosstalk_db"].isNull()) {
+                EXPECT_LT(point["crosstalk_db"].toDouble(), -120) << line.toStdString();
+            }
+        }
+        waitForClosedStreams();
+    }
+    // A single channel has no other to read.
+    const Cli mono = cli({"measure", "--crosstalk"});
+    EXPECT_EQ(mono.status, 2);
+    EXPECT_TRUE(mono.err.contains("no channel 2")) << mono.err.toStdString();
+}
+
+// The last two stop the server: nothing may follow them.
+TEST(MeasureEndToEnd, AFrozenServerGivesOneLineWithinSixSeconds)
+{
+    for (const char *command : {"devices", "measure"}) {
+        SCOPED_TRACE(command);
+        const auto start = std::chrono::steady_clock::now();
+        Cli run;
+        {
+            Frozen frozen;
+            run = cli({QString::fromLatin1(command)});
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "quenlari-cli: the sound server does not answer\n");
+        EXPECT_LT(seconds, 6);
+    }
+    // Frozen during a sweep, after its first step.
+    QProcess process;
+    process.start(QStringLiteral(QUENLARI_CLI), {QStringLiteral("measure"), QStringLiteral("--sweep"),
+                                                  QStringLiteral("level"), QStringLiteral("--json")});
+    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Frozen frozen;
+        EXPECT_TRUE(process.waitForFinished(6000)) << "the sweep hangs";
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError().count('\n'), 1);
+    EXPECT_LT(seconds, 6);
+    // The server, let go, serves again.
+    const Cli after = cli({QStringLiteral("devices")});
+    EXPECT_EQ(after.status, 0) << after.err.toStdString();
+}
+
+// Last: it takes the server away.
+TEST(MeasureEndToEnd, AServerKilledDuringASweepStopsItWithAMessage)
+{
+    QProcess process;
+    process.start(QStringLiteral(QUENLARI_CLI),
+                  {QStringLiteral("measure"), QStringLiteral("--sweep"), QStringLiteral("level"),
+                   QStringLiteral("--json")});
+    ASSERT_TRUE(process.waitForReadyRead(20000)) << "no step ended";
+    ::kill(static_cast<pid_t>(qEnvironmentVariableIntValue("QUENLARI_SOUND_SERVER_PID")), SIGKILL);
+    ASSERT_TRUE(process.waitForFinished(15000)) << "the sweep hangs";
+    EXPECT_EQ(process.exitCode(), 2);
+    const QByteArray err = process.readAllStandardError();
+    EXPECT_EQ(err.count("quenlari-cli: "), 1) << err.toStdString();
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_GE(out.count('\n'), 1);
+    EXPECT_LT(out.count('\n'), 41);
+}
+
 } // namespace
+

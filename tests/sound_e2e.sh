@@ -8,7 +8,8 @@
 # "twinA" and "twinB" are two float loops with one description, as two
 # identical cards are. "shaper" is a memoryless polynomial (the harmonic
 # generator of the LADSPA plugins: 2 % of a second and 1 % of a third
-# harmonic for a full-scale sine) in front of the float loop "shaped".
+# harmonic for a full-scale sine) in front of the float loop "shaped". "pair"
+# is a stereo float loop: two channels the server keeps apart, as two sinks.
 # Exits 77 (skipped) with a reason where no server can start, except in CI,
 # where that is a failure.
 set -uo pipefail
@@ -33,6 +34,7 @@ pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n --log-target=
     --load="module-null-sink sink_name=twinA rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Twin" \
     --load="module-null-sink sink_name=twinB rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Twin" \
     --load="module-null-sink sink_name=shaped rate=48000 channels=1 format=float32le sink_properties=device.description=Quenlari-Shaped" \
+    --load="module-null-sink sink_name=pair rate=48000 channels=2 channel_map=front-left,front-right format=float32le sink_properties=device.description=Quenlari-Pair" \
     --load="module-ladspa-sink sink_name=shaper sink_master=shaped plugin=harmonic_gen_1220 label=harmonicGen control=1,0.02,0.01,0,0,0,0,0,0,0 sink_properties=device.description=Quenlari-Shaper" \
     --load="module-native-protocol-unix" &
 server=$!
