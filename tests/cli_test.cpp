@@ -867,6 +867,17 @@ TEST(CliImd, WritesTheTwoTonesAndReadsAPolynomialsProductsAndANoisesLevel)
         {{"wav", "--imd", "ccif", "--rate", "32000", "-o", ccif}, "--tones"},
         {{"wav", "--imd", "smpte", "--levels", "1,1,1,1,1,1", "-o", ccif}, "--levels"},
         {{"wav", "--noise", "-o", ccif}, "--noise"},
+        {{"measure", "--imd", "smpte", "--sweep", "frequency"}, "--sweep"},
+        {{"measure", "--imd", "smpte", "--sweep", "chirp"}, "--sweep"},
+        {{"measure", "--imd", "ccif", "--freq", "1000"}, "--freq"},
+        {{"measure", "--imd", "ccif", "--noise"}, "--noise"},
+        {{"measure", "--noise", "--level", "-20"}, "--level"},
+        {{"measure", "--noise", "--sweep", "level"}, "--sweep"},
+        {{"measure", "--dynamic-range", "--freq", "1000"}, "--freq"},
+        {{"measure", "--crosstalk", "--sweep", "level"}, "--sweep"},
+        {{"measure", "--crosstalk", "--channel", "3"}, "--channel"},
+        {{"measure", "--crosstalk", "--dynamic-range"}, "--crosstalk"},
+        {{"measure", "--crosstalk", "--live"}, "--live"},
     };
     for (const auto &[arguments, named] : refused) {
         const Outcome run = cli(arguments);
