@@ -196,6 +196,46 @@ const char *figureName(const Reading &reading)
     return "THD+N";
 }
 
+namespace {
+
+// DC and a cosine and a sine of each of `Tones` tones fitted over [begin, end),
+// the normal equations summed by hand.
+template <int Tones>
+Eigen::VectorXd fitWindow(const std::vector<float> &samples, std::size_t begin, std::size_t end,
+                          const std::vector<double> &thetas, std::vector<dsp::Oscillator<double>> &waves)
+{
+    constexpr int kUnknowns = 2 * Tones + 1;
+    double normal[kUnknowns][kUnknowns] = {}, right[kUnknowns] = {}, basis[kUnknowns] = {1};
+    dsp::forEachAnchorSpan(begin, end, [&](std::size_t from, std::size_t to) {
+        for (int t = 0; t < Tones; ++t)
+            waves[std::size_t(t)].anchor(thetas[std::size_t(t)] * double(from));
+        for (std::size_t i = from; i < to; ++i) {
+            for (int t = 0; t < Tones; ++t) {
+                dsp::Oscillator<double> &wave = waves[std::size_t(t)];
+                basis[2 * t + 1] = wave.cosine();
+                basis[2 * t + 2] = wave.sine();
+                wave.turn();
+            }
+            const double y = samples[i];
+            for (int a = 0; a < kUnknowns; ++a) {
+                right[a] += y * basis[a];
+                for (int b = a; b < kUnknowns; ++b)
+                    normal[a][b] += basis[a] * basis[b];
+            }
+        }
+    });
+    Eigen::Matrix<double, kUnknowns, kUnknowns> matrix;
+    Eigen::Matrix<double, kUnknowns, 1> vector;
+    for (int a = 0; a < kUnknowns; ++a) {
+        vector(a) = right[a];
+        for (int b = a; b < kUnknowns; ++b)
+            matrix(a, b) = matrix(b, a) = normal[a][b];
+    }
+    return matrix.ldlt().solve(vector);
+}
+
+} // namespace
+
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result)
 {
     return tonesSteady(samples, rate, {2 * dsp::kPi * result.fundamentalHz / rate}, result.thdN);
@@ -218,31 +258,16 @@ bool tonesSteady(const std::vector<float> &samples, double rate, const std::vect
         return true;
     const auto tones = Eigen::Index(thetas.size());
     const Eigen::Index unknowns = 2 * tones + 1;
+    if (thetas.size() > 2)
+        return true;
     std::vector<Eigen::VectorXd> fits(windows);
     Eigen::VectorXd mean = Eigen::VectorXd::Zero(unknowns);
     std::vector<dsp::Oscillator<double>> waves;
     for (double theta : thetas)
         waves.emplace_back(theta);
-    Eigen::VectorXd basis(unknowns);
     for (std::size_t k = 0; k < windows; ++k) {
-        Eigen::MatrixXd normal = Eigen::MatrixXd::Zero(unknowns, unknowns);
-        Eigen::VectorXd right = Eigen::VectorXd::Zero(unknowns);
-        dsp::forEachAnchorSpan(k * window, (k + 1) * window, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = 0; t < thetas.size(); ++t)
-                waves[t].anchor(thetas[t] * double(begin));
-            for (std::size_t i = begin; i < end; ++i) {
-                basis(0) = 1;
-                for (Eigen::Index t = 0; t < tones; ++t) {
-                    dsp::Oscillator<double> &wave = waves[std::size_t(t)];
-                    basis(2 * t + 1) = wave.cosine();
-                    basis(2 * t + 2) = wave.sine();
-                    wave.turn();
-                }
-                normal.selfadjointView<Eigen::Lower>().rankUpdate(basis);
-                right += double(samples[i]) * basis;
-            }
-        });
-        fits[k] = normal.selfadjointView<Eigen::Lower>().ldlt().solve(right);
+        fits[k] = thetas.size() == 1 ? fitWindow<1>(samples, k * window, (k + 1) * window, thetas, waves)
+                                     : fitWindow<2>(samples, k * window, (k + 1) * window, thetas, waves);
         mean += fits[k] / double(windows);
     }
     // A gap, a jump, a stretch of another tone: somewhere a tone itself

@@ -76,7 +76,7 @@ Reading read(const std::vector<float> &samples, double rate, const Stimulus &sti
 // windows of whole periods (1 ms at the least, longer in noise), none stands
 // a tenth of the block's fundamental apart from it.
 bool steady(const std::vector<float> &samples, double rate, const analysis::Analysis &result);
-// The same for tones at `thetas` (radians a sample, the lowest first) fitted
+// The same for one or two tones at `thetas` (radians a sample, the lowest first) fitted
 // together, over windows of whole periods of the lowest, long enough that a
 // residual of `residualShare` of the weakest tone's RMS cannot move them.
 bool tonesSteady(const std::vector<float> &samples, double rate, const std::vector<double> &thetas,
