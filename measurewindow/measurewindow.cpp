@@ -48,6 +48,41 @@ constexpr int kFrameRoom = 60; // the window's frame and title bar, and a panel'
 constexpr double kFloorDbfs = -180;
 constexpr int kSweepHarmonics = 5; // H2 to H5 drawn
 const char *const kUnits[] = {"dBFS", "V rms", "dBV", "dBu"};
+// The stimulus's kinds, in the chooser's order: the two tones follow twotone::Method's.
+const char *const kStimulusKinds[] = {"sine", "the tone of the controls", "SMPTE", "DIN", "CCIF", "silence (noise)"};
+enum StimulusKind { kSine, kControls, kSmpte, kDin, kCcif, kSilence };
+const QStringList kStepColumns = {QStringLiteral("Hz"), QStringLiteral("dBFS"), QStringLiteral("State"),
+                                  QStringLiteral("Fundamental dBFS"), QStringLiteral("THD_F dB"),
+                                  QStringLiteral("THD+N dB"), QStringLiteral("Clipped")};
+const QStringList kHarmonicColumns = {QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"),
+                                      QStringLiteral("Phase (degrees)")};
+const QStringList kProductColumns = {QStringLiteral("Product"), QStringLiteral("% of f2"), QStringLiteral("dB of f2"),
+                                     QStringLiteral("Hz")};
+
+// What a sweep's curve draws of a step, as a fraction: THD+N, THD_F, H2 to
+// H5; for two tones the method's figure, d2 and d3 (and nothing more).
+double sweepFraction(const measure::Reading &step, int curve)
+{
+    if (const auto &tones = step.stimulus.twoTone) {
+        const analysis::ImdFigures &f = step.imd.figures;
+        const double percent = curve == 0 ? f.mainPercent()
+                               : curve == 1 ? (tones->modulation() ? f.imdD2Percent : f.dfdD2Percent)
+                               : curve == 2 ? (tones->modulation() ? f.imdD3Percent : f.dfdD3Percent)
+                                            : std::nan("");
+        return percent / 100;
+    }
+    const analysis::Analysis &r = step.result;
+    return curve == 0 ? r.thdN : curve == 1 ? r.thdF : r.levelPercent(curve) / 100;
+}
+
+QString sweepCurveName(const measure::Reading &step, int curve)
+{
+    if (step.stimulus.twoTone) {
+        const QString method = QString::fromLatin1(measure::figureName(step));
+        return curve == 0 ? method : QStringLiteral("%1 d%2").arg(method).arg(curve + 1);
+    }
+    return curve == 0 ? QStringLiteral("THD+N") : curve == 1 ? QStringLiteral("THD_F") : QStringLiteral("H%1").arg(curve);
+}
 
 std::optional<double> volts(const QDoubleSpinBox *box)
 {
@@ -180,15 +215,17 @@ void MeasureWindow::buildLayout()
     m_levelUnits->setObjectName(QStringLiteral("cboLevelUnit"));
     for (const char *unit : kUnits)
         m_levelUnits->addItem(QString::fromLatin1(unit));
-    m_useControls = new QCheckBox(QStringLiteral("the tone of the controls"), this);
-    m_useControls->setObjectName(QStringLiteral("chkControls"));
+    m_stimulusKind = new QComboBox(this);
+    m_stimulusKind->setObjectName(QStringLiteral("cboStimulus"));
+    for (const char *kind : kStimulusKinds)
+        m_stimulusKind->addItem(QString::fromUtf8(kind));
     auto *level = new QHBoxLayout;
     level->addWidget(m_level, 1);
     level->addWidget(m_levelUnits);
     auto *stimulus = new QFormLayout;
+    stimulus->addRow(QStringLiteral("Stimulus"), m_stimulusKind);
     stimulus->addRow(QStringLiteral("Frequency"), m_frequency);
     stimulus->addRow(QStringLiteral("Level"), level);
-    stimulus->addRow(QString(), m_useControls);
     auto *stimulusBox = new QGroupBox(QStringLiteral("Stimulus"), this);
     stimulusBox->setLayout(stimulus);
     auto *top = new QHBoxLayout;
@@ -230,8 +267,7 @@ void MeasureWindow::buildLayout()
     m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_harmonics = new QTableWidget(measure::kMeasuredHarmonics - 1, 4, this);
     m_harmonics->setObjectName(QStringLiteral("tblHarmonics"));
-    m_harmonics->setHorizontalHeaderLabels(
-        {QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"), QStringLiteral("Phase (degrees)")});
+    m_harmonics->setHorizontalHeaderLabels(kHarmonicColumns);
     m_harmonics->verticalHeader()->hide();
     m_harmonics->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_harmonics->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -335,9 +371,7 @@ void MeasureWindow::buildLayout()
     m_sweepPlot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignLeft);
     m_stepTable = new QTableWidget(0, 7, this);
     m_stepTable->setObjectName(QStringLiteral("tblSteps"));
-    m_stepTable->setHorizontalHeaderLabels({QStringLiteral("Hz"), QStringLiteral("dBFS"), QStringLiteral("State"),
-                                            QStringLiteral("Fundamental dBFS"), QStringLiteral("THD_F dB"),
-                                            QStringLiteral("THD+N dB"), QStringLiteral("Clipped")});
+    m_stepTable->setHorizontalHeaderLabels(kStepColumns);
     m_stepTable->verticalHeader()->hide();
     m_stepTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_stepTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -383,7 +417,12 @@ void MeasureWindow::buildLayout()
     connect(m_run, &QPushButton::clicked, this, &MeasureWindow::runOrCancelSweep);
     connect(m_frequency, &QDoubleSpinBox::valueChanged, this, &MeasureWindow::stimulusChanged);
     connect(m_level, &QDoubleSpinBox::valueChanged, this, &MeasureWindow::stimulusChanged);
-    connect(m_useControls, &QCheckBox::toggled, this, &MeasureWindow::stimulusChanged);
+    connect(m_stimulusKind, &QComboBox::currentIndexChanged, this, [this] {
+        // The sine's frequency is typed; the controls give theirs, the two tones are the method's.
+        m_frequency->setEnabled(m_stimulusKind->currentIndex() == kSine);
+        m_level->setEnabled(m_stimulusKind->currentIndex() != kSilence);
+        stimulusChanged();
+    });
     connect(m_levelUnits, &QComboBox::currentIndexChanged, this, &MeasureWindow::levelUnitChanged);
     connect(m_outputCal, &QDoubleSpinBox::valueChanged, this, [this] {
         // Volts need a calibration: without one the level is typed in dBFS.
@@ -512,8 +551,13 @@ double MeasureWindow::chosenLevelDbfs() const
 
 measure::Stimulus MeasureWindow::chosenStimulus() const
 {
+    const int kind = m_stimulusKind->currentIndex();
+    if (kind == kSilence)
+        return measure::silence();
+    if (kind >= kSmpte)
+        return measure::twoToneStimulus(twotone::standard(twotone::Method(kind - kSmpte)), chosenLevelDbfs());
     measure::Stimulus stimulus = measure::sine(m_frequency->value(), chosenLevelDbfs());
-    if (m_useControls->isChecked()) {
+    if (kind == kControls) {
         stimulus.tone = m_controlsTone();
         stimulus.tone.frequencyHz = std::max(measure::kLowestStimulusHz, stimulus.tone.frequencyHz);
     }
@@ -624,7 +668,7 @@ void MeasureWindow::stimulusChanged()
 
 void MeasureWindow::controlsChanged()
 {
-    if (m_useControls->isChecked())
+    if (m_stimulusKind->currentIndex() == kControls)
         stimulusChanged();
 }
 
@@ -675,13 +719,24 @@ void MeasureWindow::showLive(const LiveResult &result)
         clearLive();
         return;
     }
-    const analysis::Analysis &r = shown.result;
     showState(shown.state == measure::State::Overload
                   ? QStringLiteral("input overload: %1 samples at the converter's limits").arg(shown.overloaded)
                   : QStringLiteral("Measuring: %1 of %2 blocks averaged")
                         .arg(live.averaged)
                         .arg(liveSettings().averaging));
     const std::optional<double> inputCal = volts(m_inputCal), outputCal = volts(m_outputCal);
+    m_useInPlot->setEnabled(shown.stimulus.kind() == measure::Stimulus::Kind::Tone);
+    m_harmonics->setRowCount(measure::kMeasuredHarmonics - 1);
+    m_harmonics->setHorizontalHeaderLabels(kHarmonicColumns);
+    m_harmonics->clearContents();
+    if (shown.stimulus.kind() != measure::Stimulus::Kind::Tone) {
+        showOtherFigures(shown, inputCal);
+        plotSpectrum(shown);
+        m_residual->clearGraphs();
+        m_residual->replot();
+        return;
+    }
+    const analysis::Analysis &r = shown.result;
     m_figures->setText(QStringLiteral("Stimulus     %1 Hz, %2\nFundamental  %3 Hz, %4\nTHD_F        %5 %  (%6 dB)\n"
                                       "THD_R        %7 %\nTHD+N        %8 %  (%9 dB)\nSINAD        %10 dB")
                            .arg(figureText(shown.stimulus.frequencyHz(), 2), levelText(shown.stimulus.peakDbfs, outputCal),
@@ -698,15 +753,7 @@ void MeasureWindow::showLive(const LiveResult &result)
             m_harmonics->setItem(int(k), column, new QTableWidgetItem(cells[column]));
     }
     // The spectrum of the newest block; the residual scaled to fill its view.
-    m_spectrum->clearGraphs();
-    QCPGraph *spectrum = m_spectrum->addGraph();
-    const analysis::MagnitudeSpectrum &s = shown.spectrum;
-    spectrum->setData(QVector<double>(s.frequencyHz.begin(), s.frequencyHz.end()),
-                      QVector<double>(s.dbfs.begin(), s.dbfs.end()), true);
-    spectrum->setPen(QPen(QColor(0, 110, 0)));
-    m_spectrum->xAxis->setRange(10, shown.result.sampleRate / 2);
-    m_spectrum->yAxis->setRange(kFloorDbfs, 12);
-    m_spectrum->replot();
+    plotSpectrum(shown);
     m_residual->clearGraphs();
     QCPGraph *residual = m_residual->addGraph();
     double largest = 0;
@@ -720,6 +767,84 @@ void MeasureWindow::showLive(const LiveResult &result)
     m_residual->xAxis->setRange(0, std::max<double>(1, double(live.residual.size())));
     m_residual->yAxis->setRange(-std::max(largest, 1e-12), std::max(largest, 1e-12));
     m_residual->replot();
+}
+
+void MeasureWindow::plotSpectrum(const measure::Reading &shown)
+{
+    m_spectrum->clearGraphs();
+    QCPGraph *spectrum = m_spectrum->addGraph();
+    const analysis::MagnitudeSpectrum &s = shown.spectrum;
+    spectrum->setData(QVector<double>(s.frequencyHz.begin(), s.frequencyHz.end()),
+                      QVector<double>(s.dbfs.begin(), s.dbfs.end()), true);
+    spectrum->setPen(QPen(QColor(0, 110, 0)));
+    // Two tones: each product the figures take, marked where it was read.
+    if (shown.stimulus.kind() == measure::Stimulus::Kind::TwoTone) {
+        QCPGraph *marks = m_spectrum->addGraph();
+        marks->setObjectName(QStringLiteral("products"));
+        marks->setLineStyle(QCPGraph::lsNone);
+        marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, Qt::red, 7));
+        for (const analysis::Product &product : shown.imd.products)
+            if (product.present)
+                marks->addData(product.frequencyHz, std::max(kFloorDbfs, dsp::decibels(product.amplitude)));
+    }
+    const double rate = shown.stimulus.kind() == measure::Stimulus::Kind::TwoTone  ? shown.imd.sampleRate
+                        : shown.stimulus.kind() == measure::Stimulus::Kind::Silence ? shown.noise.sampleRate
+                                                                                     : shown.result.sampleRate;
+    m_spectrum->xAxis->setRange(10, rate / 2);
+    m_spectrum->yAxis->setRange(kFloorDbfs, 12);
+    m_spectrum->replot();
+}
+
+void MeasureWindow::showOtherFigures(const measure::Reading &shown, const std::optional<double> &inputCal)
+{
+    const std::optional<double> outputCal = volts(m_outputCal);
+    if (shown.stimulus.kind() == measure::Stimulus::Kind::Silence) {
+        const analysis::Noise &n = shown.noise;
+        const auto inVolts = [&](double dbfs) {
+            if (!inputCal || !std::isfinite(dbfs))
+                return QString();
+            const measure::Volts v = measure::voltsOf(dbfs, *inputCal);
+            return QStringLiteral(" (%1 dBV, %2 dBu)").arg(figureText(v.dbv, 2), figureText(v.dbu, 2));
+        };
+        m_figures->setText(QStringLiteral("Stimulus     silence\nNoise        %1 dBFS%2, %3 to %4 Hz\n"
+                                          "A-weighted   %5 dBFS%6\nPeak         %7 dBFS")
+                               .arg(figureText(n.noiseDbfs, 2), inVolts(n.noiseDbfs), figureText(n.bandLowHz, 0),
+                                    figureText(n.bandHighHz, 0), figureText(n.noiseADbfs, 2), inVolts(n.noiseADbfs),
+                                    figureText(n.peakDbfs, 2)));
+        return;
+    }
+    const analysis::Intermodulation &r = shown.imd;
+    const twotone::TwoTone &tones = *shown.stimulus.twoTone;
+    const analysis::ImdFigures &f = r.figures, &floor = r.floor;
+    const auto figure = [](const char *name, double percent, double floorPercent) {
+        return QStringLiteral("\n%1 %2 %  (%3 dB; the noise alone %4 dB)")
+            .arg(QString::fromLatin1(name), -12)
+            .arg(figureText(percent, 4), figureText(dsp::decibels(percent / 100), 2),
+                 figureText(dsp::decibels(floorPercent / 100), 2));
+    };
+    QString text = QStringLiteral("Stimulus     %1, %2 and %3 Hz, %4\nf1           %5 Hz, %6\nf2           %7 Hz, %8")
+                       .arg(QString::fromLatin1(twotone::nameOf(tones.method)).toUpper(), figureText(tones.f1Hz, 0),
+                            figureText(tones.f2Hz, 0), levelText(shown.stimulus.peakDbfs, outputCal),
+                            figureText(r.f1.frequencyHz, 3), levelText(dsp::decibels(r.f1.amplitude), inputCal),
+                            figureText(r.f2.frequencyHz, 3), levelText(dsp::decibels(r.f2.amplitude), inputCal));
+    if (tones.modulation())
+        text += figure("IMD", f.imdPercent, floor.imdPercent) + figure("IMD d2", f.imdD2Percent, floor.imdD2Percent) +
+                figure("IMD d3", f.imdD3Percent, floor.imdD3Percent);
+    else
+        text += figure("DFD d2", f.dfdD2Percent, floor.dfdD2Percent) + figure("DFD d3", f.dfdD3Percent, floor.dfdD3Percent);
+    m_figures->setText(text);
+    m_harmonics->setHorizontalHeaderLabels(kProductColumns);
+    m_harmonics->setRowCount(int(r.products.size()));
+    for (std::size_t k = 0; k < r.products.size(); ++k) {
+        const analysis::Product &product = r.products[k];
+        const double share = product.amplitude / r.f2.amplitude;
+        const QStringList cells = {QString::fromStdString(product.label),
+                                   product.present ? figureText(100 * share, 5) : QStringLiteral("absent"),
+                                   product.present ? figureText(dsp::decibels(share), 2) : QString(),
+                                   figureText(product.frequencyHz, 1)};
+        for (int column = 0; column < cells.size(); ++column)
+            m_harmonics->setItem(int(k), column, new QTableWidgetItem(cells[column]));
+    }
 }
 
 void MeasureWindow::clearLive()
@@ -749,7 +874,19 @@ void MeasureWindow::runOrCancelSweep()
     plan.to = m_to->value();
     plan.perOctave = m_perOctave->value();
     plan.stepDb = m_step->value();
-    const std::vector<measure::Stimulus> steps = plan.steps(chosenStimulus());
+    const measure::Stimulus base = chosenStimulus();
+    if (base.silent || (base.twoTone && m_sweepKind->currentIndex() != 1)) {
+        fail(QStringLiteral("Measuring"), base.silent ? QStringLiteral("silence is measured live, not swept")
+                                                      : QStringLiteral("two tones are swept in level: choose a level sweep"));
+        return;
+    }
+    m_stepTable->setHorizontalHeaderLabels(
+        base.twoTone ? QStringList{QStringLiteral("f1 Hz"), QStringLiteral("dBFS"), QStringLiteral("State"),
+                                   QStringLiteral("f2 dBFS"), QStringLiteral("d2 dB"),
+                                   QString::fromLatin1(base.twoTone->modulation() ? "IMD dB" : "DFD dB"),
+                                   QStringLiteral("Clipped")}
+                     : kStepColumns);
+    const std::vector<measure::Stimulus> steps = plan.steps(base);
     if (steps.empty()) {
         fail(QStringLiteral("Measuring"), QStringLiteral("the sweep has no steps: check its start and end"));
         return;
@@ -785,14 +922,15 @@ void MeasureWindow::addStep(const measure::Reading &step)
     m_steps.push_back(step);
     const int row = m_stepTable->rowCount();
     m_stepTable->insertRow(row);
-    const analysis::Analysis &r = step.result;
     const bool measured = measure::hasFigures(step.state);
+    // Two tones: f2's level, d2 and the method's figure where a tone has its fundamental, THD_F and THD+N.
+    const double second = step.stimulus.twoTone ? sweepFraction(step, 1) : step.result.thdF;
     const QStringList cells = {figureText(step.stimulus.frequencyHz(), 2), figureText(step.stimulus.peakDbfs, 2),
                                QString::fromUtf8(measure::stateText(step.state)),
-                               measured ? figureText(r.fundamentalDbfs, 2) : QString(),
-                               measured ? figureText(dsp::decibels(r.thdF), 2) : QString(),
-                               measured ? figureText(dsp::decibels(r.thdN), 2) : QString(),
-                               QString::number(r.clippedSamples)};
+                               measured ? figureText(measure::levelDb(step), 2) : QString(),
+                               measured ? figureText(dsp::decibels(second), 2) : QString(),
+                               measured ? figureText(measure::figureDb(step), 2) : QString(),
+                               QString::number(step.overloaded)};
     for (int column = 0; column < cells.size(); ++column)
         m_stepTable->setItem(row, column, new QTableWidgetItem(cells[column]));
     plotSweep();
@@ -814,9 +952,7 @@ void MeasureWindow::plotSweep()
     const auto draw = [&](const std::vector<measure::Reading> &steps, bool reference) {
         for (int curve = 0; curve < 2 + kSweepHarmonics - 1; ++curve) {
             QCPGraph *graph = m_sweepPlot->addGraph();
-            const QString name = curve == 0 ? QStringLiteral("THD+N")
-                                 : curve == 1 ? QStringLiteral("THD_F")
-                                              : QStringLiteral("H%1").arg(curve);
+            const QString name = steps.empty() ? QString() : sweepCurveName(steps.front(), curve);
             graph->setName(reference ? QStringLiteral("reference (dashed)") : name);
             QPen pen(colours[curve]);
             if (reference) {
@@ -833,10 +969,7 @@ void MeasureWindow::plotSweep()
                     graph->addData(xOf(step), std::nan(""));
                     continue;
                 }
-                const analysis::Analysis &r = step.result;
-                const double fraction = curve == 0   ? r.thdN
-                                        : curve == 1 ? r.thdF
-                                                     : r.levelPercent(curve) / 100;
+                const double fraction = sweepFraction(step, curve);
                 if (fraction > 0 && std::isfinite(fraction)) {
                     const double y = shown(fraction, percent);
                     graph->addData(xOf(step), y);
@@ -940,7 +1073,20 @@ void MeasureWindow::saveLiveAsCsv()
     QByteArray text("quantity,value\n");
     text += "state," + QByteArray(measure::stateText(shown.state)) + '\n';
     text += "stimulus_hz," + value(shown.stimulus.frequencyHz()) + "\nstimulus_dbfs," + value(shown.stimulus.peakDbfs) + '\n';
-    if (measured) {
+    if (measured && shown.stimulus.silent) {
+        text += "noise_dbfs," + value(shown.noise.noiseDbfs) + "\nnoise_a_dbfs," + value(shown.noise.noiseADbfs) + '\n';
+    } else if (measured && shown.stimulus.twoTone) {
+        const analysis::Intermodulation &imd = shown.imd;
+        text += "f1_hz," + value(imd.f1.frequencyHz) + "\nf1_dbfs," + value(dsp::decibels(imd.f1.amplitude)) +
+                "\nf2_hz," + value(imd.f2.frequencyHz) + "\nf2_dbfs," + value(dsp::decibels(imd.f2.amplitude)) + '\n';
+        for (int curve = 0; curve < 3; ++curve)
+            text += sweepCurveName(shown, curve).toLower().replace(QLatin1Char(' '), QLatin1Char('_')).toUtf8() +
+                    "_percent," + value(100 * sweepFraction(shown, curve)) + '\n';
+        text += "\nproduct,frequency_hz,percent_of_f2\n";
+        for (const analysis::Product &product : imd.products)
+            text += QByteArray::fromStdString(product.label) + ',' + value(product.frequencyHz) + ',' +
+                    (product.present ? value(100 * product.amplitude / imd.f2.amplitude) : QByteArray()) + '\n';
+    } else if (measured) {
         const std::pair<const char *, double> figures[] = {
             {"fundamental_hz", r.fundamentalHz}, {"fundamental_dbfs", r.fundamentalDbfs},
             {"thd_f_percent", r.thdF * 100},     {"thd_r_percent", r.thdR * 100},
@@ -961,13 +1107,37 @@ void MeasureWindow::saveLiveAsCsv()
 
 void MeasureWindow::saveAsCsv()
 {
+    const auto saveSweep = [this](const QByteArray &text) {
+        save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as CSV"),
+             QStringLiteral("CSV table  (*.csv)|*.csv"), QDir::home().filePath(QStringLiteral("quenlari-sweep.csv")),
+             [&](QIODevice &file) { return file.write(text) == text.size(); });
+    };
+    const auto value = [](double x) { return std::isfinite(x) ? QByteArray::number(x, 'g', 10) : QByteArray(); };
+    // Two tones against level: f2's level and the method's three (or two) figures a step.
+    if (!m_steps.empty() && m_steps.front().stimulus.twoTone) {
+        QByteArray text("stimulus_dbfs,state,f1_hz,f2_hz,f2_dbfs");
+        for (int curve = 0; curve < 3; ++curve)
+            text += ',' + sweepCurveName(m_steps.front(), curve).toLower().replace(QLatin1Char(' '), QLatin1Char('_')).toUtf8() + "_percent";
+        text += ",clipped_samples\n";
+        for (const measure::Reading &step : m_steps) {
+            const bool measured = measure::hasFigures(step.state);
+            QByteArrayList row = {value(step.stimulus.peakDbfs), QByteArray(measure::stateText(step.state)),
+                                  value(step.stimulus.twoTone->f1Hz), value(step.stimulus.twoTone->f2Hz),
+                                  measured ? value(measure::levelDb(step)) : QByteArray()};
+            for (int curve = 0; curve < 3; ++curve)
+                row << (measured ? value(100 * sweepFraction(step, curve)) : QByteArray());
+            row << QByteArray::number(static_cast<qint64>(step.overloaded));
+            text += row.join(',') + '\n';
+        }
+        saveSweep(text);
+        return;
+    }
     // The decimal point whatever the user's locale, so any program reads it.
     QByteArray text("stimulus_hz,stimulus_dbfs,state,fundamental_hz,fundamental_dbfs,thd_f_percent,thd_r_percent,"
                     "thd_n_percent,sinad_db");
     for (int n = 2; n <= measure::kMeasuredHarmonics; ++n)
         text += ",h" + QByteArray::number(n) + "_percent,h" + QByteArray::number(n) + "_phase_degrees";
     text += ",clipped_samples\n";
-    const auto value = [](double x) { return std::isfinite(x) ? QByteArray::number(x, 'g', 10) : QByteArray(); };
     for (const measure::Reading &step : m_steps) {
         const analysis::Analysis &r = step.result;
         const bool measured = measure::hasFigures(step.state);
@@ -985,9 +1155,7 @@ void MeasureWindow::saveAsCsv()
         row << QByteArray::number(static_cast<qint64>(r.clippedSamples));
         text += row.join(',') + '\n';
     }
-    save(QStringLiteral("Saving the sweep"), QStringLiteral("Save the Sweep as CSV"),
-         QStringLiteral("CSV table  (*.csv)|*.csv"), QDir::home().filePath(QStringLiteral("quenlari-sweep.csv")),
-         [&](QIODevice &file) { return file.write(text) == text.size(); });
+    saveSweep(text);
 }
 
 void MeasureWindow::fail(const QString &action, const QString &why)

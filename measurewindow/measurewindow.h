@@ -88,6 +88,9 @@ private:
     void stimulusChanged();
     void tick();
     void showLive(const LiveResult &result);
+    void plotSpectrum(const measure::Reading &shown);
+    // Two tones' intermodulation, or silence's noise, where a tone's harmonics stand.
+    void showOtherFigures(const measure::Reading &shown, const std::optional<double> &inputCal);
     void showState(const QString &state);
     void runOrCancelSweep();
     void addStep(const measure::Reading &step);
@@ -134,7 +137,8 @@ private:
     QDoubleSpinBox *m_frequency = nullptr, *m_level = nullptr, *m_inputCal = nullptr, *m_outputCal = nullptr,
                    *m_block = nullptr, *m_from = nullptr, *m_to = nullptr, *m_step = nullptr,
                    *m_settleThdN = nullptr, *m_settleLevel = nullptr;
-    QCheckBox *m_useControls = nullptr, *m_percent = nullptr;
+    QComboBox *m_stimulusKind = nullptr;
+    QCheckBox *m_percent = nullptr;
     QPushButton *m_start = nullptr, *m_useInPlot = nullptr, *m_run = nullptr, *m_keep = nullptr,
                 *m_savePng = nullptr, *m_saveCsv = nullptr, *m_saveLivePng = nullptr, *m_saveLiveCsv = nullptr;
     QLabel *m_state = nullptr, *m_figures = nullptr, *m_used = nullptr;

@@ -385,7 +385,7 @@ TEST(MeasureWindow, LiveFollowsTheToneOfTheControlsAndAChangedDevice)
 {
     Measuring test;
     test.form.findChild<UpDown *>("UpDown1")->setValue(300);
-    test.child<QCheckBox>("chkControls")->setChecked(true);
+    test.child<QComboBox>("cboStimulus")->setCurrentIndex(1); // the tone of the controls
     test.click("cmdStart");
     ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
     EXPECT_NEAR(test.window->shownReading().result.fundamentalHz, 300, 1e-3);
@@ -578,6 +578,86 @@ TEST(MeasureWindow, OneSweepDrawsTheResponseAndHarmonicsAndAClickPutsAFrequencyO
     for (std::size_t n = 0; n < saved.samples.size(); ++n)
         at1k += double(saved.samples[n]) * std::polar(1.0, -2 * dsp::kPi * 1000 * double(n) / 48000);
     EXPECT_NEAR(std::abs(at1k), fundamental, 0.002);
+}
+
+} // namespace
+
+namespace {
+
+// A device with a little second order: y = x + 0.05 x^2.
+class Bent : public SimulatedDevice
+{
+public:
+    float answer(float played) noexcept override { return played + 0.05f * played * played; }
+};
+
+TEST(MeasureWindow, TwoTonesAndSilenceShowTheirOwnFiguresAndTwoTonesSweepInLevel)
+{
+    Measuring test(std::make_shared<Bent>());
+    QSignalSpy errors(test.window, &MeasureWindow::errorShown);
+    auto *kind = test.child<QComboBox>("cboStimulus");
+    ASSERT_EQ(kind->count(), 6);
+    EXPECT_EQ(kind->itemText(5), QStringLiteral("silence (noise)"));
+    kind->setCurrentIndex(2); // SMPTE
+    EXPECT_FALSE(test.child<QDoubleSpinBox>("spnFrequency")->isEnabled());
+    test.click("cmdStart");
+    ASSERT_TRUE(test.waitForMeasuring()) << test.state().toStdString();
+    // x^2 puts a2 A1 A2 at f2 - f1 and f2 + f1: d2 = 2 a2 A1, A1 four fifths of the peak at -12 dBFS.
+    const double low = 0.8 * std::pow(10, -12 / 20.0);
+    EXPECT_NEAR(test.window->shownReading().imd.figures.imdD2Percent, 100 * 2 * 0.05 * low, 1e-3);
+    EXPECT_TRUE(test.child<QLabel>("lblFigures")->text().contains(QStringLiteral("IMD d2")))
+        << test.child<QLabel>("lblFigures")->text().toStdString();
+    auto *table = test.child<QTableWidget>("tblHarmonics");
+    ASSERT_EQ(table->rowCount(), 10);
+    EXPECT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("Product"));
+    EXPECT_EQ(table->item(0, 0)->text(), QStringLiteral("f2-f1"));
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("f2+f1"));
+    // The products, marked on the spectrum where they were read.
+    auto *spectrum = test.child<QCustomPlot>("plotSpectrum");
+    ASSERT_EQ(spectrum->graphCount(), 2);
+    EXPECT_EQ(spectrum->graph(1)->dataCount(), 10);
+    const auto marks = spectrum->graph(1)->data();
+    const auto mark = std::find_if(marks->constBegin(), marks->constEnd(),
+                                   [](const QCPGraphData &point) { return std::fabs(point.key - 7060) < 0.01; });
+    ASSERT_NE(mark, marks->constEnd());
+    EXPECT_NEAR(mark->value, dsp::decibels(0.05 * low * low / 4), 0.01); // a2 A1 A2
+    EXPECT_FALSE(test.child<QPushButton>("cmdUse")->isEnabled());
+
+    // Silence: the device hands back digital silence, and says so.
+    kind->setCurrentIndex(5);
+    EXPECT_FALSE(test.child<QDoubleSpinBox>("spnLevel")->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.window->shownReading().stimulus.silent &&
+                                             measure::hasFigures(test.window->shownReading().state); },
+                                15000))
+        << test.state().toStdString();
+    EXPECT_TRUE(test.child<QLabel>("lblFigures")->text().contains(QStringLiteral("Noise        -inf dBFS")))
+        << test.child<QLabel>("lblFigures")->text().toStdString();
+    EXPECT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("n"));
+    test.click("cmdStart"); // stops
+
+    // Two tones are swept in level, not in frequency.
+    kind->setCurrentIndex(3); // DIN
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(0);
+    test.click("cmdSweep");
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_TRUE(errors.takeFirst().at(0).toString().contains(QStringLiteral("swept in level")));
+    test.child<QComboBox>("cboSweep")->setCurrentIndex(1);
+    test.child<QDoubleSpinBox>("spnFrom")->setValue(-30);
+    test.child<QDoubleSpinBox>("spnTo")->setValue(-6);
+    test.child<QDoubleSpinBox>("spnStep")->setValue(12);
+    ASSERT_TRUE(test.sweep());
+    const std::vector<measure::Reading> &steps = test.window->sweepSteps();
+    ASSERT_EQ(steps.size(), 3u);
+    for (const measure::Reading &step : steps) {
+        ASSERT_EQ(step.state, measure::State::Measured) << step.why;
+        const double a1 = 0.8 * std::pow(10, step.stimulus.peakDbfs / 20);
+        EXPECT_NEAR(step.imd.figures.imdD2Percent, 100 * 2 * 0.05 * a1, 1e-3) << step.stimulus.peakDbfs;
+    }
+    EXPECT_EQ(test.child<QTableWidget>("tblSteps")->horizontalHeaderItem(5)->text(), QStringLiteral("IMD dB"));
+    auto *plot = test.child<QCustomPlot>("plotSweep");
+    EXPECT_EQ(plot->graph(0)->name(), QStringLiteral("IMD"));
+    EXPECT_EQ(plot->graph(0)->dataCount(), 3);
+    EXPECT_EQ(errors.count(), 0);
 }
 
 } // namespace
