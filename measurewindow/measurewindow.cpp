@@ -163,6 +163,7 @@ MeasureWindow::MeasureWindow(std::function<tone::Tone()> controlsTone)
     });
     connect(&m_sweep, &QFutureWatcher<SweepEvent>::progressValueChanged, m_progress, &QProgressBar::setValue);
     connect(&m_sweep, &QFutureWatcher<SweepEvent>::finished, this, [this] {
+        m_sweeping = false;
         m_run->setText(QStringLiteral("Run Sweep"));
         m_start->setEnabled(true);
         m_chirp->setEnabled(true);
@@ -865,7 +866,7 @@ void MeasureWindow::showState(const QString &state)
 
 void MeasureWindow::runOrCancelSweep()
 {
-    if (m_sweep.isRunning()) {
+    if (m_sweeping) {
         m_sweep.cancel();
         return;
     }
@@ -904,6 +905,7 @@ void MeasureWindow::runOrCancelSweep()
     timing.settling.thdNDb = m_settleThdN->value();
     timing.settling.levelDb = m_settleLevel->value();
     const measure::Devices devices = chosenDevices();
+    m_sweeping = true;
     m_sweep.setFuture(QtConcurrent::run(&waitingPool(), [devices, steps, timing](QPromise<SweepEvent> &promise) {
         const Progress progress(promise);
         try {

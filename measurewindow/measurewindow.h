@@ -47,7 +47,8 @@ public:
     bool isLive() const { return m_meter != nullptr || m_opening.isRunning(); }
     // The main window's controls changed: followed live where the stimulus is their tone.
     void controlsChanged();
-    bool isSweeping() const { return m_sweep.isRunning(); }
+    // Until the window has heard the sweep's end, its last step and message included.
+    bool isSweeping() const { return m_sweeping; }
     // What the readout shows: the averaged reading of the live input.
     const measure::Reading &shownReading() const { return m_shown; }
     const std::vector<measure::Reading> &sweepSteps() const { return m_steps; }
@@ -124,6 +125,7 @@ private:
     QSet<QString> m_monitors;
     void showDevices(const Listing &listing);
     QFutureWatcher<SweepEvent> m_sweep;
+    bool m_sweeping = false;
     QTimer m_tick;
     measure::Reading m_shown;
     std::vector<measure::Reading> m_steps, m_reference;
