@@ -48,8 +48,12 @@ audio::Recording readRecording(const QString &file, int channel, const Progress 
     return file == kStandardInput ? readStandardInput(channel, progress) : audio::readChannel(file, channel, progress);
 }
 
-AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
-                                   Progress *progress)
+namespace {
+
+// Reads the channel, then `analyse(recording, analysed)`; every failure but a
+// cancel becomes the message in `error`.
+template <typename Analyse>
+AnalysedRecording analysedWith(const QString &file, int channel, Progress *progress, Analyse analyse)
 {
     AnalysedRecording analysed;
     analysed.file = file;
@@ -60,13 +64,11 @@ AnalysedRecording analyseRecording(const QString &file, int channel, const Setti
         const audio::Recording recording = readRecording(file, channel, progress);
         analysed.sampleRate = recording.sampleRate;
         analysed.channels = recording.channels;
+        analysed.frames = int64_t(recording.samples.size());
+        analysed.note = recording.note;
         if (progress)
             progress->setSpan(kReadingShare, 1);
-        analysed.note = recording.note;
-        Settings withCodes = settings;
-        withCodes.lowestCode = recording.lowestCode;
-        withCodes.highestCode = recording.highestCode;
-        analysed.result = analyse(recording.samples, recording.sampleRate, withCodes, progress);
+        analyse(recording, analysed);
     } catch (const audio::AudioError &error) {
         analysed.error = QString::fromUtf8(error.what());
     } catch (const AnalysisError &error) {
@@ -80,6 +82,42 @@ AnalysedRecording analyseRecording(const QString &file, int channel, const Setti
         analysed.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
     }
     return analysed;
+}
+
+} // namespace
+
+AnalysedRecording analyseRecording(const QString &file, int channel, const Settings &settings,
+                                   Progress *progress)
+{
+    return analysedWith(
+        file, channel, progress, [&](const audio::Recording &recording, AnalysedRecording &analysed) {
+            Settings withCodes = settings;
+            withCodes.lowestCode = recording.lowestCode;
+            withCodes.highestCode = recording.highestCode;
+            analysed.result = analyse(recording.samples, recording.sampleRate, withCodes, progress);
+        });
+}
+
+AnalysedRecording analyseIntermodulationOf(const QString &file, int channel, const ImdSettings &settings,
+                                           Progress *progress)
+{
+    return analysedWith(
+        file, channel, progress, [&](const audio::Recording &recording, AnalysedRecording &analysed) {
+            ImdSettings withCodes = settings;
+            withCodes.lowestCode = recording.lowestCode;
+            withCodes.highestCode = recording.highestCode;
+            analysed.imd =
+                analyseIntermodulation(recording.samples, recording.sampleRate, withCodes, progress);
+        });
+}
+
+AnalysedRecording analyseNoiseOf(const QString &file, int channel, const NoiseSettings &settings,
+                                 Progress *progress)
+{
+    return analysedWith(
+        file, channel, progress, [&](const audio::Recording &recording, AnalysedRecording &analysed) {
+            analysed.noise = analyseNoise(recording.samples, recording.sampleRate, settings, progress);
+        });
 }
 
 } // namespace analysis

@@ -1,5 +1,6 @@
-// Tools > Analyse Recording: a sound file's harmonics, analysed off the
-// window's thread, shown in the Analysis window and, on request, in the plot.
+// Tools > Analyse Recording: a sound file's harmonics, or its intermodulation
+// or noise, analysed off the window's thread, shown in the Analysis window
+// and, on request, in the plot.
 
 #include "analysis/recording.h"
 #include "analysiswindow/analysiswindow.h"
@@ -25,7 +26,32 @@ void Form1::mnuAnalyse_Click()
     });
 }
 
-void Form1::startAnalysis(const QString &file, int channel)
+analysis::AnalysedRecording analyseFigures(const QString &file, int channel, Figures figures,
+                                           Progress *progress)
+{
+    switch (figures) {
+    case Figures::Harmonics: {
+        analysis::Settings settings;
+        settings.spectrum = true;
+        return analysis::analyseRecording(file, channel, settings, progress);
+    }
+    case Figures::Noise: {
+        analysis::NoiseSettings settings;
+        settings.spectrum = true;
+        return analysis::analyseNoiseOf(file, channel, settings, progress);
+    }
+    case Figures::Smpte:
+    case Figures::Din:
+    case Figures::Ccif:
+        break;
+    }
+    analysis::ImdSettings settings;
+    settings.tones = twotone::standard(twotone::Method(int(figures) - int(Figures::Smpte)));
+    settings.spectrum = true;
+    return analysis::analyseIntermodulationOf(file, channel, settings, progress);
+}
+
+void Form1::startAnalysis(const QString &file, int channel, Figures figures)
 {
     m_analysisRun.cancel(); // the newest request wins
 
@@ -60,17 +86,18 @@ void Form1::startAnalysis(const QString &file, int channel)
         if (!m_analysis) {
             m_analysis = new AnalysisWindow;
             connect(m_analysis, &AnalysisWindow::useInPlot, this, &Form1::useAnalysis);
-            connect(m_analysis, &AnalysisWindow::channelChosen, this, &Form1::startAnalysis);
+            connect(m_analysis, &AnalysisWindow::channelChosen, this,
+                    [this](const QString &chosen, int number) {
+                        startAnalysis(chosen, number, m_analysis->figures());
+                    });
         }
         m_analysis->showAnalysis(outcome);
         m_analysis->show();
         m_analysis->raise();
         m_analysis->activateWindow();
     });
-    analysis::Settings settings;
-    settings.spectrum = true;
-    const QFuture<Outcome> run = runWithProgress<Outcome>([file, channel, settings](Progress &progress) {
-        return analysis::analyseRecording(file, channel, settings, &progress);
+    const QFuture<Outcome> run = runWithProgress<Outcome>([file, channel, figures](Progress &progress) {
+        return analyseFigures(file, channel, figures, &progress);
     });
     m_analysisRun = run;
     watcher->setFuture(run);

@@ -5,6 +5,7 @@
 #include "base/savefile.h"
 #include "dsp/soundmath.h"
 
+#include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -29,6 +30,8 @@ constexpr double kHeadroomDb = 12; // above 0 dBFS, for the fundamental's number
 constexpr int kRowHeight = 22;
 
 constexpr double kLeastExplained = 0.9;
+const QStringList kHarmonicColumns = {QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"),
+                                      QStringLiteral("Phase (degrees)")};
 
 } // namespace
 
@@ -46,18 +49,24 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
     m_channel->setObjectName(QStringLiteral("spnChannel"));
     m_channel->setPrefix(QStringLiteral("Channel "));
     m_channel->setKeyboardTracking(false);
-    connect(m_channel, &QSpinBox::valueChanged, this, [this](int channel) {
-        if (channel != m_recording.channel)
-            emit channelChosen(m_recording.file, channel);
-    });
+    // The newest choice wins: a channel chosen while another is analysed replaces it.
+    connect(m_channel, &QSpinBox::valueChanged, this,
+            [this](int channel) { emit channelChosen(m_recording.file, channel); });
+    m_figuresChoice = new QComboBox(this);
+    m_figuresChoice->setObjectName(QStringLiteral("cboFigures"));
+    m_figuresChoice->addItems({QStringLiteral("harmonics"), QStringLiteral("SMPTE intermodulation"),
+                               QStringLiteral("DIN intermodulation"), QStringLiteral("CCIF intermodulation"),
+                               QStringLiteral("noise")});
+    connect(m_figuresChoice, &QComboBox::currentIndexChanged, this,
+            [this] { emit channelChosen(m_recording.file, m_channel->value()); });
     auto *top = new QHBoxLayout;
     top->addWidget(m_header, 1);
+    top->addWidget(m_figuresChoice);
     top->addWidget(m_channel);
 
     m_table = new QTableWidget(0, 4, this);
     m_table->setObjectName(QStringLiteral("tblHarmonics"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("n"), QStringLiteral("Level %"), QStringLiteral("dBc"),
-                                        QStringLiteral("Phase (degrees)")});
+    m_table->setHorizontalHeaderLabels(kHarmonicColumns);
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -80,7 +89,7 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
     m_plot->xAxis->setLabel(QStringLiteral("Frequency (Hz)"));
     m_plot->yAxis->setLabel(QStringLiteral("Magnitude (dBFS)"));
 
-    auto *use = new QPushButton(QStringLiteral("Use in the plot"), this);
+    auto *use = m_use = new QPushButton(QStringLiteral("Use in the plot"), this);
     use->setObjectName(QStringLiteral("cmdUse"));
     connect(use, &QPushButton::clicked, this, [this] {
         const analysis::PlotValues values = analysis::plotValuesOf(m_recording.result);
@@ -113,16 +122,21 @@ AnalysisWindow::AnalysisWindow() : QWidget(nullptr, Qt::Window)
     layout->addWidget(m_clamped);
 }
 
+Figures AnalysisWindow::figures() const
+{
+    return Figures(m_figuresChoice->currentIndex());
+}
+
 void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
 {
     m_recording = recording;
-    const analysis::Analysis &r = recording.result;
+    m_shownFigures = figures();
     m_header->setText(QStringLiteral("%1\nchannel %2 of %3, %4 Hz, %5 s")
                           .arg(QFileInfo(recording.file).fileName())
                           .arg(recording.channel)
                           .arg(recording.channels)
                           .arg(recording.sampleRate)
-                          .arg(figureText(double(r.frames) / recording.sampleRate, 3)));
+                          .arg(figureText(double(recording.frames) / recording.sampleRate, 3)));
     m_header->setToolTip(recording.file);
     {
         const QSignalBlocker quiet(m_channel);
@@ -130,7 +144,24 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
         m_channel->setValue(recording.channel);
         m_channel->setEnabled(recording.channels > 1);
     }
+    // Only harmonics can be put on the plot's controls.
+    m_use->setEnabled(!recording.imd && !recording.noise);
+    m_clamped->clear();
+    if (recording.imd)
+        showIntermodulation();
+    else if (recording.noise)
+        showNoise();
+    else
+        showHarmonics();
+    if (!recording.note.isEmpty())
+        m_figures->setText(m_figures->text() + QStringLiteral("\nThe file %1.").arg(recording.note));
+    plotSpectrum();
+}
 
+void AnalysisWindow::showHarmonics()
+{
+    const analysis::Analysis &r = m_recording.result;
+    m_table->setHorizontalHeaderLabels(kHarmonicColumns);
     m_table->setRowCount(static_cast<int>(r.harmonics.size()));
     for (int row = 0; row < m_table->rowCount(); ++row) {
         const analysis::Harmonic &h = r.harmonics[row];
@@ -159,8 +190,6 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
             .arg(r.clippedSamples > 0 ? QStringLiteral("%1 (the recording clips)").arg(r.clippedSamples)
                                       : QStringLiteral("0")));
     QStringList remarks;
-    if (!recording.note.isEmpty())
-        remarks << QStringLiteral("The file %1.").arg(recording.note);
     if (r.beyondFullScale > 0)
         remarks << QStringLiteral("%1 samples lie beyond full scale (floating point: not clipped).")
                        .arg(r.beyondFullScale);
@@ -172,14 +201,74 @@ void AnalysisWindow::showAnalysis(const analysis::AnalysedRecording &recording)
                        .arg(figureText(r.explained * 100, 0));
     if (!remarks.isEmpty())
         m_figures->setText(m_figures->text() + QLatin1Char('\n') + remarks.join(QLatin1Char('\n')));
-    m_clamped->clear();
-    plotSpectrum();
+}
+
+void AnalysisWindow::showIntermodulation()
+{
+    const analysis::Intermodulation &r = *m_recording.imd;
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Product"), QStringLiteral("Hz"),
+                                        QStringLiteral("% of f2"), QStringLiteral("dB of f2")});
+    m_table->setRowCount(int(r.products.size()));
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        const analysis::Product &product = r.products[std::size_t(row)];
+        const double share = product.amplitude / r.f2.amplitude;
+        const QStringList cells = {QString::fromStdString(product.label), figureText(product.frequencyHz, 1),
+                                   product.present ? figureText(100 * share, 5) : QStringLiteral("absent"),
+                                   product.present ? figureText(dsp::decibels(share), 2) : QString()};
+        for (int column = 0; column < cells.size(); ++column)
+            m_table->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    QString text = QStringLiteral("%1: f1 %2 Hz at %3 dBFS, f2 %4 Hz at %5 dBFS")
+                       .arg(QString::fromLatin1(twotone::nameOf(r.method)).toUpper(),
+                            figureText(r.f1.frequencyHz, 3), figureText(dsp::decibels(r.f1.amplitude), 2),
+                            figureText(r.f2.frequencyHz, 3), figureText(dsp::decibels(r.f2.amplitude), 2));
+    const auto figure = [&](const QString &name, double percent, double floor) {
+        text += QStringLiteral("\n%1: %2 % (%3 dB; the noise alone %4 dB)")
+                    .arg(name, figureText(percent, 5), figureText(dsp::decibels(percent / 100), 2),
+                         figureText(dsp::decibels(floor / 100), 2));
+    };
+    if (r.method == twotone::Method::Ccif) {
+        figure(QStringLiteral("DFD d2"), r.figures.dfdD2Percent, r.floor.dfdD2Percent);
+        figure(QStringLiteral("DFD d3"), r.figures.dfdD3Percent, r.floor.dfdD3Percent);
+    } else {
+        figure(QStringLiteral("IMD"), r.figures.imdPercent, r.floor.imdPercent);
+        figure(QStringLiteral("IMD d2"), r.figures.imdD2Percent, r.floor.imdD2Percent);
+        figure(QStringLiteral("IMD d3"), r.figures.imdD3Percent, r.floor.imdD3Percent);
+    }
+    text += r.clippedSamples > 0
+                ? QStringLiteral("\nClipped samples: %1 (the recording clips)").arg(r.clippedSamples)
+                : QStringLiteral("\nClipped samples: 0");
+    m_figures->setText(text);
+}
+
+void AnalysisWindow::showNoise()
+{
+    const analysis::Noise &n = *m_recording.noise;
+    m_table->setRowCount(0);
+    QString text =
+        QStringLiteral("Noise: %1 dBFS, %2 to %3 Hz (a full-scale sine's RMS is 0 dBFS)\n"
+                       "A-weighted: %4 dBFS\nDC offset: %5; peak: %6 dBFS")
+            .arg(figureText(n.noiseDbfs, 2), figureText(n.bandLowHz, 0), figureText(n.bandHighHz, 0),
+                 figureText(n.noiseADbfs, 2), figureText(n.dcOffset, 6), figureText(n.peakDbfs, 2));
+    if (std::isinf(n.noiseDbfs))
+        text += QStringLiteral("\nDigital silence: every sample is the same.");
+    m_figures->setText(text);
+}
+
+const analysis::MagnitudeSpectrum &AnalysisWindow::shownSpectrum() const
+{
+    if (m_recording.imd)
+        return m_recording.imd->spectrum;
+    if (m_recording.noise)
+        return m_recording.noise->spectrum;
+    return m_recording.result.spectrum;
 }
 
 void AnalysisWindow::keepShownChannel()
 {
-    const QSignalBlocker quiet(m_channel);
+    const QSignalBlocker quiet(m_channel), quietToo(m_figuresChoice);
     m_channel->setValue(m_recording.channel);
+    m_figuresChoice->setCurrentIndex(int(m_shownFigures));
 }
 
 void AnalysisWindow::showClamped(const analysis::PlotValues &values)
@@ -189,36 +278,46 @@ void AnalysisWindow::showClamped(const analysis::PlotValues &values)
 
 void AnalysisWindow::plotSpectrum()
 {
-    const analysis::Analysis &r = m_recording.result;
+    const analysis::MagnitudeSpectrum &shown = shownSpectrum();
     m_plot->clearGraphs();
     m_plot->clearItems();
     QCPGraph *spectrum = m_plot->addGraph();
     spectrum->setName(QStringLiteral("spectrum"));
-    spectrum->setData(QVector<double>(r.spectrum.frequencyHz.begin(), r.spectrum.frequencyHz.end()),
-                      QVector<double>(r.spectrum.dbfs.begin(), r.spectrum.dbfs.end()), true);
+    spectrum->setData(QVector<double>(shown.frequencyHz.begin(), shown.frequencyHz.end()),
+                      QVector<double>(shown.dbfs.begin(), shown.dbfs.end()), true);
     spectrum->setPen(QPen(QColor(0, 110, 0)));
 
-    // The fundamental and each harmonic, marked at the level the fit gives it.
+    // The fundamental and each harmonic, or the two tones and each product the
+    // figures take, marked at the level the fit gives them.
     QCPGraph *marks = m_plot->addGraph();
     marks->setName(QStringLiteral("harmonics"));
     marks->setLineStyle(QCPGraph::lsNone);
     marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red), QBrush(Qt::white), 7));
-    auto mark = [&](int n, double amplitude) {
-        const double hz = n * r.fundamentalHz, db = std::max(kFloorDbfs, dsp::decibels(amplitude));
+    const auto mark = [&](double hz, double amplitude, const QString &name) {
+        const double db = std::max(kFloorDbfs, dsp::decibels(amplitude));
         marks->addData(hz, db);
         auto *label = new QCPItemText(m_plot);
         label->position->setCoords(hz, db + 3);
         label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-        label->setText(QString::number(n));
+        label->setText(name);
         label->setColor(Qt::red);
     };
-    mark(1, r.fundamentalAmplitude);
-    for (const analysis::Harmonic &h : r.harmonics)
-        if (h.present)
-            mark(h.n, h.amplitude);
+    if (const auto &imd = m_recording.imd) {
+        for (const analysis::Product *product : {&imd->f1, &imd->f2})
+            mark(product->frequencyHz, product->amplitude, QString::fromStdString(product->label));
+        for (const analysis::Product &product : imd->products)
+            if (product.present)
+                mark(product.frequencyHz, product.amplitude, QString::fromStdString(product.label));
+    } else if (!m_recording.noise) {
+        const analysis::Analysis &r = m_recording.result;
+        mark(r.fundamentalHz, r.fundamentalAmplitude, QStringLiteral("1"));
+        for (const analysis::Harmonic &h : r.harmonics)
+            if (h.present)
+                mark(h.n * r.fundamentalHz, h.amplitude, QString::number(h.n));
+    }
 
     double lowest = 0;
-    for (double db : r.spectrum.dbfs)
+    for (double db : shown.dbfs)
         lowest = std::min(lowest, db);
     m_plot->xAxis->setRange(kLowestShownHz, std::max(2 * kLowestShownHz, m_recording.sampleRate / 2.0));
     m_plot->yAxis->setRange(std::max(kFloorDbfs, lowest - 5), kHeadroomDb);
@@ -268,7 +367,7 @@ void AnalysisWindow::saveAsCsv()
                                  QStringLiteral("CSV table  (*.csv)|*.csv"), QStringLiteral("csv"));
     if (!name)
         return;
-    const analysis::MagnitudeSpectrum &spectrum = m_recording.result.spectrum;
+    const analysis::MagnitudeSpectrum &spectrum = shownSpectrum();
     save(*name, [&](QIODevice &file) {
         // The decimal point whatever the user's locale, so any program reads it.
         QByteArray text("frequency_hz,dbfs\n");

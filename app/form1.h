@@ -16,6 +16,7 @@
 
 class AboutWindow;
 class AnalysisWindow;
+enum class Figures : int;
 class MeasureWindow;
 namespace sound {
 class Player;
@@ -86,8 +87,9 @@ private:
     // when it has none; nothing when the user cancels.
     std::optional<QString> chooseSaveFile(const QString &title, const QString &filter, const QString &proposedName);
 
-    // The analysis of a recording runs off this thread; its window shows the result.
-    void startAnalysis(const QString &file, int channel);
+    // The analysis of a recording runs off this thread; its window shows the result:
+    // the harmonics (Figures()) or the figures the window's chooser asks for.
+    void startAnalysis(const QString &file, int channel, Figures figures = Figures());
     void useAnalysis(const analysis::PlotValues &values);
 
     void UpDown1_Change();

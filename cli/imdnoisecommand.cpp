@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <variant>
 
 namespace cli {
 
@@ -173,46 +172,21 @@ QByteArray noiseReport(const Source &source, const analysis::Noise &result)
 
 int analyzeImdOrNoise(const Options &options)
 {
-    struct Outcome
-    {
-        Source source;
-        std::variant<std::monostate, analysis::Intermodulation, analysis::Noise> figures;
-        QString error;
-    };
-    const QList<Outcome> outcomes = QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
-        Outcome outcome;
-        outcome.source.name = file;
-        outcome.source.channel = options.channel;
-        try {
-            const audio::Recording recording = analysis::readRecording(file, options.channel);
-            outcome.source.sampleRate = recording.sampleRate;
-            outcome.source.channels = recording.channels;
-            outcome.source.frames = int64_t(recording.samples.size());
-            outcome.source.note = recording.note;
+    const QList<analysis::AnalysedRecording> outcomes =
+        QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
             if (options.imd) {
                 analysis::ImdSettings settings;
                 settings.tones = *options.imd;
-                settings.lowestCode = recording.lowestCode;
-                settings.highestCode = recording.highestCode;
-                outcome.figures = analysis::analyseIntermodulation(recording.samples, recording.sampleRate, settings);
-            } else {
-                analysis::NoiseSettings settings;
-                settings.bandLowHz = options.analysis.bandLowHz;
-                settings.bandHighHz = options.analysis.bandHighHz;
-                outcome.figures = analysis::analyseNoise(recording.samples, recording.sampleRate, settings);
+                return analysis::analyseIntermodulationOf(file, options.channel, settings);
             }
-        } catch (const audio::AudioError &error) {
-            outcome.error = QString::fromUtf8(error.what());
-        } catch (const std::bad_alloc &) {
-            outcome.error = file + QStringLiteral(": there is not enough memory to hold it");
-        } catch (const std::exception &error) {
-            outcome.error = file + QStringLiteral(": ") + QString::fromUtf8(error.what());
-        }
-        return outcome;
-    });
+            analysis::NoiseSettings settings;
+            settings.bandLowHz = options.analysis.bandLowHz;
+            settings.bandHighHz = options.analysis.bandHighHz;
+            return analysis::analyseNoiseOf(file, options.channel, settings);
+        });
     int status = 0;
     bool first = true;
-    for (const Outcome &outcome : outcomes) {
+    for (const analysis::AnalysedRecording &outcome : outcomes) {
         if (!outcome.error.isEmpty()) {
             std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
             status = kBadInput;
@@ -221,13 +195,18 @@ int analyzeImdOrNoise(const Options &options)
         if (!options.json && !first)
             std::fputs("\n", stdout);
         first = false;
+        const Source source{outcome.file,    outcome.sampleRate, outcome.channels,
+                            outcome.channel, outcome.frames,     outcome.note};
         QByteArray text;
-        if (const auto *imd = std::get_if<analysis::Intermodulation>(&outcome.figures))
-            text = options.json ? QJsonDocument(imdJson(outcome.source, *imd)).toJson(QJsonDocument::Compact) + '\n'
-                                : imdReport(outcome.source, *imd);
-        else if (const auto *noise = std::get_if<analysis::Noise>(&outcome.figures))
-            text = options.json ? QJsonDocument(noiseJson(outcome.source, *noise)).toJson(QJsonDocument::Compact) + '\n'
-                                : noiseReport(outcome.source, *noise);
+        if (outcome.imd)
+            text = options.json
+                       ? QJsonDocument(imdJson(source, *outcome.imd)).toJson(QJsonDocument::Compact) + '\n'
+                       : imdReport(source, *outcome.imd);
+        else
+            text =
+                options.json
+                    ? QJsonDocument(noiseJson(source, *outcome.noise)).toJson(QJsonDocument::Compact) + '\n'
+                    : noiseReport(source, *outcome.noise);
         std::fputs(text.constData(), stdout);
         std::fflush(stdout);
     }

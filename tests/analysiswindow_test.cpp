@@ -5,10 +5,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -290,6 +293,62 @@ TEST(AnalysisWindow, ASaveNameTypedWithoutItsExtensionGetsIt)
     EXPECT_TRUE(QFile::exists(plain + QStringLiteral(".csv")));
     EXPECT_TRUE(QFile::exists(plain + QStringLiteral(".png")));
     EXPECT_FALSE(QFile::exists(plain));
+}
+
+TEST(AnalysisWindow, ShowsTheIntermodulationOrTheNoiseOfARecordingWhenAsked)
+{
+    Analysing test;
+    // Channel 1: DIN's two tones through y = x + 0.05 x^2; channel 2: a little noise.
+    std::mt19937_64 random(2);
+    std::normal_distribution<double> noise(0, 1e-3);
+    const QString stereo = test.stereo("twotone.wav", [&](int i, int channel) {
+        if (channel == 1)
+            return noise(random);
+        const double x =
+            0.4 * std::sin(2 * M_PI * 250 * i / 48000) + 0.1 * std::sin(2 * M_PI * 8000 * i / 48000);
+        return x + 0.05 * x * x;
+    });
+    AnalysisWindow *window = test.analyse(stereo);
+    ASSERT_NE(window, nullptr);
+    auto *figures = window->findChild<QComboBox *>("cboFigures");
+    auto *text = window->findChild<QLabel *>("lblFigures");
+    auto *table = window->findChild<QTableWidget *>("tblHarmonics");
+    figures->setCurrentIndex(2); // DIN
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->text().contains(QStringLiteral("IMD d2")); }, 20000))
+        << text->text().toStdString()
+        << (test.errors.isEmpty() ? "" : test.errors.first().first().toString().toStdString());
+    // d2 = (a2 A1 A2 + a2 A1 A2) / A2 = 2 a2 A1: 4 %.
+    EXPECT_TRUE(text->text().contains(QRegularExpression(QStringLiteral("IMD d2: 4[.,]0000"))))
+        << text->text().toStdString();
+    ASSERT_EQ(table->rowCount(), 10);
+    EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("f2+f1"));
+    EXPECT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("Product"));
+    EXPECT_FALSE(window->findChild<QPushButton *>("cmdUse")->isEnabled());
+
+    // The noise of the other channel.
+    figures->setCurrentIndex(4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->text().contains(QStringLiteral("A-weighted")); }, 20000));
+    window->findChild<QSpinBox *>("spnChannel")->setValue(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->recording().channel == 2; }, 20000));
+    // 1e-3 RMS over 0 to 24 kHz: 20 Hz to 20 kHz holds 19980 / 24000 of it, in dBFS 3 dB up.
+    const double expected = 10 * std::log10(2 * 1e-6 * 19980 / 24000);
+    const QRegularExpressionMatch noiseText =
+        QRegularExpression(QStringLiteral("Noise: (-?[0-9.]+) dBFS")).match(text->text());
+    ASSERT_TRUE(noiseText.hasMatch()) << text->text().toStdString();
+    EXPECT_NEAR(noiseText.captured(1).toDouble(), expected, 0.1);
+
+    // Two tones that are not there: a message, and the chooser back on what is shown.
+    figures->setCurrentIndex(3); // CCIF
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test.errors.count() > 0; }, 20000));
+    EXPECT_TRUE(test.errors.first().first().toString().contains(QStringLiteral("no two-tone")))
+        << test.errors.first().first().toString().toStdString();
+    EXPECT_EQ(figures->currentIndex(), 4);
+    // Back to the harmonics.
+    window->findChild<QSpinBox *>("spnChannel")->setValue(1);
+    figures->setCurrentIndex(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->text().contains(QStringLiteral("Fundamental")); }, 20000));
+    EXPECT_NEAR(window->recording().result.fundamentalHz, 250, 1e-3);
+    EXPECT_TRUE(window->findChild<QPushButton *>("cmdUse")->isEnabled());
 }
 
 } // namespace
