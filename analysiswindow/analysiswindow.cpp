@@ -206,15 +206,16 @@ void AnalysisWindow::showHarmonics()
 void AnalysisWindow::showIntermodulation()
 {
     const analysis::Intermodulation &r = *m_recording.imd;
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Product"), QStringLiteral("Hz"),
-                                        QStringLiteral("% of f2"), QStringLiteral("dB of f2")});
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Product"), QStringLiteral("% of f2"),
+                                        QStringLiteral("dB of f2"), QStringLiteral("Hz")});
     m_table->setRowCount(int(r.products.size()));
     for (int row = 0; row < m_table->rowCount(); ++row) {
         const analysis::Product &product = r.products[std::size_t(row)];
         const double share = product.amplitude / r.f2.amplitude;
-        const QStringList cells = {QString::fromStdString(product.label), figureText(product.frequencyHz, 1),
+        const QStringList cells = {QString::fromStdString(product.label),
                                    product.present ? figureText(100 * share, 5) : QStringLiteral("absent"),
-                                   product.present ? figureText(dsp::decibels(share), 2) : QString()};
+                                   product.present ? figureText(dsp::decibels(share), 2) : QString(),
+                                   figureText(product.frequencyHz, 1)};
         for (int column = 0; column < cells.size(); ++column)
             m_table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }

@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/imdnoisecommand.h"
+#include "cli/output.h"
 #include "dsp/soundmath.h"
 #include "plot/redraw.h" // the plot's columns, as constants
 
@@ -7,8 +9,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtConcurrent>
 
 #include <cmath>
+#include <cstdio>
 
 namespace cli {
 
@@ -99,21 +103,6 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
 
 namespace {
 
-// A figure in JSON: null where there is no finite value (the dB of nothing, an undefined THD).
-QJsonValue finite(double value)
-{
-    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
-}
-
-QString fixed(double value, int decimals)
-{
-    if (std::isnan(value))
-        return QStringLiteral("n/a");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    return QString::number(value, 'f', decimals);
-}
-
 constexpr double kLeastExplained = 0.9;
 
 } // namespace
@@ -125,10 +114,10 @@ QJsonObject analysisJson(const analysis::AnalysedRecording &outcome)
     for (const analysis::Harmonic &h : r.harmonics) {
         harmonics.append(QJsonObject{
             {QStringLiteral("n"), h.n},
-            {QStringLiteral("level_percent"), h.present ? finite(h.levelPercent) : QJsonValue()},
-            {QStringLiteral("dbc"), h.present ? finite(h.dbc) : QJsonValue()},
+            {QStringLiteral("level_percent"), h.present ? jsonNumber(h.levelPercent) : QJsonValue()},
+            {QStringLiteral("dbc"), h.present ? jsonNumber(h.dbc) : QJsonValue()},
             {QStringLiteral("phase_degrees"),
-             h.present ? finite(analysis::roundedPhase(h.phaseDegrees, 6)) : QJsonValue()},
+             h.present ? jsonNumber(analysis::roundedPhase(h.phaseDegrees, 6)) : QJsonValue()},
         });
     }
     return QJsonObject{
@@ -138,20 +127,20 @@ QJsonObject analysisJson(const analysis::AnalysedRecording &outcome)
         {QStringLiteral("channel"), outcome.channel},
         {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
         {QStringLiteral("fundamental_hz"), r.fundamentalHz},
-        {QStringLiteral("fundamental_dbfs"), finite(r.fundamentalDbfs)},
+        {QStringLiteral("fundamental_dbfs"), jsonNumber(r.fundamentalDbfs)},
         {QStringLiteral("dc_offset"), r.dcOffset},
-        {QStringLiteral("peak_dbfs"), finite(r.peakDbfs)},
+        {QStringLiteral("peak_dbfs"), jsonNumber(r.peakDbfs)},
         {QStringLiteral("clipped_samples"), static_cast<qint64>(r.clippedSamples)},
         {QStringLiteral("beyond_full_scale_samples"), static_cast<qint64>(r.beyondFullScale)},
         {QStringLiteral("harmonics"), harmonics},
-        {QStringLiteral("thd_f_percent"), finite(r.thdF * 100)},
-        {QStringLiteral("thd_f_db"), finite(dsp::decibels(r.thdF))},
-        {QStringLiteral("thd_r_percent"), finite(r.thdR * 100)},
+        {QStringLiteral("thd_f_percent"), jsonNumber(r.thdF * 100)},
+        {QStringLiteral("thd_f_db"), jsonNumber(dsp::decibels(r.thdF))},
+        {QStringLiteral("thd_r_percent"), jsonNumber(r.thdR * 100)},
         {QStringLiteral("thd_n_percent"), r.thdN * 100},
-        {QStringLiteral("thd_n_db"), finite(dsp::decibels(r.thdN))},
-        {QStringLiteral("sinad_db"), r.thdN > 0 ? finite(-dsp::decibels(r.thdN)) : QJsonValue()},
+        {QStringLiteral("thd_n_db"), jsonNumber(dsp::decibels(r.thdN))},
+        {QStringLiteral("sinad_db"), r.thdN > 0 ? jsonNumber(-dsp::decibels(r.thdN)) : QJsonValue()},
         {QStringLiteral("explained_percent"), r.explained * 100},
-        {QStringLiteral("tone_over_noise_db"), finite(r.toneOverNoiseDb)},
+        {QStringLiteral("tone_over_noise_db"), jsonNumber(r.toneOverNoiseDb)},
         {QStringLiteral("note"), outcome.note.isEmpty() ? QJsonValue() : QJsonValue(outcome.note)},
     };
 }
@@ -171,13 +160,13 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
                 .arg(outcome.channel)
                 .arg(outcome.channels)
                 .arg(r.frames)
-                .arg(fixed(double(r.frames) / outcome.sampleRate, 3));
+                .arg(fixedText(double(r.frames) / outcome.sampleRate, 3));
     text += QStringLiteral("fundamental     %1 Hz at %2 dBFS\n")
-                .arg(fixed(r.fundamentalHz, 6), fixed(r.fundamentalDbfs, 2));
+                .arg(fixedText(r.fundamentalHz, 6), fixedText(r.fundamentalDbfs, 2));
     text += QStringLiteral("tone over noise %1 dB (its peak over the spectrum's median)\n")
-                .arg(fixed(r.toneOverNoiseDb, 1));
-    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixed(r.dcOffset, 6));
-    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(r.peakDbfs, 2));
+                .arg(fixedText(r.toneOverNoiseDb, 1));
+    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixedText(r.dcOffset, 6));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixedText(r.peakDbfs, 2));
     text += QStringLiteral("clipped         %1 samples%2\n")
                 .arg(r.clippedSamples)
                 .arg(r.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
@@ -192,17 +181,17 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
         }
         text += QStringLiteral("%1  %2  %3  %4\n")
                     .arg(h.n, 8)
-                    .arg(fixed(h.levelPercent, 4), 9)
-                    .arg(fixed(h.dbc, 2), 8)
-                    .arg(fixed(analysis::roundedPhase(h.phaseDegrees, 2), 2), 12);
+                    .arg(fixedText(h.levelPercent, 4), 9)
+                    .arg(fixedText(h.dbc, 2), 8)
+                    .arg(fixedText(analysis::roundedPhase(h.phaseDegrees, 2), 2), 12);
     }
     text += QStringLiteral("THD_F           %1 %  (%2 dB)\n")
-                .arg(fixed(r.thdF * 100, 4), fixed(fundamentalPercentDb, 2));
-    text += QStringLiteral("THD_R           %1 %\n").arg(fixed(r.thdR * 100, 4));
+                .arg(fixedText(r.thdF * 100, 4), fixedText(fundamentalPercentDb, 2));
+    text += QStringLiteral("THD_R           %1 %\n").arg(fixedText(r.thdR * 100, 4));
     text += QStringLiteral("THD+N           %1 %  (%2 dB, %3 to %4 Hz)\n")
-                .arg(fixed(r.thdN * 100, 4), fixed(dsp::decibels(r.thdN), 2), fixed(r.bandLowHz, 0),
-                     fixed(r.bandHighHz, 0));
-    text += QStringLiteral("SINAD           %1 dB\n").arg(fixed(-dsp::decibels(r.thdN), 2));
+                .arg(fixedText(r.thdN * 100, 4), fixedText(dsp::decibels(r.thdN), 2), fixedText(r.bandLowHz, 0),
+                     fixedText(r.bandHighHz, 0));
+    text += QStringLiteral("SINAD           %1 dB\n").arg(fixedText(-dsp::decibels(r.thdN), 2));
     if (!r.fundamentalInBand)
         text += QStringLiteral(
             "note            the band leaves the fundamental out: THD+N holds all that is in it\n");
@@ -210,8 +199,54 @@ QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json)
         text +=
             QStringLiteral("warning         the fundamental and its harmonics carry only %1 % of the power: "
                            "these figures may mean little\n")
-                .arg(fixed(r.explained * 100, 0));
+                .arg(fixedText(r.explained * 100, 0));
     return text.toUtf8();
+}
+
+int analyzeFiles(const Options &options)
+{
+    const QList<analysis::AnalysedRecording> outcomes =
+        QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
+            if (options.imd) {
+                analysis::ImdSettings settings;
+                settings.tones = *options.imd;
+                return analysis::analyseIntermodulationOf(file, options.channel, settings);
+            }
+            if (options.noise) {
+                analysis::NoiseSettings settings;
+                settings.bandLowHz = options.analysis.bandLowHz;
+                settings.bandHighHz = options.analysis.bandHighHz;
+                return analysis::analyseNoiseOf(file, options.channel, settings);
+            }
+            return analysis::analyseRecording(file, options.channel, options.analysis);
+        });
+    int status = 0;
+    bool first = true;
+    for (const analysis::AnalysedRecording &outcome : outcomes) {
+        if (!outcome.error.isEmpty()) {
+            std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
+            status = kBadInput;
+            continue;
+        }
+        if (!options.json && !first)
+            std::fputs("\n", stdout);
+        first = false;
+        const Source source{outcome.file,    outcome.sampleRate, outcome.channels,
+                            outcome.channel, outcome.frames,     outcome.note};
+        const auto line = [](const QJsonObject &object) {
+            return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+        };
+        QByteArray text;
+        if (outcome.imd)
+            text = options.json ? line(imdJson(source, *outcome.imd)) : imdReport(source, *outcome.imd);
+        else if (outcome.noise)
+            text = options.json ? line(noiseJson(source, *outcome.noise)) : noiseReport(source, *outcome.noise);
+        else
+            text = analysisReport(outcome, options.json);
+        std::fputs(text.constData(), stdout);
+        std::fflush(stdout);
+    }
+    return status;
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/recording.h"
+#include "cli/options.h"
 #include "synthesis/tone.h"
 
 #include <QByteArray>
@@ -20,5 +21,10 @@ bool writeCsv(QIODevice &device, const tone::Tone &tone, double rate, long long 
 // An analysed recording as a readable table, or as one JSON object on one line.
 QByteArray analysisReport(const analysis::AnalysedRecording &outcome, bool json);
 QJsonObject analysisJson(const analysis::AnalysedRecording &outcome);
+
+// quenlari-cli analyze [--imd METHOD | --noise] FILE...: each recording on a
+// core of its own, the reports in the order given, a line on standard error
+// for each that could not be analysed.
+int analyzeFiles(const Options &options);
 
 } // namespace cli

@@ -1,33 +1,16 @@
 #include "cli/imdnoisecommand.h"
 
-#include "analysis/recording.h"
 #include "cli/output.h"
 #include "dsp/soundmath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QtConcurrent>
 
 #include <cmath>
-#include <cstdio>
 
 namespace cli {
 
 namespace {
-
-QJsonValue finite(double value)
-{
-    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
-}
-
-QString fixed(double value, int decimals)
-{
-    if (std::isnan(value))
-        return QStringLiteral("n/a");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    return QString::number(value, 'f', decimals);
-}
 
 QJsonObject sourceJson(const Source &source)
 {
@@ -51,7 +34,7 @@ QString sourceText(const Source &source)
                       .arg(source.channel)
                       .arg(source.channels)
                       .arg(source.frames)
-                      .arg(fixed(double(source.frames) / source.sampleRate, 3));
+                      .arg(fixedText(double(source.frames) / source.sampleRate, 3));
 }
 
 QString methodText(twotone::Method method)
@@ -85,28 +68,28 @@ QJsonObject imdJson(const Source &source, const analysis::Intermodulation &resul
     QJsonObject object = sourceJson(source);
     object.insert(QStringLiteral("method"), QString::fromLatin1(twotone::nameOf(result.method)));
     object.insert(QStringLiteral("f1_hz"), result.f1.frequencyHz);
-    object.insert(QStringLiteral("f1_dbfs"), finite(dsp::decibels(result.f1.amplitude)));
+    object.insert(QStringLiteral("f1_dbfs"), jsonNumber(dsp::decibels(result.f1.amplitude)));
     object.insert(QStringLiteral("f2_hz"), result.f2.frequencyHz);
-    object.insert(QStringLiteral("f2_dbfs"), finite(dsp::decibels(result.f2.amplitude)));
-    object.insert(QStringLiteral("peak_dbfs"), finite(result.peakDbfs));
+    object.insert(QStringLiteral("f2_dbfs"), jsonNumber(dsp::decibels(result.f2.amplitude)));
+    object.insert(QStringLiteral("peak_dbfs"), jsonNumber(result.peakDbfs));
     object.insert(QStringLiteral("clipped_samples"), static_cast<qint64>(result.clippedSamples));
-    object.insert(QStringLiteral("tone_over_noise_db"), finite(result.toneOverNoiseDb));
+    object.insert(QStringLiteral("tone_over_noise_db"), jsonNumber(result.toneOverNoiseDb));
     QJsonArray products;
     for (const analysis::Product &product : result.products) {
         const double share = product.amplitude / result.f2.amplitude;
         products.append(QJsonObject{
             {QStringLiteral("product"), QString::fromStdString(product.label)},
             {QStringLiteral("frequency_hz"), product.frequencyHz},
-            {QStringLiteral("percent_of_f2"), product.present ? finite(100 * share) : QJsonValue()},
-            {QStringLiteral("db_of_f2"), product.present ? finite(dsp::decibels(share)) : QJsonValue()},
+            {QStringLiteral("percent_of_f2"), product.present ? jsonNumber(100 * share) : QJsonValue()},
+            {QStringLiteral("db_of_f2"), product.present ? jsonNumber(dsp::decibels(share)) : QJsonValue()},
             {QStringLiteral("noise_db_of_f2"),
-             product.present ? finite(dsp::decibels(product.noise / result.f2.amplitude)) : QJsonValue()},
+             product.present ? jsonNumber(dsp::decibels(product.noise / result.f2.amplitude)) : QJsonValue()},
         });
     }
     object.insert(QStringLiteral("products"), products);
     for (const Figure &figure : figuresOf(result)) {
-        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_percent"), finite(figure.percent));
-        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_floor_percent"), finite(figure.floorPercent));
+        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_percent"), jsonNumber(figure.percent));
+        object.insert(QString::fromLatin1(figure.key) + QStringLiteral("_floor_percent"), jsonNumber(figure.floorPercent));
     }
     return object;
 }
@@ -116,12 +99,12 @@ QByteArray imdReport(const Source &source, const analysis::Intermodulation &resu
     QString text = sourceText(source);
     text += QStringLiteral("method          %1, f1 %2 times f2 in amplitude\n")
                 .arg(methodText(result.method))
-                .arg(fixed(result.f1.amplitude / result.f2.amplitude, 2));
+                .arg(fixedText(result.f1.amplitude / result.f2.amplitude, 2));
     for (const analysis::Product *tone : {&result.f1, &result.f2})
         text += QStringLiteral("%1              %2 Hz at %3 dBFS\n")
-                    .arg(QString::fromStdString(tone->label), fixed(tone->frequencyHz, 3),
-                         fixed(dsp::decibels(tone->amplitude), 2));
-    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(result.peakDbfs, 2));
+                    .arg(QString::fromStdString(tone->label), fixedText(tone->frequencyHz, 3),
+                         fixedText(dsp::decibels(tone->amplitude), 2));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixedText(result.peakDbfs, 2));
     text += QStringLiteral("clipped         %1 samples%2\n")
                 .arg(result.clippedSamples)
                 .arg(result.clippedSamples > 0 ? QStringLiteral("  (warning: the recording clips)") : QString());
@@ -130,29 +113,29 @@ QByteArray imdReport(const Source &source, const analysis::Intermodulation &resu
         const double share = product.amplitude / result.f2.amplitude;
         text += product.present ? QStringLiteral("%1 %2 %3 %4\n")
                                       .arg(QString::fromStdString(product.label), -7)
-                                      .arg(fixed(product.frequencyHz, 3), 15)
-                                      .arg(fixed(100 * share, 5), 10)
-                                      .arg(fixed(dsp::decibels(share), 2), 10)
+                                      .arg(fixedText(product.frequencyHz, 3), 15)
+                                      .arg(fixedText(100 * share, 5), 10)
+                                      .arg(fixedText(dsp::decibels(share), 2), 10)
                                 : QStringLiteral("%1 %2    absent: at or above half the sample rate\n")
                                       .arg(QString::fromStdString(product.label), -7)
-                                      .arg(fixed(product.frequencyHz, 3), 15);
+                                      .arg(fixedText(product.frequencyHz, 3), 15);
     }
     for (const Figure &figure : figuresOf(result))
         text += QStringLiteral("%1 %2 %  (%3 dB; the noise alone reads %4 dB)\n")
                     .arg(QString::fromLatin1(figure.name), -15)
-                    .arg(fixed(figure.percent, 5), fixed(dsp::decibels(figure.percent / 100), 2),
-                         fixed(dsp::decibels(figure.floorPercent / 100), 2));
+                    .arg(fixedText(figure.percent, 5), fixedText(dsp::decibels(figure.percent / 100), 2),
+                         fixedText(dsp::decibels(figure.floorPercent / 100), 2));
     return text.toUtf8();
 }
 
 QJsonObject noiseJson(const Source &source, const analysis::Noise &result)
 {
     QJsonObject object = sourceJson(source);
-    object.insert(QStringLiteral("noise_dbfs"), finite(result.noiseDbfs));
-    object.insert(QStringLiteral("noise_a_dbfs"), finite(result.noiseADbfs));
+    object.insert(QStringLiteral("noise_dbfs"), jsonNumber(result.noiseDbfs));
+    object.insert(QStringLiteral("noise_a_dbfs"), jsonNumber(result.noiseADbfs));
     object.insert(QStringLiteral("band_low_hz"), result.bandLowHz);
     object.insert(QStringLiteral("band_high_hz"), result.bandHighHz);
-    object.insert(QStringLiteral("peak_dbfs"), finite(result.peakDbfs));
+    object.insert(QStringLiteral("peak_dbfs"), jsonNumber(result.peakDbfs));
     object.insert(QStringLiteral("dc_offset"), result.dcOffset);
     return object;
 }
@@ -161,56 +144,13 @@ QByteArray noiseReport(const Source &source, const analysis::Noise &result)
 {
     QString text = sourceText(source);
     text += QStringLiteral("noise           %1 dBFS  (%2 to %3 Hz; a full-scale sine's RMS is 0 dBFS)\n")
-                .arg(fixed(result.noiseDbfs, 2), fixed(result.bandLowHz, 0), fixed(result.bandHighHz, 0));
-    text += QStringLiteral("A-weighted      %1 dBFS\n").arg(fixed(result.noiseADbfs, 2));
-    text += QStringLiteral("peak            %1 dBFS\n").arg(fixed(result.peakDbfs, 2));
-    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixed(result.dcOffset, 6));
+                .arg(fixedText(result.noiseDbfs, 2), fixedText(result.bandLowHz, 0), fixedText(result.bandHighHz, 0));
+    text += QStringLiteral("A-weighted      %1 dBFS\n").arg(fixedText(result.noiseADbfs, 2));
+    text += QStringLiteral("peak            %1 dBFS\n").arg(fixedText(result.peakDbfs, 2));
+    text += QStringLiteral("DC offset       %1 (full scale 1)\n").arg(fixedText(result.dcOffset, 6));
     if (std::isinf(result.noiseDbfs))
         text += QStringLiteral("note            digital silence: every sample is the same\n");
     return text.toUtf8();
-}
-
-int analyzeImdOrNoise(const Options &options)
-{
-    const QList<analysis::AnalysedRecording> outcomes =
-        QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
-            if (options.imd) {
-                analysis::ImdSettings settings;
-                settings.tones = *options.imd;
-                return analysis::analyseIntermodulationOf(file, options.channel, settings);
-            }
-            analysis::NoiseSettings settings;
-            settings.bandLowHz = options.analysis.bandLowHz;
-            settings.bandHighHz = options.analysis.bandHighHz;
-            return analysis::analyseNoiseOf(file, options.channel, settings);
-        });
-    int status = 0;
-    bool first = true;
-    for (const analysis::AnalysedRecording &outcome : outcomes) {
-        if (!outcome.error.isEmpty()) {
-            std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
-            status = kBadInput;
-            continue;
-        }
-        if (!options.json && !first)
-            std::fputs("\n", stdout);
-        first = false;
-        const Source source{outcome.file,    outcome.sampleRate, outcome.channels,
-                            outcome.channel, outcome.frames,     outcome.note};
-        QByteArray text;
-        if (outcome.imd)
-            text = options.json
-                       ? QJsonDocument(imdJson(source, *outcome.imd)).toJson(QJsonDocument::Compact) + '\n'
-                       : imdReport(source, *outcome.imd);
-        else
-            text =
-                options.json
-                    ? QJsonDocument(noiseJson(source, *outcome.noise)).toJson(QJsonDocument::Compact) + '\n'
-                    : noiseReport(source, *outcome.noise);
-        std::fputs(text.constData(), stdout);
-        std::fflush(stdout);
-    }
-    return status;
 }
 
 } // namespace cli

@@ -27,7 +27,4 @@ QByteArray imdReport(const Source &source, const analysis::Intermodulation &resu
 QJsonObject noiseJson(const Source &source, const analysis::Noise &result);
 QByteArray noiseReport(const Source &source, const analysis::Noise &result);
 
-// quenlari-cli analyze --imd or --noise FILE...
-int analyzeImdOrNoise(const Options &options);
-
 } // namespace cli

@@ -5,12 +5,10 @@
 #include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "cli/extra.h"
-#include "cli/imdnoisecommand.h"
 #include "cli/options.h"
 #include "cli/output.h"
 
 #include <QCoreApplication>
-#include <QtConcurrent>
 
 #include <cstdio>
 #include <cstring>
@@ -112,30 +110,8 @@ int main(int argc, char *argv[])
                 audio::writeTone(out, options.output, options.container, options.tone, options.wav);
             return true;
         });
-    case cli::Command::Analyze: {
-        if (options.imd || options.noise)
-            return cli::analyzeImdOrNoise(options);
-        // Each recording on a core of its own; the reports keep the order given.
-        const QList<analysis::AnalysedRecording> outcomes =
-            QtConcurrent::blockingMapped(options.files, [&](const QString &file) {
-                return analysis::analyseRecording(file, options.channel, options.analysis);
-            });
-        int status = 0;
-        bool first = true;
-        for (const analysis::AnalysedRecording &outcome : outcomes) {
-            if (!outcome.error.isEmpty()) {
-                std::fprintf(stderr, "quenlari-cli: %s\n", qPrintable(outcome.error));
-                status = kBadInput;
-                continue;
-            }
-            if (!options.json && !first)
-                std::fputs("\n", stdout);
-            first = false;
-            std::fputs(cli::analysisReport(outcome, options.json).constData(), stdout);
-            std::fflush(stdout);
-        }
-        return status;
-    }
+    case cli::Command::Analyze:
+        return cli::analyzeFiles(options);
     case cli::Command::Chirp:
         return cli::writeChirpFile(options);
     case cli::Command::AnalyzeChirp:

@@ -5,6 +5,7 @@
 #include "cli/chirpcommand.h"
 #include "cli/commands.h"
 #include "cli/imdnoisecommand.h"
+#include "cli/output.h"
 #include "measure/crosstalk.h"
 #include "measure/livemeter.h"
 #include "dsp/soundmath.h"
@@ -50,11 +51,6 @@ analysis::AnalysedRecording asRecording(const measure::Session &session, const m
     return recording;
 }
 
-QJsonValue finite(double value)
-{
-    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
-}
-
 // A reading's figures as the analysis of a file gives them, the input named in place of the file.
 QJsonObject figuresJson(const std::string &input, int rate, int channels, int channel, const measure::Reading &reading)
 {
@@ -82,7 +78,7 @@ QJsonObject figuresJson(const std::string &input, int rate, int channels, int ch
     QJsonObject object = analysisJson(recording);
     if (reading.stimulus.aWeighted) {
         object.insert(QStringLiteral("thd_n_weighting"), QStringLiteral("A"));
-        object.insert(QStringLiteral("dynamic_range_db"), finite(analysis::dynamicRangeDb(reading.result)));
+        object.insert(QStringLiteral("dynamic_range_db"), jsonNumber(analysis::dynamicRangeDb(reading.result)));
     }
     return object;
 }
@@ -126,8 +122,8 @@ QJsonObject readingJson(const measure::Session &session, const measure::Reading 
         for (const auto &[key, dbfs] : {std::pair{"noise", reading.noise.noiseDbfs}, std::pair{"noise_a", reading.noise.noiseADbfs}}) {
             // The noise's RMS in dBFS is a sine's RMS at that many dB below full scale.
             const measure::Volts in = measure::voltsOf(dbfs, *calibration.inputVolts);
-            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbv"), finite(in.dbv));
-            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbu"), finite(in.dbu));
+            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbv"), jsonNumber(in.dbv));
+            object.insert(QString::fromLatin1(key) + QStringLiteral("_dbu"), jsonNumber(in.dbu));
         }
     } else if (calibration.inputVolts && measure::hasFigures(reading.state) &&
                reading.stimulus.kind() == measure::Stimulus::Kind::Tone) {
@@ -286,10 +282,10 @@ QJsonObject crosstalkJson(const measure::Session &session, const measure::Crosst
     };
     insertStimulus(object, point.driven.stimulus);
     if (measure::hasFigures(point.driven.state)) {
-        object.insert(QStringLiteral("driven_dbfs"), finite(point.driven.result.fundamentalDbfs));
-        object.insert(QStringLiteral("other_dbfs"), finite(point.otherDbfs));
+        object.insert(QStringLiteral("driven_dbfs"), jsonNumber(point.driven.result.fundamentalDbfs));
+        object.insert(QStringLiteral("other_dbfs"), jsonNumber(point.otherDbfs));
         // Digital silence on the other channel: no crosstalk at all, null as every figure without a value.
-        object.insert(QStringLiteral("crosstalk_db"), finite(point.crosstalkDb));
+        object.insert(QStringLiteral("crosstalk_db"), jsonNumber(point.crosstalkDb));
     } else {
         object.insert(QStringLiteral("why"), QString::fromStdString(point.driven.why));
     }

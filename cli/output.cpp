@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <cmath>
 #include <cstdio>
 
 namespace cli {
@@ -35,6 +36,20 @@ int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &wri
         std::fprintf(stderr, "quenlari-cli: %s\n", error.what());
     }
     return kFailed;
+}
+
+QJsonValue jsonNumber(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QString fixedText(double value, int decimals)
+{
+    if (std::isnan(value))
+        return QStringLiteral("n/a");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    return QString::number(value, 'f', decimals);
 }
 
 } // namespace cli

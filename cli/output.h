@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIODevice>
+#include <QJsonValue>
 #include <QString>
 
 #include <functional>
@@ -15,5 +16,10 @@ constexpr int kFailed = 1;
 // temporary file, since sound files are written with seeks. Returns the exit
 // status, with a line on standard error where it failed.
 int writeOutput(const QString &name, const std::function<bool(QIODevice &)> &write);
+
+// A figure in JSON: null where there is no finite value (the dB of nothing, an undefined THD).
+QJsonValue jsonNumber(double value);
+// A figure in text with `decimals` decimals: "n/a" where undefined, "inf" or "-inf" where infinite.
+QString fixedText(double value, int decimals);
 
 } // namespace cli

@@ -322,6 +322,9 @@ TEST(AnalysisWindow, ShowsTheIntermodulationOrTheNoiseOfARecordingWhenAsked)
         << text->text().toStdString();
     ASSERT_EQ(table->rowCount(), 10);
     EXPECT_EQ(table->item(1, 0)->text(), QStringLiteral("f2+f1"));
+    // Each of the two: a2 A1 A2 of f2's A2, 2 %.
+    EXPECT_TRUE(table->item(1, 1)->text().contains(QRegularExpression(QStringLiteral("^2[.,]000"))))
+        << table->item(1, 1)->text().toStdString();
     EXPECT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("Product"));
     EXPECT_FALSE(window->findChild<QPushButton *>("cmdUse")->isEnabled());
 
